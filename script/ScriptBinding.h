@@ -1,0 +1,86 @@
+// Binding native objects to scripts.
+//
+// A script object is a plain table: key 0 holds a one-pointer userdata that
+// owns the native wrapper (its metatable, kept in the registry under the
+// type name, has __gc and my_param__); every method name holds a C closure
+// whose upvalue is the method's index in the type's method table; every
+// constant name holds the constant as an unsigned 32-bit number.
+//
+// A type plugs in with a ScriptObjectType: its name, a method table, a
+// constant table and a factory that makes the wrapper for my_param__.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+struct lua_State;
+
+// Base of every native wrapper owned by a script object.
+class CLuaObject {
+ public:
+  virtual ~CLuaObject() = default;
+};
+
+using ScriptMethodFn = int (*)(CLuaObject& self, lua_State* L);
+
+struct ScriptMethod {
+  const char* name;
+  ScriptMethodFn call;
+};
+
+struct ScriptConstant {
+  const char* name;
+  uint32_t value;
+};
+
+struct ScriptObjectType {
+  const char* typeName;  // registry metatable name and constructor global
+  std::span<const ScriptMethod> methods;
+  std::span<const ScriptConstant> constants;
+  std::unique_ptr<CLuaObject> (*create)(void* param);  // param = my_param__
+};
+
+// Adapts a member operation `int W::M(lua_State*)` to a method-table entry.
+template <class W, int (W::*M)(lua_State*)>
+int ScriptMember(CLuaObject& self, lua_State* L) {
+  return (static_cast<W&>(self).*M)(L);
+}
+
+// Sets the global constructor `type.typeName` and prepares the registry
+// metatable with __gc and my_param__ = `param`. The type must outlive `L`.
+void RegisterScriptType(lua_State* L, const ScriptObjectType& type, void* param);
+
+// ---- argument and result conventions shared by every method ----
+
+// Converts a script number to a 32-bit word: rounds half away from zero and
+// keeps the low 32 bits. False for NaN, infinities and magnitudes of 2^63 or
+// more, which have no 64-bit integer to take the low bits of.
+bool NumberToU32(double x, uint32_t& out);
+
+// Argument `idx` as a 32-bit word when it passes the number test (numbers and
+// numeric strings) and converts; false otherwise.
+bool ArgU32(lua_State* L, int idx, uint32_t& out);
+
+// Pushes a 32-bit word as an unsigned number.
+void PushU32(lua_State* L, uint32_t v);
+
+// Pushes a byte (or word) array as a table: key 0 = -1, keys 1..n = data.
+void PushByteTable(lua_State* L, std::span<const uint8_t> bytes);
+void PushWordTable(lua_State* L, std::span<const uint32_t> words);
+
+// The numeric values of table `idx` in traversal order, skipping entries whose
+// key or value is not a number, each converted with NumberToU32 (values that
+// do not convert are skipped too).
+std::vector<uint32_t> TableNumbers(lua_State* L, int idx);
+
+// Raises "<method>: argument error". Never returns. Call it from a frame that
+// holds no object with a destructor.
+[[noreturn]] int RaiseArgumentError(lua_State* L, const char* method);
+
+// Raises "<method>: <message>" (an adapter failure). Never returns. Like
+// every raise it jumps over C++ frames: catch the exception, copy its text
+// into a fixed buffer, leave the catch scope, then call this.
+[[noreturn]] int RaiseMethodError(lua_State* L, const char* method, const char* message);
