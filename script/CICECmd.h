@@ -60,12 +60,12 @@ class CICECmd {
   bool OpenState();
   static void CountHook(lua_State* L, struct lua_Debug* ar);
   void OnCount(lua_State* L);
-  bool IsAbortError(lua_State* L, int idx) const;
 
   lua_State* m_pLuaState = nullptr;
   bool m_bRunning = false;
   bool m_bAbort = false;
   bool m_bPump = false;
+  bool m_bClosePending = false;  // CloseScript came while the script ran
   std::string m_strLastError;
   IUserInteraction* m_pUserInteraction = nullptr;
   std::chrono::steady_clock::time_point m_lastPump{};

@@ -1,0 +1,41 @@
+// The program's command line: `-run_script FILE` (or `/run_script FILE`)
+// runs one script without a window. Options are words after "-", "--" or
+// "/"; every option resets the pending handler, and only "run_script" sets
+// one: the first plain argument after it becomes the script path, later
+// ones are swallowed. A plain argument with no pending handler switches
+// script mode off again.
+#pragma once
+
+#include <string>
+
+class CCommandLineInfo2 {
+ public:
+  void Parse(int argc, const char* const* argv);
+  // One argument: `isFlag` with the text after the option prefix.
+  void ParseParam(const char* text, bool isFlag);
+
+  bool m_bRunScript = false;
+  std::string m_strScriptPath;
+
+ private:
+  using Handler = void (CCommandLineInfo2::*)(const char*);
+  void OnScriptPath(const char* arg);
+
+  Handler m_pfnPending = nullptr;
+  int m_nArgCount = 0;
+  bool m_bSwallowValue = false;  // the next argument is the value of an extra option
+};
+
+// True for the options of ours that take a value (--series, --pin-script,
+// --render, --ticks); their value is not a plain argument.
+bool OptionTakesValue(const std::string& option);
+
+// Splits an argument into (is option, option text). "-x", "--x" and "/x" are
+// options; an argument that starts with "/" but names a path (it holds
+// another "/", or it exists) is a plain argument.
+bool IsOptionArgument(const char* arg, std::string& option);
+
+// Runs `path` in a temporary user host (no adapter object, host name
+// "Gadrel_User_Cmd", no pumping). 0 when the script loaded and ran, 1
+// otherwise; errors are on standard error.
+int RunCommandLineScript(const std::string& path);

@@ -1,0 +1,56 @@
+// gadrel: the pin view, or one script run from the command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/CommandLine.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: gadrel [options]\n"
+    "\n"
+    "Shows the live state of every pin of the target behind a debug adapter.\n"
+    "\n"
+    "Options:\n"
+    "  -run_script FILE, /run_script FILE\n"
+    "                      run one script without a window and exit\n"
+    "                      (exit status 0 when it loaded and ran, 1 otherwise)\n"
+    "  --series cortex-m|8051\n"
+    "                      choose the chip series without asking\n"
+    "  --pin-script PATH   use another pin script instead of Gadrel/gadrel.lua\n"
+    "  --render FILE.png [--ticks N]\n"
+    "                      run N refresh cycles (default 1) without a window and\n"
+    "                      write the pin view to FILE.png and its tooltip\n"
+    "                      regions to FILE.json\n"
+    "  --list-adapters     list the debug adapters found and exit\n"
+    "  --help              show this text\n";
+
+bool WantsHelp(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") ||
+        !std::strcmp(argv[i], "-help") || !std::strcmp(argv[i], "/?")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (WantsHelp(argc, argv)) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+
+  CCommandLineInfo2 cmdInfo;
+  cmdInfo.Parse(argc, argv);
+  if (cmdInfo.m_bRunScript) {
+    // No window and no display: no GUI application object in this mode.
+    return RunCommandLineScript(cmdInfo.m_strScriptPath);
+  }
+
+  std::fputs("gadrel: the pin view window is not part of this build yet\n", stderr);
+  return 1;
+}
