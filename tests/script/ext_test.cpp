@@ -136,3 +136,29 @@ TEST(PartNumObject, AsScriptsSeeIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// The parts of `ice` that never reach the adapter.
+TEST(IceObject, ConstantsHelpAndStubs) {
+  alignas(16) static char fakeAdapter[16];  // never dereferenced by these methods
+  CICECmd host;
+  ASSERT_TRUE(host.InitScript(reinterpret_cast<CICE*>(fakeAdapter), "Gadrel", nullptr));
+  EXPECT_EQ(Eval(host, "type(ice)"), "table");
+  EXPECT_EQ(Eval(host, "ice.DESIGN_ID_NONE"), "4294967295");
+  EXPECT_EQ(Eval(host, "ice.DESIGN_ID_VOLINK2_V3 + ice.SWO_STATUS_OVERRUN"), "145");
+  EXPECT_EQ(Eval(host, "table.concat({ice:GetVersion()}, ' ')"), "7972 7973 r");
+  EXPECT_EQ(Eval(host, "ice:LoadDwarf()"), "false");
+  EXPECT_EQ(Eval(host, "select('#', ice:DwarfGetText()) .. ice:DwarfGetText()"), "3");
+  const std::string help = Eval(host, "ice:GetHelp()");
+  EXPECT_EQ(help.rfind("Function list of ice:\n  GetVersion\n", 0), 0u) << help;
+  EXPECT_NE(help.find("Constant list of ice:\n  RESET_AUTO = 0\n"), std::string::npos);
+  EXPECT_NE(help.find("  DESIGN_ID_NONE = 4294967295\n"), std::string::npos);
+
+  CICECmd user;
+  ASSERT_TRUE(user.InitUserScript(reinterpret_cast<CICE*>(fakeAdapter), nullptr, nullptr));
+  EXPECT_EQ(Eval(user, "type(VoLink)"), "table");
+  EXPECT_EQ(Eval(user, "VoLink.DESIGN_ID_NONE"), "nil") << "the user object has no constants";
+}
+
+}  // namespace
