@@ -1,9 +1,11 @@
 // gadrel: the pin view, or one script run from the command line.
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <string>
 
 #include "app/CommandLine.h"
+#include "usb/ListAdapters.h"
 
 namespace {
 
@@ -42,6 +44,10 @@ int main(int argc, char** argv) {
   if (WantsHelp(argc, argv)) {
     std::fputs(kUsage, stdout);
     return 0;
+  }
+
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--list-adapters")) return RunListAdapters(std::cout, std::cerr);
   }
 
   CCommandLineInfo2 cmdInfo;

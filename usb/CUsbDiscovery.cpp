@@ -1,0 +1,123 @@
+#include "usb/CUsbDiscovery.h"
+
+#include "usb/CBulkUSB.h"
+#include "usb/CHidCmd.h"
+#include "usb/CWinUSB.h"
+#include "usb/UsbTables.h"
+
+using namespace usbtables;
+
+CUsbDiscovery::CUsbDiscovery() {
+  m_transports[0] = std::make_unique<CHidCmd>();
+  m_transports[1] = std::make_unique<CBulkUSB>();
+  m_transports[2] = std::make_unique<CWinUSB>();
+  m_transports[3] = std::make_unique<CHidCmd>();
+  m_transports[4] = std::make_unique<CWinUSB>();
+  m_transports[5] = std::make_unique<CHidCmd>();
+  m_transports[6] = std::make_unique<CWinUSB>();
+  const int generation[kSlotCount] = {PORT_CHIP_TYPE_VOLINK1, PORT_CHIP_TYPE_VOLINK1,
+                                      PORT_CHIP_TYPE_VOLINK1, PORT_CHIP_TYPE_VOLINK2,
+                                      PORT_CHIP_TYPE_VOLINK2, PORT_CHIP_TYPE_VOLINK3,
+                                      PORT_CHIP_TYPE_VOLINK3};
+  for (int i = 0; i < kSlotCount; ++i) {
+    m_ports[static_cast<size_t>(i)] = {0, generation[i], m_transports[static_cast<size_t>(i)].get()};
+  }
+}
+
+CUsbDiscovery::~CUsbDiscovery() = default;
+
+bool CUsbDiscovery::AnyFound() const {
+  for (const UsbPortEntry& p : m_ports) {
+    if (p.bFound) return true;
+  }
+  return false;
+}
+
+bool CUsbDiscovery::Run(IUserInteraction* report) {
+  if (AnyFound()) return true;
+  m_serialPorts.clear();
+  m_problems.clear();
+
+  CUsbCmd& slot0 = Transport(0);
+  CUsbCmd& slot1 = Transport(1);
+  CUsbCmd& slot2 = Transport(2);
+  CUsbCmd& slot3 = Transport(3);
+  CUsbCmd& slot4 = Transport(4);
+  CUsbCmd& slot6 = Transport(6);
+
+  slot6.Open(1, kT6, Count(kT6));
+  slot4.Open(1, kT4, Count(kT4));
+  // Adapters of T4 offer a bulk and a HID interface; while the bulk one is
+  // present (even held elsewhere) their HID interface stays unused.
+  if (slot4.GetDeviceCount() == 0 && !slot4.HasOpenFailure())
+    slot3.Open(1, kT3Full, Count(kT3Full));
+  else
+    slot3.Open(1, kT3Reduced, Count(kT3Reduced));
+  slot1.Open(0, kT1, Count(kT1));
+  if (slot1.GetDeviceCount() == 0) slot2.Open(0, kT1, Count(kT1));
+  if (slot1.GetDeviceCount() == 0 && slot2.GetDeviceCount() == 0 && !slot2.HasOpenFailure())
+    slot0.Open(0, kT0Full, Count(kT0Full));
+  else
+    slot0.Open(0, kT0Reduced, Count(kT0Reduced));
+
+  for (UsbPortEntry& p : m_ports) {
+    p.bFound = p.pTransport->GetDeviceCount() > 0 ? 1 : 0;
+    for (const OpenProblem& problem : p.pTransport->GetOpenProblems()) m_problems.push_back(problem);
+  }
+  m_serialPorts = ListSerialPorts(m_sysRoot);
+
+  if (AnyFound()) {
+    SelectAdapter(0);
+    return true;
+  }
+  if (report) {
+    std::string denied;
+    for (const OpenProblem& p : m_problems) {
+      if (p.error == usbdev::OpenError::PermissionDenied) denied += DescribeOpenProblem(p) + "\n";
+    }
+    if (!denied.empty())
+      report->MessageBox("Gadrel", denied, IUserInteraction::Icon::Warning,
+                         IUserInteraction::Buttons::Ok, nullptr);
+    report->MessageBox("Gadrel", kNoDeviceMessage, IUserInteraction::Icon::Stop,
+                       IUserInteraction::Buttons::Ok, nullptr);
+  }
+  return false;
+}
+
+void CUsbDiscovery::CloseAll() {
+  for (UsbPortEntry& p : m_ports) {
+    p.bFound = 0;
+    p.pTransport->CloseAll();
+  }
+  m_serialPorts.clear();
+}
+
+unsigned CUsbDiscovery::GetDeviceCount() const {
+  unsigned n = 0;
+  for (const UsbPortEntry& p : m_ports) n += p.pTransport->GetDeviceCount();
+  return n;
+}
+
+bool CUsbDiscovery::SelectAdapter(unsigned index, int* slot, unsigned* device) {
+  unsigned before = 0;
+  for (int s = 0; s < kSlotCount; ++s) {
+    CUsbCmd& t = Transport(s);
+    const unsigned n = t.GetDeviceCount();
+    if (index < before + n) {
+      t.SelectDevice(index - before);
+      if (slot) *slot = s;
+      if (device) *device = index - before;
+      return true;
+    }
+    before += n;
+  }
+  return false;
+}
+
+int CUsbDiscovery::FindComPort(const std::string& locationId) const {
+  if (locationId.empty()) return -1;
+  for (const SerialPortRecord& r : m_serialPorts) {
+    if (r.locationId == locationId) return r.comPort;
+  }
+  return -1;
+}

@@ -1,0 +1,145 @@
+#include "usb/CWinUSB.h"
+
+#include <algorithm>
+
+CWinUSB::CWinUSB() = default;
+CWinUSB::~CWinUSB() {
+  CloseAll();
+  GetShareArea().Close();
+}
+
+bool CWinUSB::SetUp(Record& r) {
+  size_t got = 0;
+  if (!r.device->GetDescriptor(1, 0, 0, r.descriptor, sizeof r.descriptor, &got) || got < 18)
+    return false;
+  if (!r.device->GetSpeed(&r.speed)) return false;
+  uint8_t str[256] = {};
+  got = 0;
+  if (r.descriptor[16] != 0 && r.device->GetDescriptor(3, r.descriptor[16], 0, str, sizeof str, &got)) {
+    // One character per UTF-16 unit (its low byte), within both the
+    // descriptor's own length and the bytes received.
+    const size_t end = std::min<size_t>(str[0], got);
+    for (size_t i = 2; i < end; i += 2) r.serial += static_cast<char>(str[i]);
+  }
+  std::vector<usbdev::PipeInfo> pipes;
+  if (!r.device->GetPipes(&pipes)) return false;
+  bool in = false, out = false;
+  for (const usbdev::PipeInfo& p : pipes) {
+    if (p.type != 2) continue;
+    if (p.id & 0x80) {
+      r.inPipe = p;
+      in = true;
+    } else {
+      r.outPipe = p;
+      out = true;
+    }
+  }
+  return in && out;
+}
+
+int CWinUSB::OpenDevices(const UsbDeviceId* table, unsigned count) {
+  CloseAll();
+  ClearOpenProblems();
+  m_bOpenFailure = false;
+  auto inTable = [&](uint16_t vid, uint16_t pid) {
+    return std::any_of(table, table + count, [&](const UsbDeviceId& id) {
+      return id.wVendorId == vid && id.wProductId == pid;  // interface not compared
+    });
+  };
+  // Only interfaces whose ids are in the table are opened: other programs'
+  // devices must neither count as open failures nor spoil the pass.
+  for (const usbdev::Listed& listed : usbdev::EnumerateAll(usbdev::Kind::Bulk)) {
+    if (!inTable(listed.info.vid, listed.info.pid)) continue;
+    usbdev::OpenResult result;
+    std::unique_ptr<usbdev::IDevice> device = listed.access->Open(listed.info, &result);
+    if (!device) {
+      m_bOpenFailure = true;
+      AddOpenProblem(listed.info, result);
+      continue;
+    }
+    Record r;
+    r.device = std::move(device);
+    r.info = listed.info;
+    r.locationId = listed.info.locationId;
+    m_records.push_back(std::move(r));
+  }
+  for (Record& r : m_records) {
+    if (!SetUp(r)) {
+      CloseAll();
+      return 0;
+    }
+  }
+  std::erase_if(m_records, [&](const Record& r) { return !inTable(r.VendorId(), r.ProductId()); });
+  if (m_records.empty()) {
+    CloseAll();
+    return 0;
+  }
+  SelectDevice(0);
+  return 1;
+}
+
+void CWinUSB::CloseOthers() {
+  for (unsigned i = 0; i < m_records.size(); ++i) {
+    if (i != m_nSelected) m_records[i].device.reset();
+  }
+}
+
+void CWinUSB::CloseAll() {
+  m_records.clear();
+  m_nSelected = kNoDevice;
+}
+
+unsigned CWinUSB::GetDeviceCount() const { return static_cast<unsigned>(m_records.size()); }
+
+unsigned CWinUSB::SelectDevice(unsigned index) {
+  GetShareArea().Close();
+  const unsigned previous = m_nSelected;
+  m_nSelected = index;
+  BindShareArea(index < m_records.size() ? m_records[index].info.path : std::string());
+  return previous;
+}
+
+const CWinUSB::Record* CWinUSB::Selected() const {
+  return m_nSelected < m_records.size() ? &m_records[m_nSelected] : nullptr;
+}
+
+bool CWinUSB::Read(void* buffer, unsigned length, unsigned* got, int timeoutMs) {
+  if (got) *got = 0;
+  const Record* r = Selected();
+  if (!r || !r->device) return false;
+  size_t n = 0;
+  if (!r->device->Read(static_cast<uint8_t*>(buffer), length, &n, timeoutMs)) return false;
+  if (got) *got = static_cast<unsigned>(n);
+  return true;
+}
+
+bool CWinUSB::Write(const void* buffer, unsigned length, unsigned* sent, int timeoutMs) {
+  if (sent) *sent = 0;
+  const Record* r = Selected();
+  if (!r || !r->device) return false;
+  size_t n = 0;
+  if (!r->device->Write(static_cast<const uint8_t*>(buffer), length, &n, timeoutMs)) return false;
+  if (sent) *sent = static_cast<unsigned>(n);
+  return true;
+}
+
+uint16_t CWinUSB::GetPacketSize(bool) const {
+  if (!Selected()) return 0;
+  switch (GetHeaderMode()) {
+    case 0: return 64;
+    case 1: return 512;
+    default: return 0;
+  }
+}
+
+std::string CWinUSB::GetLocationId() const {
+  const Record* r = Selected();
+  return r ? r->locationId : std::string();
+}
+std::string CWinUSB::GetSerialNumber() const {
+  const Record* r = Selected();
+  return r ? r->serial : std::string();
+}
+usbdev::DeviceInfo CWinUSB::GetDeviceInfo(unsigned index) const {
+  return index < m_records.size() ? m_records[index].info : usbdev::DeviceInfo{};
+}
