@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/PinViewApp.h"
 #include "usb/ListAdapters.h"
 
 namespace {
@@ -57,6 +58,5 @@ int main(int argc, char** argv) {
     return RunCommandLineScript(cmdInfo.m_strScriptPath);
   }
 
-  std::fputs("gadrel: the pin view window is not part of this build yet\n", stderr);
-  return 1;
+  return RunPinViewApplication(argc, argv);
 }

@@ -1,0 +1,91 @@
+#include "CMainFrame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSplitter>
+
+#include "CPrintView.h"
+#include "CVoGadrelView.h"
+#include "MessageDialogs.h"
+#include "StringTable.h"
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  QAction* run = file->addAction(QStringLiteral("&Run script..."));
+  run->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  connect(run, &QAction::triggered, this, &CMainFrame::OnRunScript);
+  file->addSeparator();
+  QAction* exit = file->addAction(QStringLiteral("E&xit"));
+  connect(exit, &QAction::triggered, this, &QWidget::close);
+  QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+  QAction* about = help->addAction(QStringLiteral("&About..."));
+  connect(about, &QAction::triggered, this, &CMainFrame::OnAbout);
+
+  m_pSplitter = new QSplitter(Qt::Horizontal, this);
+  m_pSplitter->setChildrenCollapsible(false);
+  m_pView = new CVoGadrelView(m_pSplitter);
+  m_pPrintView = new CPrintView(m_pSplitter);
+  m_pView->setMinimumWidth(10);
+  m_pPrintView->setMinimumWidth(10);
+  m_pSplitter->addWidget(m_pView);
+  m_pSplitter->addWidget(m_pPrintView);
+  m_pSplitter->setSizes({500, 200});
+  m_pView->SetPrintPane(m_pPrintView);
+  setCentralWidget(m_pSplitter);
+  m_bSplitterCreated = true;
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (!m_bSplitterCreated) return;
+  const int w = m_pSplitter->width();
+  m_pSplitter->setSizes({std::max(10, w * 5 / 7), std::max(10, w * 2 / 7)});
+}
+
+void CMainFrame::OnRunScript() {
+  if (m_pView->IsUserScriptRunning()) {
+    QMessageBox::critical(this, windowTitle(), QStringLiteral("An user's lua script is running."));
+    return;
+  }
+  const QString path = QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("Script Files(*.lua)"),
+                                                    nullptr, QFileDialog::DontResolveSymlinks);
+  if (path.isEmpty()) return;
+  RunScript(path);
+}
+
+void CMainFrame::RunScript(const QString& path) {
+  if (m_pView->IsUserScriptRunning()) return;
+  m_pView->RunUserScriptFile(path.toStdString());
+  if (m_bCloseAfterScript) {
+    m_bCloseAfterScript = false;
+    QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
+  }
+}
+
+void CMainFrame::OnAbout() {
+  CAboutDlg dialog(this);
+  dialog.exec();
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (!m_pView->IsUserScriptRunning()) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  // Asked already: the script stops at its next instructions and the close
+  // follows.
+  if (m_bCloseAfterScript) return;
+  const auto answer = QMessageBox::question(
+      this, windowTitle(), QStringLiteral("User's lua script is running.\nClose the application anyway now?\n"),
+      QMessageBox::Yes | QMessageBox::No);
+  if (answer == QMessageBox::Yes && m_pView->IsUserScriptRunning()) {
+    m_bCloseAfterScript = true;
+    m_pView->AbortUserScript();
+  } else if (answer == QMessageBox::Yes) {
+    QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
+  }
+}

@@ -1,0 +1,217 @@
+// The pin view's life: controls, script hosts, the refresh cycle, user
+// scripts and the output sink. Drawing and mouse handling are in
+// PinViewInteraction.cpp.
+#include "CVoGadrelView.h"
+
+#include <sys/stat.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <cstdio>
+
+#include "CDialogSelectBox.h"
+#include "CPrintView.h"
+#include "PackageReader.h"
+#include "ViewSettings.h"
+
+extern "C" {
+#include <lua.h>
+}
+
+namespace {
+constexpr int kFirstTickMs = 1;
+
+// Clears a flag when the scope ends.
+struct FlagGuard {
+  bool& flag;
+  ~FlagGuard() { flag = false; }
+};
+}  // namespace
+
+ScriptStamp ReadScriptStamp(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  ScriptStamp s;
+  s.exists = true;
+  s.size = static_cast<int64_t>(st.st_size);
+  s.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return s;
+}
+
+CVoGadrelView::CVoGadrelView(QWidget* parent)
+    : QAbstractScrollArea(parent), m_pAdapters(std::make_unique<CPinViewAdapters>()) {
+  setObjectName(QStringLiteral("pinView"));
+  m_userInteraction.SetOwnerWindow(static_cast<IPrintSink*>(this), this);
+  m_pinHost.SetUserInteraction(&m_userInteraction);
+  m_userHost.SetUserInteraction(&m_userInteraction);
+  viewport()->setMouseTracking(true);
+  viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  viewport()->setAttribute(Qt::WA_NoSystemBackground);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  m_refreshTimer.setTimerType(Qt::PreciseTimer);
+  connect(&m_refreshTimer, &QTimer::timeout, this, &CVoGadrelView::RefreshPins);
+  CreateControls();
+}
+
+CVoGadrelView::~CVoGadrelView() {
+  m_refreshTimer.stop();
+  m_tipRegions.clear();
+  m_toolTip.HideTooltip();
+  m_pinHost.CallScriptFunction("disconnect", "");
+  // Members go in reverse order: the hosts close their states before the
+  // adapter objects they use are destroyed.
+}
+
+void CVoGadrelView::CreateControls() {
+  QWidget* vp = viewport();
+  m_pZoomOut = new QPushButton(QStringLiteral("-"), vp);
+  m_pZoomOut->setGeometry(10, 10, 30, 20);
+  m_pZoomLabel = new QLabel(m_strZoomText, vp);
+  m_pZoomLabel->setAlignment(Qt::AlignCenter);
+  m_pZoomLabel->setGeometry(42, 10, 40, 20);
+  m_pZoomIn = new QPushButton(QStringLiteral("+"), vp);
+  m_pZoomIn->setGeometry(85, 10, 30, 20);
+  m_pPeriodLabel = new QLabel(QStringLiteral("Freq: "), vp);
+  m_pPeriodLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  m_pPeriodLabel->setGeometry(10, 35, 40, 23);
+  m_pPeriodList = new QComboBox(vp);
+  m_pPeriodList->setGeometry(50, 35, 65, 24);
+  m_pPeriodList->setMaxVisibleItems(5);
+  m_pPeriodList->addItems(PeriodListEntries());
+  m_pPeriodList->setCurrentIndex(1);
+  for (QWidget* w : {static_cast<QWidget*>(m_pZoomOut), static_cast<QWidget*>(m_pZoomIn),
+                     static_cast<QWidget*>(m_pPeriodList)}) {
+    w->setFocusPolicy(Qt::NoFocus);
+  }
+  connect(m_pZoomIn, &QPushButton::clicked, this, &CVoGadrelView::ZoomIn);
+  connect(m_pZoomOut, &QPushButton::clicked, this, &CVoGadrelView::ZoomOut);
+  connect(m_pPeriodList, &QComboBox::currentIndexChanged, this, &CVoGadrelView::OnPeriodSelected);
+}
+
+void CVoGadrelView::SetPrintPane(CPrintView* pane) { m_pPrintPane = pane; }
+
+void CVoGadrelView::PrintText(std::string_view text) {
+  if (m_pPrintPane != nullptr) m_pPrintPane->AppendText(text);
+  if (m_bEchoStderr) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+  }
+}
+
+void CVoGadrelView::SetGlobalString(CICECmd& host, const char* name, const char* value) {
+  lua_State* L = host.GetLuaState();
+  if (L == nullptr) return;
+  lua_pushstring(L, value);
+  lua_setglobal(L, name);
+}
+
+void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
+  if (m_bInitialised) return;
+  m_bInitialised = true;
+  m_bTimerEnabled = options.startTimer;
+
+  // 1. Program folder and pin script.
+  m_strAppDir = QCoreApplication::applicationDirPath().toStdString();
+  m_strPinScript = options.pinScript.empty() ? m_strAppDir + "/../Gadrel/gadrel.lua" : options.pinScript;
+
+  // 2. and 3. Chip series; every outcome but "8051 1T" with OK is Cortex-M.
+  if (options.series) {
+    m_series = *options.series;
+  } else {
+    CDialogSelectBox dialog("Select Chip Series", 0, {"Cortex-M", "8051 1T"}, this);
+    m_series = dialog.exec() == QDialog::Accepted && dialog.Selection() == 1 ? ChipSeries::Ostra1T
+                                                                              : ChipSeries::CortexM;
+  }
+  CICE* adapter = m_pAdapters->ForSeries(m_series);
+  if (m_pinHost.InitScript(adapter, "Gadrel", m_strAppDir.c_str())) {
+    SetGlobalString(m_pinHost, "CHIP_SERIES", ChipSeriesName(m_series));
+  }
+  // 4. The view is the output sink of both states.
+  void* const sink = static_cast<IPrintSink*>(this);
+  m_pinHost.SetGlobalObject("TOOL_VIEW_WIN", sink);
+
+  // 5. First run of the pin script.
+  m_scriptStamp = ReadScriptStamp(m_strPinScript);
+  if (m_scriptStamp.exists && !m_pinHost.RunScriptFile(m_strPinScript, false)) {
+    m_scriptStamp = {};
+    PrintText(m_pinHost.GetLastScriptError() + "\n");
+  }
+
+  // 6. User-script host.
+  m_userHost.InitUserScript(adapter, "Gadrel_User", nullptr);
+  m_userHost.SetGlobalObject("TOOL_VIEW_WIN", sink);
+
+  // 7. The first refresh comes at once.
+  if (m_bTimerEnabled) m_refreshTimer.start(kFirstTickMs);
+
+  // 8. Canvas, tooltip, context menu, initial scroll position.
+  UpdateScrollSizes();
+  m_toolTip.Create(viewport());
+  m_pContextMenu = new QMenu(this);
+  m_pShowAllAction = m_pContextMenu->addAction(QStringLiteral("Show all pin functions"));
+  m_pShowAllAction->setCheckable(true);
+  connect(m_pShowAllAction, &QAction::triggered, this, &CVoGadrelView::ToggleShowAllFunctions);
+  m_bShowAllFunctions = true;
+  m_pShowAllAction->setChecked(true);
+  ScrollTo(QPoint(kInitialScrollX, kInitialScrollY));
+}
+
+void CVoGadrelView::RefreshPins() {
+  if (m_bBusy) return;
+  m_bBusy = true;
+  FlagGuard busy{m_bBusy};
+
+  if (m_bRestartTimer) {
+    m_bRestartTimer = false;
+    m_refreshTimer.stop();
+    if (m_bTimerEnabled && m_fRefreshPeriod > 0) m_refreshTimer.start(static_cast<int>(m_fRefreshPeriod * 1000));
+  }
+
+  const ScriptStamp now = ReadScriptStamp(m_strPinScript);
+  if (now.exists && (now.mtimeNs != m_scriptStamp.mtimeNs || now.size != m_scriptStamp.size)) {
+    if (m_pinHost.RunScriptFile(m_strPinScript, false)) {
+      m_scriptStamp = now;
+    } else {
+      PrintText(m_pinHost.GetLastScriptError() + "\n");
+    }
+  }
+
+  GetPinStatus(m_pinHost.GetLuaState(), m_package, false);
+
+  if (m_pAdapters->SelectionCancelled()) {
+    if (QWidget* frame = window()) QMetaObject::invokeMethod(frame, "close", Qt::QueuedConnection);
+  } else {
+    viewport()->update();
+  }
+}
+
+bool CVoGadrelView::RunUserScriptFile(const std::string& path) {
+  if (m_userHost.IsScriptRunning()) return false;
+  if (m_userHost.RunScriptFile(path, true)) {
+    RefreshPins();
+    return true;
+  }
+  PrintText(m_userHost.GetLastScriptError() + "\n");
+  return false;
+}
+
+void CVoGadrelView::OnPeriodSelected(int index) {
+  if (index < 0 || index >= m_pPeriodList->count()) return;
+  m_fRefreshPeriod = ParsePeriod(m_pPeriodList->itemText(index));
+  if (m_fRefreshPeriod > 0) {
+    if (m_bTimerEnabled) m_refreshTimer.start(static_cast<int>(m_fRefreshPeriod * 1000));
+  } else {
+    m_refreshTimer.stop();
+  }
+}
+
+void CVoGadrelView::ToggleShowAllFunctions() {
+  m_bShowAllFunctions = !m_bShowAllFunctions;
+  if (m_pShowAllAction != nullptr) m_pShowAllAction->setChecked(m_bShowAllFunctions);
+  viewport()->update();
+}

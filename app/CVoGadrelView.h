@@ -1,0 +1,160 @@
+// The pin view: asks the pin script for the state of every pin on a timer,
+// draws the package, shows tooltips, zooms, scrolls and pans, and runs user
+// scripts. It is also the output sink its scripts print to.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QImage>
+#include <QPointer>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CPPToolTip.h"
+#include "PackageInfo.h"
+#include "PinViewAdapters.h"
+#include "QtUserInteraction.h"
+#include "script/CICECmd.h"
+#include "script/PrintSink.h"
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QAction;
+class QPushButton;
+class CPrintView;
+
+// Size and modification time of the pin script as last loaded.
+struct ScriptStamp {
+  bool exists = false;
+  int64_t size = 0;
+  int64_t mtimeNs = 0;
+  bool operator==(const ScriptStamp&) const = default;
+};
+ScriptStamp ReadScriptStamp(const std::string& path);
+
+class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
+  Q_OBJECT
+ public:
+  struct StartOptions {
+    std::optional<ChipSeries> series;  // none: ask with the chip-series dialog
+    std::string pinScript;             // empty: <program dir>/../Gadrel/gadrel.lua
+    bool startTimer = true;            // false: refreshes only on request (rendering)
+  };
+
+  static constexpr int kCanvasWidth = 2400;
+  static constexpr int kCanvasHeight = 2460;
+  static constexpr int kInitialScrollX = 780;
+  static constexpr int kInitialScrollY = 560;
+
+  explicit CVoGadrelView(QWidget* parent = nullptr);
+  ~CVoGadrelView() override;
+
+  // Where printed text goes (the output pane beside the view).
+  void SetPrintPane(CPrintView* pane);
+  // Also copy printed text to standard error (headless rendering).
+  void SetEchoToStderr(bool echo) { m_bEchoStderr = echo; }
+
+  // Chooses the chip series, sets both script hosts up, runs the pin script
+  // and starts the refresh timer. Runs once.
+  void OnInitialUpdate(const StartOptions& options);
+
+  // One refresh: reload the pin script when it changed on disk, ask it for
+  // the package, repaint. Returns at once when a refresh is running.
+  void RefreshPins();
+
+  // Runs a user script with event pumping; refreshes after a good run,
+  // prints the error after a failed one. False on failure.
+  bool RunUserScriptFile(const std::string& path);
+  bool IsUserScriptRunning() const { return m_userHost.IsScriptRunning(); }
+  void AbortUserScript() { m_userHost.RequestAbort(); }
+
+  // IPrintSink: appends to the output pane.
+  void PrintText(std::string_view text) override;
+
+  // Zoom by one tenth ("+" and "-"), keeping the same part in view.
+  void ZoomIn();
+  void ZoomOut();
+  float ZoomFactor() const { return m_fZoomFactor; }
+  QString ZoomText() const { return m_strZoomText; }
+
+  // Period list entry `index` chosen.
+  void OnPeriodSelected(int index);
+  double RefreshPeriod() const { return m_fRefreshPeriod; }
+  const QTimer& RefreshTimer() const { return m_refreshTimer; }
+
+  void ToggleShowAllFunctions();
+  bool ShowAllFunctions() const { return m_bShowAllFunctions; }
+
+  // The whole off-screen bitmap (scroll position plus client size; pixel
+  // (x, y) = canvas (x, y)), as a paint draws it; refills the regions.
+  QImage RenderCanvas();
+
+  QPoint ScrollPosition() const;
+  void ScrollTo(QPoint pos);
+  const PackageInfo& Package() const { return m_package; }
+  const std::vector<TipRegion>& TipRegions() const { return m_tipRegions; }
+  const std::string& PinScriptPath() const { return m_strPinScript; }
+  ChipSeries Series() const { return m_series; }
+  CICECmd& PinHost() { return m_pinHost; }
+  CICECmd& UserHost() { return m_userHost; }
+  CPPToolTip& ToolTip() { return m_toolTip; }
+  QComboBox* PeriodList() const { return m_pPeriodList; }
+  QLabel* ZoomLabel() const { return m_pZoomLabel; }
+
+  // The region a tooltip would show for canvas point (x, y), or null.
+  const TipRegion* HitTest(int canvasX, int canvasY) const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void scrollContentsBy(int dx, int dy) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+
+ private:
+  void CreateControls();
+  void UpdateScrollSizes();
+  void Zoom(bool in);
+  void PaintInto(QImage& image, QPoint origin, bool cull);
+  void SetGlobalString(CICECmd& host, const char* name, const char* value);
+
+  // Declaration order is construction order; destruction runs backwards.
+  CQtUserInteraction m_userInteraction;
+  std::unique_ptr<CPinViewAdapters> m_pAdapters;
+  CICECmd m_pinHost;
+  CICECmd m_userHost;
+  ScriptStamp m_scriptStamp;
+  bool m_bBusy = false;
+  bool m_bRestartTimer = true;
+  bool m_bShowAllFunctions = false;
+  bool m_bDrag = false;
+  QPoint m_ptLastDrag;
+  QPushButton* m_pZoomIn = nullptr;
+  QPushButton* m_pZoomOut = nullptr;
+  QLabel* m_pZoomLabel = nullptr;
+  QString m_strZoomText = QStringLiteral("100%");
+  QLabel* m_pPeriodLabel = nullptr;
+  QComboBox* m_pPeriodList = nullptr;
+  int m_nZoomTenths = 10;
+  float m_fZoomFactor = 1.0f;
+  double m_fRefreshPeriod = 0.5;
+  PackageInfo m_package;
+  CPPToolTip m_toolTip;
+  QMenu* m_pContextMenu = nullptr;
+  QAction* m_pShowAllAction = nullptr;
+  std::vector<TipRegion> m_tipRegions;
+
+  QTimer m_refreshTimer;
+  QPointer<CPrintView> m_pPrintPane;
+  std::string m_strPinScript;
+  std::string m_strAppDir;
+  ChipSeries m_series = ChipSeries::CortexM;
+  bool m_bInitialised = false;
+  bool m_bTimerEnabled = true;
+  bool m_bEchoStderr = false;
+};

@@ -1,0 +1,204 @@
+#include "PackageReader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <limits>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+}
+
+namespace {
+
+// Keys of the package table in reading order.
+enum TopKey { kName, kNameColor, kInformation, kPins, kProcessor, kFrame, kTopKeyCount };
+
+// Runs inside lua_pcall: fetches the keys of the table in argument 1 in
+// order with ordinary (metamethod-aware) reads and returns the values up to
+// the first one of the wrong type. "processor" is returned as its
+// "information" value. Holds no C++ object, so an error raised by a
+// metamethod unwinds nothing that needs a destructor.
+int FetchTopLevel(lua_State* L) {
+  lua_settop(L, 1);
+  lua_getfield(L, 1, "name");
+  if (!lua_isstring(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
+  lua_getfield(L, 1, "name_color");
+  if (!lua_isnumber(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
+  lua_getfield(L, 1, "information");
+  if (!lua_isstring(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
+  lua_getfield(L, 1, "pins");
+  if (!lua_istable(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
+  lua_getfield(L, 1, "processor");
+  if (!lua_istable(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
+  lua_getfield(L, -1, "information");
+  lua_remove(L, -2);
+  if (!lua_isstring(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
+  lua_getfield(L, 1, "pkg_frame");
+  if (!lua_isnumber(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
+  return lua_gettop(L) - 1;
+}
+
+// String value at `idx` (a string or a number); converts a number in place,
+// so never use it on a key that lua_next still needs.
+std::string ValueString(lua_State* L, int idx) {
+  size_t len = 0;
+  const char* s = lua_tolstring(L, idx, &len);
+  return s != nullptr ? std::string(s, len) : std::string();
+}
+
+bool IsStringOrNumber(lua_State* L, int idx) {
+  const int t = lua_type(L, idx);
+  return t == LUA_TSTRING || t == LUA_TNUMBER;
+}
+
+// A key that counts as a list index: a number or a numeric string.
+bool IsNumericKey(lua_State* L, int idx) {
+  const int t = lua_type(L, idx);
+  return t == LUA_TNUMBER || (t == LUA_TSTRING && lua_isnumber(L, idx));
+}
+
+uint32_t NumberAt(lua_State* L, int idx) { return ScriptNumberToU32(lua_tonumber(L, idx)); }
+
+void ReadTexts(lua_State* L, int tableIdx, std::vector<std::string>& texts) {
+  texts.clear();
+  lua_pushnil(L);
+  while (lua_next(L, tableIdx) != 0) {
+    if (IsNumericKey(L, -2) && IsStringOrNumber(L, -1)) texts.push_back(ValueString(L, -1));
+    lua_pop(L, 1);
+  }
+}
+
+void ReadPin(lua_State* L, int tableIdx, PinInfo& pin) {
+  pin = PinInfo{};
+  lua_pushnil(L);
+  while (lua_next(L, tableIdx) != 0) {
+    if (lua_type(L, -2) == LUA_TSTRING) {
+      size_t len = 0;
+      const char* k = lua_tolstring(L, -2, &len);
+      const std::string_view key(k, len);
+      const int v = lua_gettop(L);
+      const bool text = IsStringOrNumber(L, v);
+      const bool number = lua_isnumber(L, v) != 0;
+      if (key == "pin_no") {
+        if (text) pin.pin_no = ValueString(L, v);
+      } else if (key == "highlight_text") {
+        if (text) pin.highlight_text = ValueString(L, v);
+      } else if (key == "information") {
+        if (text) pin.information = ValueString(L, v);
+      } else if (key == "texts") {
+        if (lua_istable(L, v)) ReadTexts(L, v, pin.texts);
+      } else if (key == "pin_no_color") {
+        if (number) pin.pin_no_color = NumberAt(L, v);
+      } else if (key == "normal_color") {
+        if (number) pin.normal_color = NumberAt(L, v);
+      } else if (key == "highlight_color") {
+        if (number) pin.highlight_color = NumberAt(L, v);
+      } else if (key == "pin_bg_color") {
+        if (number) pin.pin_bg_color = NumberAt(L, v);
+      } else if (key == "direction") {
+        if (number) pin.direction = static_cast<int32_t>(NumberAt(L, v));
+      } else if (key == "status") {
+        if (number) pin.status = static_cast<int32_t>(NumberAt(L, v));
+      } else if (key == "pullup") {
+        if (lua_isboolean(L, v)) pin.pullup = lua_toboolean(L, v) != 0;
+      }
+    }
+    lua_pop(L, 1);
+  }
+}
+
+void ReadPins(lua_State* L, int tableIdx, std::vector<PinInfo>& pins) {
+  pins.clear();
+  lua_pushnil(L);
+  while (lua_next(L, tableIdx) != 0) {
+    if (IsNumericKey(L, -2) && lua_istable(L, -1)) {
+      pins.emplace_back();
+      ReadPin(L, lua_gettop(L), pins.back());
+    }
+    lua_pop(L, 1);
+  }
+}
+
+}  // namespace
+
+uint32_t ScriptNumberToU32(double x) {
+  if (!std::isfinite(x)) return 0;
+  const double rounded = std::trunc(x > 0 ? x + 0.5 : x - 0.5);
+  // The low 32 bits of the integer, also for magnitudes beyond 64 bits.
+  double low = std::fmod(rounded, 4294967296.0);
+  if (low < 0) low += 4294967296.0;
+  return static_cast<uint32_t>(low);
+}
+
+void ReadPackageTable(lua_State* L, int idx, PackageInfo& info) {
+  info.Reset();
+  if (!lua_istable(L, idx)) return;
+  if (!lua_checkstack(L, kTopKeyCount + 8)) return;
+  const int top = lua_gettop(L);
+  const int table = idx > 0 || idx <= LUA_REGISTRYINDEX ? idx : top + idx + 1;
+
+  lua_pushcfunction(L, FetchTopLevel);
+  lua_pushvalue(L, table);
+  if (lua_pcall(L, 1, LUA_MULTRET, 0) != 0) {
+    lua_settop(L, top);  // a failing metamethod: nothing more can be read
+    return;
+  }
+  const int count = lua_gettop(L) - top;
+  const int base = top + 1;
+  for (int i = 0; i < count; ++i) {
+    const int v = base + i;
+    switch (i) {
+      case kName: info.name = ValueString(L, v); break;
+      case kNameColor: info.name_color = NumberAt(L, v); break;
+      case kInformation: info.information = ValueString(L, v); break;
+      case kPins: ReadPins(L, v, info.pins); break;
+      case kProcessor: info.processor = ValueString(L, v); break;
+      case kFrame: info.pkg_frame = static_cast<int32_t>(NumberAt(L, v)); break;
+      default: break;
+    }
+  }
+  lua_settop(L, top);
+}
+
+bool GetPinStatus(lua_State* L, PackageInfo& info, bool arg) {
+  info.Reset();
+  if (L == nullptr) return false;
+  const int top = lua_gettop(L);
+  lua_getglobal(L, "get_status");
+  lua_pushboolean(L, arg ? 1 : 0);
+  if (lua_pcall(L, 1, 1, 0) != 0) {
+    lua_settop(L, top);
+    return false;
+  }
+  ReadPackageTable(L, -1, info);
+  lua_settop(L, top);
+  return true;
+}
+
+int64_t PinNumberValue(const std::string& pinNo) {
+  size_t i = 0;
+  while (i < pinNo.size() && std::isspace(static_cast<unsigned char>(pinNo[i]))) ++i;
+  bool negative = false;
+  if (i < pinNo.size() && (pinNo[i] == '+' || pinNo[i] == '-')) negative = pinNo[i++] == '-';
+  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+  int64_t value = 0;
+  for (; i < pinNo.size() && std::isdigit(static_cast<unsigned char>(pinNo[i])); ++i) {
+    const int digit = pinNo[i] - '0';
+    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+  }
+  return negative ? -value : value;
+}
+
+std::vector<PinInfo> SortedPins(const std::vector<PinInfo>& pins) {
+  std::vector<std::pair<int64_t, const PinInfo*>> keyed;
+  keyed.reserve(pins.size());
+  for (const PinInfo& p : pins) keyed.emplace_back(PinNumberValue(p.pin_no), &p);
+  std::stable_sort(keyed.begin(), keyed.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<PinInfo> sorted;
+  sorted.reserve(pins.size());
+  for (const auto& k : keyed) sorted.push_back(*k.second);
+  return sorted;
+}

@@ -1,0 +1,112 @@
+#include "PinViewApp.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QScreen>
+#include <cstdio>
+
+#include "CMainFrame.h"
+#include "CVoGadrelView.h"
+#include "PinViewOptions.h"
+#include "StringTable.h"
+
+namespace {
+
+// Window size of a headless render.
+constexpr int kRenderWidth = 1400;
+constexpr int kRenderHeight = 900;
+
+QString FromBytes(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+void CentreOnScreen(QWidget& w) {
+  const QScreen* screen = w.screen();
+  if (screen == nullptr) return;
+  const QRect avail = screen->availableGeometry();
+  w.resize(std::min(avail.width() * 3 / 4, 1400), std::min(avail.height() * 3 / 4, 950));
+  QRect frame = w.frameGeometry();
+  frame.moveCenter(avail.center());
+  w.move(frame.topLeft());
+}
+
+}  // namespace
+
+bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& error) {
+  const QImage image = view.RenderCanvas();
+  if (!image.save(FromBytes(pngPath), "PNG")) {
+    error = "cannot write " + pngPath;
+    return false;
+  }
+  const PackageInfo& info = view.Package();
+  QJsonArray regions;
+  for (const TipRegion& r : view.TipRegions()) {
+    regions.append(QJsonObject{{"x", static_cast<double>(r.x)},
+                               {"y", static_cast<double>(r.y)},
+                               {"width", static_cast<double>(r.width)},
+                               {"height", static_cast<double>(r.height)},
+                               {"text", FromBytes(r.text)}});
+  }
+  const QJsonObject root{{"name", FromBytes(info.name)},
+                         {"frame", info.pkg_frame},
+                         {"zoom", static_cast<double>(view.ZoomFactor())},
+                         {"regions", regions}};
+  const std::string jsonPath = RenderJsonPath(pngPath);
+  QFile file(FromBytes(jsonPath));
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+      file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0) {
+    error = "cannot write " + jsonPath;
+    return false;
+  }
+  return true;
+}
+
+int RunPinViewApplication(int argc, char** argv) {
+  PinViewOptions options;
+  std::string error;
+  if (!ParsePinViewOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "gadrel: %s\n", error.c_str());
+    return 1;
+  }
+  const bool render = !options.renderFile.empty();
+  // A headless picture needs no display.
+  if (render && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+
+  QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("Korvane"));
+  QApplication::setApplicationName(QStringLiteral("Gadrel"));
+
+  CMainFrame frame;
+  CVoGadrelView& view = *frame.View();
+  CVoGadrelView::StartOptions start;
+  start.series = options.series;
+  start.pinScript = options.pinScript;
+  if (render) {
+    if (!start.series) start.series = ChipSeries::CortexM;
+    start.startTimer = false;
+    view.SetEchoToStderr(true);
+    frame.setAttribute(Qt::WA_DontShowOnScreen);
+    frame.resize(kRenderWidth, kRenderHeight);
+  }
+  view.OnInitialUpdate(start);
+  frame.show();
+  frame.setWindowTitle(QString::fromStdString(GadrelTitle()));
+
+  if (render) {
+    QCoreApplication::processEvents();
+    if (!ReadScriptStamp(view.PinScriptPath()).exists) {
+      std::fprintf(stderr, "gadrel: pin script not found: %s\n", view.PinScriptPath().c_str());
+      return 1;
+    }
+    view.ScrollTo(QPoint(CVoGadrelView::kInitialScrollX, CVoGadrelView::kInitialScrollY));
+    for (int i = 0; i < options.ticks; ++i) view.RefreshPins();
+    if (!WriteRender(view, options.renderFile, error)) {
+      std::fprintf(stderr, "gadrel: %s\n", error.c_str());
+      return 1;
+    }
+    return 0;
+  }
+  CentreOnScreen(frame);
+  return QApplication::exec();
+}

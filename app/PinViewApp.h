@@ -1,0 +1,14 @@
+// The window application: the main frame with the pin view, or, with
+// --render, one headless picture of the pin view.
+#pragma once
+
+#include <string>
+
+class CVoGadrelView;
+
+// Runs the pin view application; returns the process exit status.
+int RunPinViewApplication(int argc, char** argv);
+
+// Writes the view's off-screen bitmap to `pngPath` and its tooltip regions
+// to the matching .json file. False with `error` set on failure.
+bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& error);

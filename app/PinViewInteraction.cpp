@@ -1,0 +1,160 @@
+// The pin view on screen: painting, scroll sizes, zoom, tooltips, dragging,
+// the wheel and the context menu.
+#include <QComboBox>
+#include <QCursor>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include "CVoGadrelView.h"
+#include "PackagePainter.h"
+#include "ViewSettings.h"
+
+QPoint CVoGadrelView::ScrollPosition() const {
+  return {horizontalScrollBar()->value(), verticalScrollBar()->value()};
+}
+
+void CVoGadrelView::ScrollTo(QPoint pos) {
+  horizontalScrollBar()->setValue(pos.x());
+  verticalScrollBar()->setValue(pos.y());
+}
+
+void CVoGadrelView::UpdateScrollSizes() {
+  const int totalW = static_cast<int>(kCanvasWidth * m_fZoomFactor);
+  const int totalH = static_cast<int>(kCanvasHeight * m_fZoomFactor);
+  const QSize client = viewport()->size();
+  QScrollBar* h = horizontalScrollBar();
+  QScrollBar* v = verticalScrollBar();
+  h->setRange(0, std::max(0, totalW - client.width()));
+  h->setPageStep(std::max(1, client.width()));
+  h->setSingleStep(std::max(1, totalW / 100));
+  v->setRange(0, std::max(0, totalH - client.height()));
+  v->setPageStep(std::max(1, client.height()));
+  v->setSingleStep(std::max(1, totalH / 100));
+}
+
+void CVoGadrelView::PaintInto(QImage& image, QPoint origin, bool cull) {
+  image.fill(0xFFFFFFFF);
+  QPainter p(&image);
+  p.translate(-origin);
+  PaintOptions o;
+  o.zoom = m_fZoomFactor;
+  o.showAllFunctions = m_bShowAllFunctions;
+  o.clientWidth = viewport()->width();
+  if (cull) o.visible = QRectF(origin, image.size());
+  PaintPackage(p, m_package, o, m_tipRegions);
+  PaintControlPanel(p, ScrollPosition(), palette().color(QPalette::Button));
+}
+
+void CVoGadrelView::paintEvent(QPaintEvent*) {
+  const QSize client = viewport()->size();
+  if (client.isEmpty()) return;
+  // Drawn off-screen, then copied in one step.
+  QImage image(client, QImage::Format_ARGB32_Premultiplied);
+  PaintInto(image, ScrollPosition(), true);
+  QPainter(viewport()).drawImage(0, 0, image);
+}
+
+QImage CVoGadrelView::RenderCanvas() {
+  const QPoint scroll = ScrollPosition();
+  const QSize client = viewport()->size();
+  QImage image(scroll.x() + client.width(), scroll.y() + client.height(), QImage::Format_ARGB32_Premultiplied);
+  PaintInto(image, QPoint(0, 0), false);
+  return image;
+}
+
+void CVoGadrelView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateScrollSizes();
+  m_toolTip.HideTooltip();
+  viewport()->update();
+}
+
+void CVoGadrelView::scrollContentsBy(int, int) { viewport()->update(); }
+
+const TipRegion* CVoGadrelView::HitTest(int cx, int cy) const {
+  for (const TipRegion& r : m_tipRegions) {
+    if (r.text.empty()) continue;
+    if (r.x < cx && cx < r.x + r.width && r.y < cy && cy < r.y + r.height) return &r;
+  }
+  return nullptr;
+}
+
+void CVoGadrelView::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint pt = event->position().toPoint();
+  m_toolTip.RelayEvent(event);
+  const QPoint scroll = ScrollPosition();
+  if (const TipRegion* hit = HitTest(pt.x() + scroll.x(), pt.y() + scroll.y())) {
+    // The rectangle in canvas pixels, as the view's client coordinates.
+    const QRect canvas(QPoint(static_cast<int>(hit->x), static_cast<int>(hit->y)),
+                       QPoint(static_cast<int>(hit->x + hit->width), static_cast<int>(hit->y + hit->height)));
+    m_toolTip.ShowHelpTooltip(QString::fromUtf8(hit->text.data(), static_cast<qsizetype>(hit->text.size())),
+                              canvas.translated(-scroll));
+  } else {
+    m_toolTip.HideTooltip();
+  }
+
+  if (m_bDrag) {
+    if (!(event->buttons() & Qt::LeftButton)) {
+      m_bDrag = false;
+    } else if (pt != m_ptLastDrag) {
+      if (pt.x() != m_ptLastDrag.x()) {
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() + m_ptLastDrag.x() - pt.x());
+      }
+      if (pt.y() != m_ptLastDrag.y()) {
+        verticalScrollBar()->setValue(verticalScrollBar()->value() + m_ptLastDrag.y() - pt.y());
+      }
+      viewport()->update();
+      m_ptLastDrag = pt;
+    }
+  }
+  QAbstractScrollArea::mouseMoveEvent(event);
+}
+
+void CVoGadrelView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    m_bDrag = true;
+    m_ptLastDrag = event->position().toPoint();
+  } else if (event->button() == Qt::RightButton && m_pContextMenu != nullptr) {
+    m_pContextMenu->popup(QCursor::pos());
+  }
+  QAbstractScrollArea::mousePressEvent(event);
+}
+
+void CVoGadrelView::wheelEvent(QWheelEvent* event) {
+  const QPoint angle = event->angleDelta();
+  const int delta = angle.y() != 0 ? angle.y() : angle.x();
+  event->accept();
+  if (delta == 0) return;
+  if (event->modifiers() & Qt::ControlModifier) {
+    Zoom(delta > 0);
+    return;
+  }
+  QScrollBar* bar = (event->modifiers() & Qt::ShiftModifier) ? horizontalScrollBar() : verticalScrollBar();
+  bar->setValue(bar->value() + (delta < 0 ? bar->singleStep() : -bar->singleStep()));
+  viewport()->update();
+}
+
+void CVoGadrelView::ZoomIn() { Zoom(true); }
+void CVoGadrelView::ZoomOut() { Zoom(false); }
+
+void CVoGadrelView::Zoom(bool in) {
+  const QPoint p = ScrollPosition();
+  const int oldW = static_cast<int>(kCanvasWidth * m_fZoomFactor);
+  const int oldH = static_cast<int>(kCanvasHeight * m_fZoomFactor);
+  m_nZoomTenths = in ? ZoomInTenths(m_nZoomTenths) : ZoomOutTenths(m_nZoomTenths);
+  m_fZoomFactor = static_cast<float>(m_nZoomTenths) / 10.0f;
+  m_strZoomText = ::ZoomText(m_nZoomTenths);
+  m_pZoomLabel->setText(m_strZoomText);
+  UpdateScrollSizes();
+  const int newW = static_cast<int>(kCanvasWidth * m_fZoomFactor);
+  const int newH = static_cast<int>(kCanvasHeight * m_fZoomFactor);
+  ScrollTo(QPoint(static_cast<int>(static_cast<double>(p.x()) / oldW * newW),
+                  static_cast<int>(static_cast<double>(p.y()) / oldH * newH)));
+  m_toolTip.HideTooltip();
+  viewport()->update();
+}

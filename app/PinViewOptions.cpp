@@ -1,0 +1,77 @@
+#include "PinViewOptions.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <string_view>
+
+namespace {
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+}  // namespace
+
+bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& options, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (!arg.starts_with("--")) continue;
+    std::string_view name = arg.substr(2);
+    std::optional<std::string_view> inlineValue;
+    if (const auto eq = name.find('='); eq != std::string_view::npos) {
+      inlineValue = name.substr(eq + 1);
+      name = name.substr(0, eq);
+    }
+    if (name != "series" && name != "pin-script" && name != "render" && name != "ticks") continue;
+    std::string_view value;
+    if (inlineValue) {
+      value = *inlineValue;
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      error = "option --" + std::string(name) + " needs a value";
+      return false;
+    }
+    if (name == "series") {
+      if (EqualsNoCase(value, "cortex-m")) {
+        options.series = ChipSeries::CortexM;
+      } else if (EqualsNoCase(value, "8051")) {
+        options.series = ChipSeries::Ostra1T;
+      } else {
+        error = "--series takes cortex-m or 8051, not '" + std::string(value) + "'";
+        return false;
+      }
+    } else if (name == "pin-script") {
+      if (value.empty()) {
+        error = "--pin-script needs a path";
+        return false;
+      }
+      options.pinScript = value;
+    } else if (name == "render") {
+      if (value.empty()) {
+        error = "--render needs a file name";
+        return false;
+      }
+      options.renderFile = value;
+    } else {
+      int n = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+      if (ec != std::errc() || end != value.data() + value.size() || n < 0) {
+        error = "--ticks takes a count of 0 or more, not '" + std::string(value) + "'";
+        return false;
+      }
+      options.ticks = n;
+    }
+  }
+  return true;
+}
+
+std::string RenderJsonPath(const std::string& pngPath) {
+  if (pngPath.size() >= 4 && EqualsNoCase(std::string_view(pngPath).substr(pngPath.size() - 4), ".png")) {
+    return pngPath.substr(0, pngPath.size() - 4) + ".json";
+  }
+  return pngPath + ".json";
+}
