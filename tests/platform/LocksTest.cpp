@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/CMutex2.h"
+#include "platform/COneInstance2.h"
+#include "TempRuntimeDir.h"
+
+TEST(CMutex2, RecursiveAndExclusiveBetweenThreads) {
+  CMutex2 m;
+  m.Lock();
+  m.Lock();
+  EXPECT_EQ(m.GetCount(), 2u);
+  std::atomic<bool> got{false};
+  std::thread t([&] {
+    m.Lock();
+    got = true;
+    m.Unlock();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(got);
+  m.Unlock();
+  EXPECT_FALSE(got);
+  m.Unlock();
+  t.join();
+  EXPECT_TRUE(got);
+}
+
+TEST(ScopedMutex, ReleaseModeLetsGoOfEveryLevelAndRestoresThem) {
+  CMutex2 m;
+  m.Lock();
+  m.Lock();
+  {
+    ScopedMutex release(m, ScopedMutex::kRelease);
+    EXPECT_EQ(m.GetCount(), 0u);
+    std::thread t([&] {
+      ScopedMutex lock(m);  // another thread gets in meanwhile
+      EXPECT_EQ(m.GetCount(), 1u);
+    });
+    t.join();
+  }
+  EXPECT_EQ(m.GetCount(), 2u);
+  {
+    ScopedMutex lock(m);
+    EXPECT_EQ(m.GetCount(), 3u);
+  }
+  EXPECT_EQ(m.GetCount(), 2u);
+  m.Unlock();
+  m.Unlock();
+}
+
+TEST(COneInstance2, ReleaseByAnotherThreadThrows) {
+  TempRuntimeDir rt;
+  COneInstance2 m;
+  m.SetName("owned");
+  m.CreateAndLock(-1);
+  ASSERT_TRUE(m.IsLocked());
+  std::string what;
+  std::thread t([&] {
+    try {
+      m.Unlock();
+    } catch (const std::runtime_error& e) {
+      what = e.what();
+    }
+  });
+  t.join();
+  EXPECT_EQ(what, "ReleaseMutex(m_hMutexOneInstance)");
+  // The owner can still let go (its level is still held by the mutex).
+  platform::NamedMutex raw;
+  raw.Open(m.GetName());
+  EXPECT_TRUE(raw.Unlock());
+}
+
+TEST(COneInstance2, ThreadsOfOneProcessExcludeEachOther) {
+  TempRuntimeDir rt;
+  COneInstance2 a;
+  a.SetName("shared");
+  a.CreateAndLock(-1);
+  bool otherGotIt = true;
+  std::thread t([&] {
+    COneInstance2 b;
+    b.SetName("shared");
+    b.CreateAndLock(0);
+    otherGotIt = b.IsLocked();
+    if (otherGotIt) b.UnlockAndClose();
+  });
+  t.join();
+  EXPECT_FALSE(otherGotIt);
+  a.UnlockAndClose();
+}
