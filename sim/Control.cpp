@@ -1,0 +1,160 @@
+// The control channel: one command a line, answered by zero or more lines of
+// text and a last line "ok..." or "error: ...". README.md lists the commands.
+#include <sstream>
+#include <vector>
+
+#include "sim/Server.h"
+
+namespace sim {
+namespace {
+
+constexpr const char* kHelp =
+    "list\n"
+    "status NAME\n"
+    "plug NAME | unplug NAME\n"
+    "pin NAME PIN 0|1|z\n"
+    "bridge NAME 0|1 0|1\n"
+    "target NAME on|off\n"
+    "mode NAME ice|mbed\n"
+    "loader NAME | restart NAME\n"
+    "delay NAME MS [COUNT]\n"
+    "drop NAME [COUNT]\n"
+    "stale NAME [COUNT]\n"
+    "flag NAME CODE [COUNT]\n"
+    "errq-fail NAME [COUNT]\n"
+    "unplug-mid NAME\n"
+    "hold NAME [INTERFACE] | release NAME [INTERFACE]\n"
+    "timing NAME on|off\n"
+    "settle NAME MS\n"
+    "clear NAME\n";
+
+bool ToInt(const std::string& s, long& out) {
+  try {
+    size_t used = 0;
+    out = std::stol(s, &used, 0);
+    return used == s.size();
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::string Server::Control(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> w;
+  for (std::string s; in >> s;) w.push_back(s);
+  if (w.empty()) return "error: empty command\n";
+  const std::string& cmd = w[0];
+  if (cmd == "help") return std::string(kHelp) + "ok\n";
+  if (cmd == "list") {
+    std::string out;
+    for (auto& a : m_adapters)
+      out += a->Name() + (a->Plugged() ? " plugged " : " unplugged ") +
+             (a->CurrentMode() == Adapter::Mode::Loader ? "loader" : "application") + "\n";
+    return out + "ok\n";
+  }
+  if (w.size() < 2) return "error: " + cmd + " needs an adapter name\n";
+  const int ai = FindAdapter(w[1]);
+  if (ai < 0) return "error: no adapter \"" + w[1] + "\"\n";
+  Adapter& a = *m_adapters[static_cast<size_t>(ai)];
+  Faults& f = a.GetFaults();
+  long n = 1, v = 0;
+  auto count = [&](size_t i) -> bool {
+    n = 1;
+    return w.size() <= i || (ToInt(w[i], n) && n >= 0);
+  };
+
+  if (cmd == "status") {
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "ok %s %s version %u adapter-id 0x%08x ready %d\n",
+                  a.Plugged() ? "plugged" : "unplugged",
+                  a.CurrentMode() == Adapter::Mode::Loader ? "loader" : "application", a.FirmwareVersion(),
+                  a.Mcu().AdapterId(), a.Mcu().Ready() ? 1 : 0);
+    return buf;
+  }
+  if (cmd == "plug" || cmd == "unplug") {
+    const bool plug = cmd == "plug";
+    if (a.Plugged() != plug) {
+      a.SetPlugged(plug);
+      Replug(static_cast<size_t>(ai));
+    }
+    return "ok\n";
+  }
+  if (cmd == "loader" || cmd == "restart") {
+    a.RestartInto(cmd == "loader" ? Adapter::Mode::Loader : Adapter::Mode::Application);
+    Replug(static_cast<size_t>(ai));
+    return "ok\n";
+  }
+  if (cmd == "pin" && w.size() == 4) {
+    const int level = w[3] == "z" ? -1 : w[3] == "1" ? 1 : w[3] == "0" ? 0 : -2;
+    if (level == -2) return "error: level must be 0, 1 or z\n";
+    if (!a.GetTarget() || !a.GetTarget()->DrivePin(w[2], level)) return "error: no pin \"" + w[2] + "\"\n";
+    return "ok\n";
+  }
+  if (cmd == "bridge" && w.size() == 4) {
+    if ((w[2] != "0" && w[2] != "1") || (w[3] != "0" && w[3] != "1")) return "error: bridge NAME 0|1 0|1\n";
+    a.GetFirmware().SetBridgeInput(w[2] == "1", w[3] == "1");
+    return "ok\n";
+  }
+  if (cmd == "target" && w.size() == 3 && (w[2] == "on" || w[2] == "off")) {
+    a.GetFirmware().SetTargetPresent(w[2] == "on");
+    return "ok\n";
+  }
+  if (cmd == "mode" && w.size() == 3 && (w[2] == "ice" || w[2] == "mbed")) {
+    a.Mcu().SetIceMode(w[2] == "ice");
+    return "ok\n";
+  }
+  if (cmd == "delay" && w.size() >= 3 && ToInt(w[2], v) && v >= 0 && count(3)) {
+    f.delayMs = static_cast<int>(v);
+    f.delayCount = static_cast<int>(n);
+    return "ok\n";
+  }
+  if (cmd == "drop" && count(2)) {
+    f.dropCount = static_cast<int>(n);
+    return "ok\n";
+  }
+  if (cmd == "stale" && count(2)) {
+    f.staleCount = static_cast<int>(n);
+    return "ok\n";
+  }
+  if (cmd == "flag" && w.size() >= 3 && ToInt(w[2], v) && v >= 0 && count(3)) {
+    f.flagCode = static_cast<uint32_t>(v);
+    f.flagCount = static_cast<int>(n);
+    return "ok\n";
+  }
+  if (cmd == "errq-fail" && count(2)) {
+    f.errorQueryFailCount = static_cast<int>(n);
+    return "ok\n";
+  }
+  if (cmd == "unplug-mid") {
+    f.unplugMidTransfer = true;
+    return "ok\n";
+  }
+  if ((cmd == "hold" || cmd == "release") && w.size() <= 3) {
+    long number = -1;
+    if (w.size() == 3 && !ToInt(w[2], number)) return "error: bad interface number\n";
+    bool any = false;
+    for (auto& ep : m_endpoints[static_cast<size_t>(ai)])
+      if (ep.cfg.kind != "hid" && (number < 0 || ep.cfg.number == number)) {
+        ep.held = cmd == "hold";
+        any = true;
+      }
+    return any ? "ok\n" : "error: no bulk interface to " + cmd + "\n";
+  }
+  if (cmd == "timing" && w.size() == 3 && (w[2] == "on" || w[2] == "off")) {
+    a.SetUsbTiming(w[2] == "on");
+    return "ok\n";
+  }
+  if (cmd == "settle" && w.size() == 3 && ToInt(w[2], v) && v >= 0) {
+    a.Mcu().SetSettleTime(std::chrono::milliseconds(v));
+    return "ok\n";
+  }
+  if (cmd == "clear") {
+    f = Faults{};
+    return "ok\n";
+  }
+  return "error: unknown or malformed command \"" + line + "\" (try help)\n";
+}
+
+}  // namespace sim

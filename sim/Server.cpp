@@ -1,0 +1,347 @@
+#include "sim/Server.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace sim {
+namespace {
+
+constexpr size_t kMaxMessage = 2048;
+
+Fd Listen(const std::filesystem::path& path, int type) {
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string p = path.string();
+  if (p.size() >= sizeof(addr.sun_path)) throw std::runtime_error("socket path too long: " + p);
+  std::memcpy(addr.sun_path, p.c_str(), p.size() + 1);
+  Fd fd(::socket(AF_UNIX, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd) throw std::runtime_error("socket: " + std::string(std::strerror(errno)));
+  ::unlink(p.c_str());
+  if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || ::listen(fd.Get(), 16) != 0)
+    throw std::runtime_error("cannot listen on " + p + ": " + std::strerror(errno));
+  return fd;
+}
+
+bool SendMessage(int fd, const std::vector<uint8_t>& bytes, bool& wouldBlock) {
+  wouldBlock = false;
+  const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (n >= 0) return true;
+  if (errno == EAGAIN || errno == EWOULDBLOCK) wouldBlock = true;
+  return false;
+}
+
+void WriteFileAtomically(const std::filesystem::path& path, const std::string& text) {
+  const std::filesystem::path tmp = path.parent_path() / ("." + path.filename().string() + ".tmp");
+  {
+    std::ofstream f(tmp, std::ios::trunc);
+    f << text;
+    if (!f) throw std::runtime_error("cannot write " + tmp.string());
+  }
+  std::filesystem::rename(tmp, path);
+}
+
+}  // namespace
+
+void Fd::Reset(int fd) {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = fd;
+}
+
+Server::Server(SimConfig config, std::filesystem::path dir) : m_dir(std::move(dir)) {
+  std::error_code ec;
+  std::filesystem::create_directories(m_dir, ec);
+  if (!std::filesystem::is_directory(m_dir)) throw std::runtime_error("cannot create " + m_dir.string());
+  for (auto& a : config.adapters) m_adapters.push_back(std::make_unique<Adapter>(std::move(a)));
+  m_endpoints.resize(m_adapters.size());
+  m_wake = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!m_wake) throw std::runtime_error("eventfd failed");
+  m_control = Listen(ControlPath(), SOCK_STREAM);
+  for (size_t i = 0; i < m_adapters.size(); ++i)
+    if (m_adapters[i]->Plugged()) Publish(i);
+}
+
+Server::~Server() {
+  Stop();
+  for (size_t i = 0; i < m_adapters.size(); ++i) Unpublish(i);
+  m_conns.clear();
+  m_control.Reset();
+  ::unlink(ControlPath().c_str());
+}
+
+void Server::Start() { m_thread = std::thread([this] { Run(); }); }
+
+void Server::Stop() {
+  m_stop = true;
+  const uint64_t one = 1;
+  if (::write(m_wake.Get(), &one, sizeof(one)) < 0) {
+    // the counter is saturated only if nobody reads it: the loop has ended
+  }
+  if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id()) m_thread.join();
+}
+
+std::string Server::PathTag() const {
+  uint32_t h = 2166136261u;
+  for (char c : m_dir.string()) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08x", h);
+  return buf;
+}
+
+void Server::Publish(size_t ai) {
+  Adapter& a = *m_adapters[ai];
+  auto& eps = m_endpoints[ai];
+  eps.clear();
+  const auto ifaces = a.Interfaces();
+  for (size_t i = 0; i < ifaces.size(); ++i) {
+    Endpoint ep;
+    ep.iface = i;
+    ep.cfg = ifaces[i];
+    ep.name = a.CurrentMode() == Adapter::Mode::Loader
+                  ? a.Name() + "-loader"
+                  : a.Name() + "-" + ifaces[i].kind + "-if" + std::to_string(ifaces[i].number);
+    ep.listen = Listen(m_dir / (ep.name + ".sock"), SOCK_SEQPACKET);
+    char path[160];
+    std::snprintf(path, sizeof path, "sim-%s/%s/usb#vid_%04x&pid_%04x&mi_%02x", PathTag().c_str(), a.Name().c_str(),
+                  ep.cfg.vid, ep.cfg.pid, ep.cfg.number);
+    nlohmann::json j = {{"vid", ep.cfg.vid},
+                        {"pid", ep.cfg.pid},
+                        {"interface", ep.cfg.number},
+                        {"kind", ep.cfg.kind},
+                        {"in_size", ep.cfg.size},
+                        {"out_size", ep.cfg.size},
+                        {"serial", a.Config().serial},
+                        {"location", a.Config().location},
+                        {"path", path},
+                        {"adapter", a.Name()},
+                        {"generation", a.Config().generation}};
+    WriteFileAtomically(m_dir / (ep.name + ".json"), j.dump(2) + "\n");
+    eps.push_back(std::move(ep));
+  }
+}
+
+void Server::Unpublish(size_t ai) {
+  for (auto it = m_conns.begin(); it != m_conns.end();) {
+    if (!it->second.control && it->second.adapter == ai) {
+      Flush(it->second, true);
+      it = m_conns.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (auto& ep : m_endpoints[ai]) {
+    std::error_code ec;
+    std::filesystem::remove(m_dir / (ep.name + ".json"), ec);
+    std::filesystem::remove(m_dir / (ep.name + ".sock"), ec);
+  }
+  m_endpoints[ai].clear();
+}
+
+void Server::Replug(size_t ai) {
+  Unpublish(ai);
+  if (m_adapters[ai]->Plugged()) Publish(ai);
+}
+
+bool Server::HolderAlive(Endpoint& ep) {
+  if (ep.holder < 0) return false;
+  auto it = m_conns.find(ep.holder);
+  if (it == m_conns.end()) {
+    ep.holder = -1;
+    return false;
+  }
+  pollfd p{ep.holder, POLLRDHUP, 0};
+  if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) {
+    CloseConnection(ep.holder);
+    return false;
+  }
+  return true;
+}
+
+void Server::Accept(size_t ai, Endpoint& ep) {
+  for (;;) {
+    Fd fd(::accept4(ep.listen.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!fd) return;
+    const bool bulk = ep.cfg.kind != "hid";
+    bool dummy = false;
+    if (bulk && (ep.held || HolderAlive(ep))) {
+      SendMessage(fd.Get(), {0}, dummy);
+      continue;  // closing the connection after the busy byte
+    }
+    SendMessage(fd.Get(), {1}, dummy);
+    const int key = fd.Get();
+    if (bulk) ep.holder = key;
+    Connection c;
+    c.fd = std::move(fd);
+    c.adapter = ai;
+    c.iface = ep.iface;
+    m_conns.emplace(key, std::move(c));
+  }
+}
+
+void Server::AcceptControl() {
+  for (;;) {
+    Fd fd(::accept4(m_control.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+    if (!fd) return;
+    const int key = fd.Get();
+    Connection c;
+    c.fd = std::move(fd);
+    c.control = true;
+    m_conns.emplace(key, std::move(c));
+  }
+}
+
+void Server::CloseConnection(int fd) {
+  auto it = m_conns.find(fd);
+  if (it == m_conns.end()) return;
+  if (!it->second.control && it->second.adapter < m_endpoints.size())
+    for (auto& ep : m_endpoints[it->second.adapter])
+      if (ep.holder == fd) ep.holder = -1;
+  m_conns.erase(it);
+}
+
+void Server::Flush(Connection& c, bool force) {
+  const auto now = SimClock::now();
+  while (!c.out.empty() && (force || c.out.front().due <= now)) {
+    bool wouldBlock = false;
+    if (!SendMessage(c.fd.Get(), c.out.front().bytes, wouldBlock) && wouldBlock && !force) return;
+    c.out.pop_front();
+  }
+}
+
+void Server::OnReadable(int fd) {
+  auto it = m_conns.find(fd);
+  if (it == m_conns.end()) return;
+  Connection& c = it->second;
+  if (c.control) {
+    OnControlInput(c);
+    return;
+  }
+  uint8_t buf[kMaxMessage];
+  const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+  if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+    CloseConnection(fd);
+    return;
+  }
+  if (n < 0) return;
+  const size_t ai = c.adapter;
+  Adapter& a = *m_adapters[ai];
+  Endpoint* ep = nullptr;
+  for (auto& e : m_endpoints[ai])
+    if (e.iface == c.iface) ep = &e;
+  if (!ep) return;
+  Actions act = a.OnMessage(c.iface, std::span<const uint8_t>(buf, static_cast<size_t>(n)));
+  auto now = SimClock::now();
+  auto when = now;
+  if (a.UsbTiming()) {
+    const auto t = Adapter::TransferTime(ep->cfg);
+    when = std::max(now, ep->busyUntil) + t;  // the request itself
+    for (auto& m : act.messages) {
+      when += t;
+      c.out.push_back({when + m.delay, std::move(m.bytes)});
+    }
+    ep->busyUntil = when;
+  } else {
+    for (auto& m : act.messages) c.out.push_back({now + m.delay, std::move(m.bytes)});
+  }
+  Flush(c, act.unplug);
+  if (act.unplug) {
+    a.SetPlugged(false);
+    Unpublish(ai);
+    return;
+  }
+  if (a.TakeRestart()) Replug(ai);
+}
+
+void Server::OnControlInput(Connection& c) {
+  char buf[1024];
+  const int fd = c.fd.Get();
+  const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+  if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+    CloseConnection(fd);
+    return;
+  }
+  if (n < 0) return;
+  c.input.append(buf, static_cast<size_t>(n));
+  size_t pos;
+  while ((pos = c.input.find('\n')) != std::string::npos) {
+    const std::string line = c.input.substr(0, pos);
+    c.input.erase(0, pos + 1);
+    const std::string answer = Control(line);
+    size_t off = 0;
+    while (off < answer.size()) {  // control answers are small; a blocking peer is its own problem
+      const ssize_t w = ::send(fd, answer.data() + off, answer.size() - off, MSG_NOSIGNAL);
+      if (w <= 0) break;
+      off += static_cast<size_t>(w);
+    }
+    if (m_conns.find(fd) == m_conns.end()) return;
+  }
+}
+
+void Server::Run() {
+  std::vector<pollfd> fds;
+  std::vector<std::pair<size_t, size_t>> listenOf;  // adapter, endpoint index per listening entry
+  while (!m_stop) {
+    fds.clear();
+    listenOf.clear();
+    fds.push_back({m_wake.Get(), POLLIN, 0});
+    fds.push_back({m_control.Get(), POLLIN, 0});
+    for (size_t ai = 0; ai < m_endpoints.size(); ++ai)
+      for (size_t e = 0; e < m_endpoints[ai].size(); ++e) {
+        fds.push_back({m_endpoints[ai][e].listen.Get(), POLLIN, 0});
+        listenOf.emplace_back(ai, e);
+      }
+    const size_t firstConn = fds.size();
+    auto next = SimClock::time_point::max();
+    for (auto& [fd, c] : m_conns) {
+      short ev = POLLIN;
+      if (!c.out.empty()) {
+        next = std::min(next, c.out.front().due);
+        if (c.out.front().due <= SimClock::now()) ev |= POLLOUT;
+      }
+      fds.push_back({fd, ev, 0});
+    }
+    int timeout = -1;
+    if (next != SimClock::time_point::max()) {
+      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(next - SimClock::now()).count();
+      timeout = us <= 0 ? 0 : static_cast<int>((us + 999) / 1000);
+    }
+    const int r = ::poll(fds.data(), fds.size(), timeout);
+    if (r < 0 && errno != EINTR) break;
+    if (m_stop) break;
+    if (fds[0].revents) {
+      uint64_t v;
+      if (::read(m_wake.Get(), &v, sizeof v) < 0) {
+      }
+    }
+    if (fds[1].revents & POLLIN) AcceptControl();
+    for (size_t i = 0; i < listenOf.size(); ++i) {
+      if (!(fds[2 + i].revents & POLLIN)) continue;
+      const auto [ai, e] = listenOf[i];
+      if (e < m_endpoints[ai].size() && m_endpoints[ai][e].listen.Get() == fds[2 + i].fd)
+        Accept(ai, m_endpoints[ai][e]);
+    }
+    for (size_t i = firstConn; i < fds.size(); ++i) {
+      const int fd = fds[i].fd;
+      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) OnReadable(fd);
+    }
+    for (auto it = m_conns.begin(); it != m_conns.end(); ++it) Flush(it->second, false);
+  }
+}
+
+int Server::FindAdapter(const std::string& name) const {
+  for (size_t i = 0; i < m_adapters.size(); ++i)
+    if (m_adapters[i]->Name() == name) return static_cast<int>(i);
+  return -1;
+}
+
+}  // namespace sim
