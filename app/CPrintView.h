@@ -22,7 +22,7 @@ class CPrintView : public QWidget {
   int LineCount() const;
   QPlainTextEdit* Edit() const { return m_pEdit; }
 
- protected:
+  // Swallows mouse-button events of the pane and its text control.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

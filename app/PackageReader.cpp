@@ -12,32 +12,27 @@ extern "C" {
 
 namespace {
 
-// Keys of the package table in reading order.
-enum TopKey { kName, kNameColor, kInformation, kPins, kProcessor, kFrame, kTopKeyCount };
+// Runs inside lua_pcall: pushes table[key] for the table in argument 1 and
+// the key in argument 2 with an ordinary (metamethod-aware) read. Holds no
+// C++ object, so an error raised by a metamethod unwinds nothing that needs
+// a destructor.
+int FetchField(lua_State* L) {
+  lua_settop(L, 2);
+  lua_gettable(L, 1);
+  return 1;
+}
 
-// Runs inside lua_pcall: fetches the keys of the table in argument 1 in
-// order with ordinary (metamethod-aware) reads and returns the values up to
-// the first one of the wrong type. "processor" is returned as its
-// "information" value. Holds no C++ object, so an error raised by a
-// metamethod unwinds nothing that needs a destructor.
-int FetchTopLevel(lua_State* L) {
-  lua_settop(L, 1);
-  lua_getfield(L, 1, "name");
-  if (!lua_isstring(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
-  lua_getfield(L, 1, "name_color");
-  if (!lua_isnumber(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
-  lua_getfield(L, 1, "information");
-  if (!lua_isstring(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
-  lua_getfield(L, 1, "pins");
-  if (!lua_istable(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
-  lua_getfield(L, 1, "processor");
-  if (!lua_istable(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
-  lua_getfield(L, -1, "information");
-  lua_remove(L, -2);
-  if (!lua_isstring(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
-  lua_getfield(L, 1, "pkg_frame");
-  if (!lua_isnumber(L, -1)) { lua_pop(L, 1); return lua_gettop(L) - 1; }
-  return lua_gettop(L) - 1;
+// Pushes table[key] (table at absolute index `table`); false with nothing
+// pushed when the read raised an error.
+bool Fetch(lua_State* L, int table, const char* key) {
+  lua_pushcfunction(L, FetchField);
+  lua_pushvalue(L, table);
+  lua_pushstring(L, key);
+  if (lua_pcall(L, 2, 1, 0) != 0) {
+    lua_pop(L, 1);
+    return false;
+  }
+  return true;
 }
 
 // String value at `idx` (a string or a number); converts a number in place,
@@ -135,30 +130,27 @@ uint32_t ScriptNumberToU32(double x) {
 void ReadPackageTable(lua_State* L, int idx, PackageInfo& info) {
   info.Reset();
   if (!lua_istable(L, idx)) return;
-  if (!lua_checkstack(L, kTopKeyCount + 8)) return;
+  if (!lua_checkstack(L, 16)) return;
   const int top = lua_gettop(L);
   const int table = idx > 0 || idx <= LUA_REGISTRYINDEX ? idx : top + idx + 1;
 
-  lua_pushcfunction(L, FetchTopLevel);
-  lua_pushvalue(L, table);
-  if (lua_pcall(L, 1, LUA_MULTRET, 0) != 0) {
-    lua_settop(L, top);  // a failing metamethod: nothing more can be read
-    return;
-  }
-  const int count = lua_gettop(L) - top;
-  const int base = top + 1;
-  for (int i = 0; i < count; ++i) {
-    const int v = base + i;
-    switch (i) {
-      case kName: info.name = ValueString(L, v); break;
-      case kNameColor: info.name_color = NumberAt(L, v); break;
-      case kInformation: info.information = ValueString(L, v); break;
-      case kPins: ReadPins(L, v, info.pins); break;
-      case kProcessor: info.processor = ValueString(L, v); break;
-      case kFrame: info.pkg_frame = static_cast<int32_t>(NumberAt(L, v)); break;
-      default: break;
-    }
-  }
+  // Each key in order; the first of the wrong type (or whose read fails)
+  // ends the reading.
+  [&] {
+    if (!Fetch(L, table, "name") || !lua_isstring(L, -1)) return;
+    info.name = ValueString(L, -1);
+    if (!Fetch(L, table, "name_color") || !lua_isnumber(L, -1)) return;
+    info.name_color = NumberAt(L, -1);
+    if (!Fetch(L, table, "information") || !lua_isstring(L, -1)) return;
+    info.information = ValueString(L, -1);
+    if (!Fetch(L, table, "pins") || !lua_istable(L, -1)) return;
+    ReadPins(L, lua_gettop(L), info.pins);
+    if (!Fetch(L, table, "processor") || !lua_istable(L, -1)) return;
+    if (!Fetch(L, lua_gettop(L), "information") || !lua_isstring(L, -1)) return;
+    info.processor = ValueString(L, -1);
+    if (!Fetch(L, table, "pkg_frame") || !lua_isnumber(L, -1)) return;
+    info.pkg_frame = static_cast<int32_t>(NumberAt(L, -1));
+  }();
   lua_settop(L, top);
 }
 

@@ -1,0 +1,286 @@
+// The pin view with its script hosts: hot reload of the pin script, script
+// globals, user scripts, the period list, zoom, dragging, tooltips and the
+// close question while a user script runs.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWheelEvent>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include <QPushButton>
+#include <QSplitter>
+
+#include "CMainFrame.h"
+#include "CPrintView.h"
+#include "CVoGadrelView.h"
+
+namespace {
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string PinScript(const std::string& name) {
+  return "function get_status() return {name = '" + name +
+         "', name_color = 1, information = '', pins = {}, processor = {information = 'p'}} end\n";
+}
+
+class PinViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_dir.isValid());
+    m_view.SetPrintPane(&m_pane);
+    m_view.resize(800, 600);
+  }
+  std::string Path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)).toStdString(); }
+  void Start(const std::string& script, ChipSeries series = ChipSeries::CortexM, bool timer = false) {
+    CVoGadrelView::StartOptions o;
+    o.series = series;
+    o.pinScript = script;
+    o.startTimer = timer;
+    m_view.OnInitialUpdate(o);
+  }
+  int Count(const QString& needle) const { return static_cast<int>(m_pane.Text().count(needle)); }
+
+  QTemporaryDir m_dir;
+  CPrintView m_pane;
+  CVoGadrelView m_view;
+};
+
+TEST_F(PinViewTest, PinScriptIsReloadedWhenItChangesOnDisk) {
+  const std::string script = Path("gadrel.lua");
+  WriteFile(script, PinScript("A"));
+  Start(script);
+  m_view.RefreshPins();
+  EXPECT_EQ(m_view.Package().name, "A");
+
+  WriteFile(script, PinScript("BB"));
+  m_view.RefreshPins();
+  EXPECT_EQ(m_view.Package().name, "BB");
+
+  // Same size, newer time.
+  WriteFile(script, PinScript("CC"));
+  const auto t = std::filesystem::last_write_time(script);
+  std::filesystem::last_write_time(script, t + std::chrono::seconds(2));
+  m_view.RefreshPins();
+  EXPECT_EQ(m_view.Package().name, "CC");
+
+  // A syntax error keeps the previous definitions and is printed every tick.
+  WriteFile(script, "function get_status( return\n");
+  m_view.RefreshPins();
+  m_view.RefreshPins();
+  EXPECT_EQ(m_view.Package().name, "CC");
+  EXPECT_EQ(Count("gadrel.lua:1:"), 2) << m_pane.Text().toStdString();
+
+  WriteFile(script, PinScript("fixed"));
+  m_view.RefreshPins();
+  m_view.RefreshPins();
+  EXPECT_EQ(m_view.Package().name, "fixed");
+  EXPECT_EQ(Count("gadrel.lua:1:"), 2);
+}
+
+TEST_F(PinViewTest, FailingFirstLoadIsRetriedEveryTick) {
+  const std::string script = Path("gadrel.lua");
+  WriteFile(script, "error('broken at start')\n");
+  Start(script);
+  EXPECT_EQ(Count("broken at start"), 1);
+  m_view.RefreshPins();
+  EXPECT_EQ(Count("broken at start"), 2);
+  EXPECT_TRUE(m_view.Package().name.empty());
+}
+
+TEST_F(PinViewTest, MissingPinScriptDrawsAnEmptyCanvasSilently) {
+  Start(Path("none.lua"));
+  m_view.RefreshPins();
+  EXPECT_TRUE(m_view.Package().name.empty());
+  EXPECT_TRUE(m_pane.Text().isEmpty());
+  m_view.RenderCanvas();
+  EXPECT_TRUE(m_view.TipRegions().empty());
+}
+
+TEST_F(PinViewTest, ScriptsSeeTheirGlobalsAndPrintIntoThePane) {
+  const std::string script = Path("gadrel.lua");
+  WriteFile(script,
+            "ext.redirect_print_lumeth('loaded', SCRIPT_APP_HOST)\n"
+            "function get_status() return {name = CHIP_SERIES, name_color = 1} end\n"
+            "function disconnect() ext.redirect_print_lumeth('bye') end\n");
+  Start(script, ChipSeries::Ostra1T);
+  m_view.RefreshPins();
+  EXPECT_EQ(m_view.Package().name, "8051_1T");
+  EXPECT_EQ(m_pane.Text(), "loaded\tGadrel\n");
+
+  const std::string user = Path("user.lua");
+  WriteFile(user, "print(1, nil, 'x')\nprint(SCRIPT_APP_HOST, VoLink)\n");
+  EXPECT_TRUE(m_view.RunUserScriptFile(user));
+  EXPECT_TRUE(m_pane.Text().endsWith("1\tnil\tx\nGadrel_User\tnil\n")) << m_pane.Text().toStdString();
+
+  WriteFile(user, "error('user failed')\n");
+  EXPECT_FALSE(m_view.RunUserScriptFile(user));
+  EXPECT_TRUE(m_pane.Text().endsWith("user failed\n"));
+}
+
+TEST(PinViewShutdown, CallsDisconnect) {
+  QTemporaryDir dir;
+  const std::string script = dir.filePath("gadrel.lua").toStdString();
+  WriteFile(script, "function disconnect() ext.redirect_print_lumeth('bye') end\n");
+  CPrintView pane;
+  {
+    CVoGadrelView view;
+    view.SetPrintPane(&pane);
+    view.OnInitialUpdate({ChipSeries::CortexM, script, false});
+  }
+  EXPECT_EQ(pane.Text(), "bye\n");
+}
+
+TEST_F(PinViewTest, PeriodListDrivesTheTimer) {
+  WriteFile(Path("gadrel.lua"), PinScript("A"));
+  Start(Path("gadrel.lua"), ChipSeries::CortexM, true);
+  EXPECT_TRUE(m_view.RefreshTimer().isActive());
+  EXPECT_EQ(m_view.RefreshTimer().interval(), 1);
+  m_view.RefreshPins();  // first tick: restart at the period
+  EXPECT_EQ(m_view.RefreshTimer().interval(), 500);
+  EXPECT_EQ(m_view.PeriodList()->currentText(), "0.5s");
+
+  m_view.PeriodList()->setCurrentIndex(0);  // pause
+  EXPECT_FALSE(m_view.RefreshTimer().isActive());
+  EXPECT_EQ(m_view.RefreshPeriod(), 0);
+  m_view.PeriodList()->setCurrentIndex(11);
+  EXPECT_EQ(m_view.RefreshTimer().interval(), 10000);
+  m_view.PeriodList()->setCurrentIndex(1);
+  EXPECT_TRUE(m_view.RefreshTimer().isActive());
+  EXPECT_EQ(m_view.RefreshTimer().interval(), 500);
+}
+
+TEST_F(PinViewTest, ZoomKeepsTheViewCentreAndWheelZoomsOneStep) {
+  Start(Path("none.lua"));
+  m_view.show();
+  m_view.ScrollTo({780, 560});
+  ASSERT_EQ(m_view.ScrollPosition(), QPoint(780, 560));
+  m_view.ZoomIn();
+  EXPECT_EQ(m_view.ZoomLabel()->text(), "110%");
+  EXPECT_EQ(m_view.ScrollPosition(), QPoint(780 * 2640 / 2400, 560 * 2706 / 2460));
+  for (int i = 0; i < 12; ++i) m_view.ZoomIn();
+  EXPECT_EQ(m_view.ZoomText(), "200%");
+  EXPECT_FLOAT_EQ(m_view.ZoomFactor(), 2.0f);
+
+  QWheelEvent wheel(QPointF(200, 200), m_view.viewport()->mapToGlobal(QPointF(200, 200)), QPoint(),
+                    QPoint(0, -1200), Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(m_view.viewport(), &wheel);
+  EXPECT_EQ(m_view.ZoomText(), "190%") << "one step whatever the delta";
+
+  const QPoint before = m_view.ScrollPosition();
+  QWheelEvent down(QPointF(200, 200), m_view.viewport()->mapToGlobal(QPointF(200, 200)), QPoint(), QPoint(0, -120),
+                   Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(m_view.viewport(), &down);
+  EXPECT_EQ(m_view.ScrollPosition().y(), before.y() + m_view.verticalScrollBar()->singleStep());
+  QWheelEvent left(QPointF(200, 200), m_view.viewport()->mapToGlobal(QPointF(200, 200)), QPoint(), QPoint(0, 120),
+                   Qt::NoButton, Qt::ShiftModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(m_view.viewport(), &left);
+  EXPECT_EQ(m_view.ScrollPosition().x(), before.x() - m_view.horizontalScrollBar()->singleStep());
+}
+
+TEST_F(PinViewTest, DragPansWithTheMouseAndStopsAtTheEdge) {
+  Start(Path("none.lua"));
+  m_view.show();
+  m_view.ScrollTo({780, 560});
+  auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, at, m_view.viewport()->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                  buttons, Qt::NoModifier);
+    QApplication::sendEvent(m_view.viewport(), &e);
+  };
+  send(QEvent::MouseButtonPress, {300, 300}, Qt::LeftButton);
+  send(QEvent::MouseMove, {330, 310}, Qt::LeftButton);
+  EXPECT_EQ(m_view.ScrollPosition(), QPoint(750, 550)) << "the picture follows the mouse";
+  send(QEvent::MouseMove, {330 + 5000, 310}, Qt::LeftButton);
+  EXPECT_EQ(m_view.ScrollPosition().x(), 0);
+  send(QEvent::MouseMove, {100, 100}, Qt::NoButton);  // button up: the drag ends
+  send(QEvent::MouseMove, {50, 50}, Qt::LeftButton);
+  EXPECT_EQ(m_view.ScrollPosition(), QPoint(0, 550));
+}
+
+TEST_F(PinViewTest, TooltipRegionsHitStrictlyInsideAndSkipEmptyTexts) {
+  const std::string script = Path("gadrel.lua");
+  WriteFile(script,
+            "function get_status() local p = {} for i = 1, 20 do p[i] = {pin_no = i, texts = {'F'},"
+            " information = (i == 2) and '' or ('pin ' .. i)} end\n"
+            " return {name = 'N', name_color = 1, information = '', pins = p, processor = {information = 'cpu'}} end\n");
+  Start(script);
+  m_view.RefreshPins();
+  m_view.RenderCanvas();
+  ASSERT_EQ(m_view.TipRegions().size(), 21u);
+  const TipRegion& pin1 = m_view.TipRegions()[1];
+  const int cx = static_cast<int>(pin1.x + pin1.width / 2), cy = static_cast<int>(pin1.y + pin1.height / 2);
+  ASSERT_NE(m_view.HitTest(cx, cy), nullptr);
+  EXPECT_EQ(m_view.HitTest(cx, cy)->text, "pin 1");
+  EXPECT_EQ(m_view.HitTest(static_cast<int>(pin1.x), cy), nullptr) << "the edge is outside";
+  const TipRegion& pin2 = m_view.TipRegions()[2];
+  EXPECT_EQ(m_view.HitTest(static_cast<int>(pin2.x + 4), static_cast<int>(pin2.y + pin2.height / 2)), nullptr);
+
+  // Show all functions off and on again restores the full regions.
+  const float fullHeight = pin1.height;
+  m_view.ToggleShowAllFunctions();
+  EXPECT_FALSE(m_view.ShowAllFunctions());
+  m_view.ToggleShowAllFunctions();
+  m_view.RenderCanvas();
+  EXPECT_FLOAT_EQ(m_view.TipRegions()[1].height, fullHeight);
+}
+
+// Clicks `button` of the next modal message box once it shows.
+void AnswerNextBox(QMessageBox::StandardButton button, QString* text = nullptr) {
+  QTimer::singleShot(10, [=] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    if (text != nullptr) *text = box->text();
+    box->button(button)->click();
+  });
+}
+
+TEST(MainFrame, CloseWhileAUserScriptRunsAsksFirst) {
+  QTemporaryDir dir;
+  const std::string loop = dir.filePath("loop.lua").toStdString();
+  WriteFile(loop, "while true do end\n");
+  CMainFrame frame;
+  frame.View()->OnInitialUpdate({ChipSeries::CortexM, dir.filePath("none.lua").toStdString(), false});
+  frame.show();
+
+  QString question, refusal;
+  bool stillRunningAfterNo = false;
+  QTimer::singleShot(20, [&] {
+    AnswerNextBox(QMessageBox::Ok, &refusal);
+    frame.OnRunScript();  // refused while running
+    AnswerNextBox(QMessageBox::No, &question);
+    frame.close();
+    stillRunningAfterNo = frame.isVisible() && frame.View()->IsUserScriptRunning();
+    AnswerNextBox(QMessageBox::Yes);
+    frame.close();
+  });
+  frame.RunScript(QString::fromStdString(loop));
+  EXPECT_EQ(refusal, "An user's lua script is running.");
+  EXPECT_EQ(question, "User's lua script is running.\nClose the application anyway now?\n");
+  EXPECT_TRUE(stillRunningAfterNo);
+  EXPECT_TRUE(frame.PrintPane()->Text().contains("abort by host"));
+  QApplication::processEvents();
+  EXPECT_FALSE(frame.isVisible());
+  EXPECT_FALSE(frame.View()->IsUserScriptRunning());
+}
+
+TEST(MainFrame, SplitsFiveToTwo) {
+  CMainFrame frame;
+  frame.resize(1000, 600);
+  frame.show();
+  QApplication::processEvents();
+  const QList<int> sizes = frame.Splitter()->sizes();
+  ASSERT_EQ(sizes.size(), 2);
+  EXPECT_NEAR(sizes[0] * 2.0 / sizes[1], 5.0, 0.1);
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// The output pane and the dialogs, on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "CDialogSelectBox.h"
+#include "CHyperLink.h"
+#include "CPrintView.h"
+#include "MessageDialogs.h"
+
+namespace {
+
+TEST(PrintView, KeepsTheLast500Lines) {
+  CPrintView pane;
+  for (int i = 1; i <= 500; ++i) pane.AppendText("line " + std::to_string(i) + "\n");
+  EXPECT_TRUE(pane.Text().startsWith("line 1\n"));
+  pane.AppendText("line 501\n");
+  EXPECT_TRUE(pane.Text().startsWith("line 2\n"));
+  EXPECT_TRUE(pane.Text().endsWith("line 501\n"));
+
+  // One print of many lines is capped as well.
+  std::string block;
+  for (int i = 0; i < 2000; ++i) block += "b" + std::to_string(i) + "\n";
+  pane.AppendText(block);
+  EXPECT_LE(pane.LineCount(), CPrintView::kMaxLines + 1);
+  EXPECT_TRUE(pane.Text().endsWith("b1999\n"));
+
+  // Pieces without a line end join on one line.
+  CPrintView joined;
+  joined.AppendText("a");
+  joined.AppendText("b");
+  joined.AppendText("\n");
+  EXPECT_EQ(joined.Text(), "ab\n");
+}
+
+TEST(PrintView, SwallowsMouseButtons) {
+  CPrintView pane;
+  pane.AppendText("some text\n");
+  QWidget* viewport = pane.Edit()->viewport();
+  for (QEvent::Type t : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonDblClick}) {
+    for (Qt::MouseButton b : {Qt::LeftButton, Qt::RightButton, Qt::MiddleButton}) {
+      QMouseEvent e(t, QPointF(5, 5), QPointF(5, 5), b, b, Qt::NoModifier);
+      EXPECT_TRUE(pane.eventFilter(viewport, &e));
+      EXPECT_TRUE(pane.eventFilter(pane.Edit(), &e));
+    }
+  }
+  QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  EXPECT_FALSE(pane.eventFilter(viewport, &move));
+  EXPECT_TRUE(pane.Edit()->isReadOnly());
+}
+
+TEST(DialogSelectBox, ShowsUpToSevenOptionsAndShrinks) {
+  const std::vector<std::string> seven{"a", "b", "c", "d", "e", "f", "g"};
+  CDialogSelectBox full("T", 0, seven, nullptr);
+  full.show();
+  const int fullHeight = full.height();
+  const int spacing = full.Option(1)->geometry().bottom() - full.Option(0)->geometry().bottom();
+
+  CDialogSelectBox two("Select Chip Series", 5, {"Cortex-M", "8051 1T"}, nullptr);
+  two.show();
+  EXPECT_EQ(two.windowTitle(), "Select Chip Series");
+  EXPECT_EQ(two.Option(0)->text(), "Cortex-M");
+  EXPECT_TRUE(two.Option(1)->isVisible());
+  EXPECT_FALSE(two.Option(2)->isVisible());
+  EXPECT_EQ(two.Selection(), 0) << "a default of 5 selects option 0";
+  EXPECT_TRUE(two.Option(0)->isChecked());
+  EXPECT_EQ(fullHeight - two.height(), 5 * spacing);
+
+  std::vector<std::string> eight = seven;
+  eight.push_back("h");
+  CDialogSelectBox more("T", 6, eight, nullptr);
+  more.show();
+  EXPECT_EQ(more.height(), fullHeight);
+  EXPECT_TRUE(more.Option(6)->isVisible());
+  EXPECT_EQ(more.Selection(), 6);
+
+  two.Option(1)->click();
+  EXPECT_EQ(two.Selection(), 1);
+  two.OkButton()->click();
+  EXPECT_EQ(two.result(), QDialog::Accepted);
+  EXPECT_EQ(two.Selection(), 1);
+
+  CDialogSelectBox none("T", 0, {}, nullptr);
+  EXPECT_EQ(none.Selection(), -1);
+  none.OkButton()->click();
+  EXPECT_EQ(none.Selection(), -1);
+}
+
+TEST(DialogMessage, YesNoAndOkCancelModes) {
+  CDialogMessage yesNo("Update now?", 1, nullptr);
+  yesNo.show();
+  EXPECT_TRUE(yesNo.YesButton()->isVisible());
+  EXPECT_FALSE(yesNo.OkButton()->isVisible());
+  yesNo.NoButton()->click();
+  EXPECT_EQ(yesNo.result(), QDialog::Accepted);
+  EXPECT_EQ(yesNo.Answer(), 0);
+
+  CDialogMessage okCancel("Text", 0, nullptr);
+  okCancel.show();
+  EXPECT_FALSE(okCancel.YesButton()->isVisible());
+  EXPECT_TRUE(okCancel.CancelButton()->isVisible());
+  EXPECT_EQ(okCancel.windowTitle(), "Vo_Link");
+  okCancel.CancelButton()->click();
+  EXPECT_EQ(okCancel.result(), QDialog::Rejected);
+}
+
+TEST(DialogVersion, LinkClosesWithCancelAndCountsAsUsed) {
+  std::vector<QUrl> opened;
+  {
+    CDialogVersion d(7973, 7972, "https://example.invalid/fw", nullptr);
+    EXPECT_TRUE(d.Message().startsWith("The ICE firmware has higher version 7973,\nwhile current applicaton version "
+                                       "is 7972.\n"));
+    d.Link()->SetOpener([&](const QUrl& u) {
+      opened.push_back(u);
+      return true;
+    });
+    d.show();
+    emit d.Link()->clicked();
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_TRUE(d.LinkUsed());
+    EXPECT_TRUE(d.Link()->IsVisited());
+  }
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0].toString(), "https://example.invalid/fw");
+
+  CDialogVersion ok(1, 2, "https://example.invalid/", nullptr);
+  ok.show();
+  ok.OkButton()->click();
+  EXPECT_EQ(ok.result(), QDialog::Accepted);
+  EXPECT_FALSE(ok.LinkUsed());
+}
+
+TEST(HyperLink, FailureShowsTheReasonAndStaysUnvisited) {
+  CHyperLink link(QStringLiteral("site"));
+  link.SetURL(QStringLiteral("https://example.invalid/"));
+  EXPECT_EQ(link.toolTip(), "https://example.invalid/");
+  link.SetOpener([](const QUrl&) { return false; });
+  QString shown;
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text();
+      box->accept();
+    }
+  });
+  EXPECT_FALSE(link.Open());
+  EXPECT_TRUE(shown.startsWith("Unable to open hyperlink:\n\n")) << shown.toStdString();
+  EXPECT_FALSE(link.IsVisited());
+  EXPECT_EQ(CHyperLink::ErrorReason(2), "The specified file was not found.");
+  EXPECT_EQ(CHyperLink::ErrorReason(99), "Unknown Error (99) occurred.");
+}
+
+TEST(AboutDialog, CaptionAndLinks) {
+  CAboutDlg about;
+  EXPECT_EQ(about.windowTitle(), "About Halvix - Lumeth");
+  EXPECT_FALSE(about.WebSiteLink()->GetURL().isEmpty());
+  EXPECT_FALSE(about.ForumLink()->GetURL().isEmpty());
+  EXPECT_NE(about.findChild<QLabel*>("version"), nullptr);
+}
+
+}  // namespace
