@@ -28,7 +28,14 @@ unsigned CHidCmd::SelectDevice(unsigned index) {
 }
 
 unsigned CHidCmd::GetSelectedIndex() const { return m_io.GetSelectedIndex(); }
-bool CHidCmd::Read(void* b, unsigned n, unsigned* got, int t) { return m_io.Read(b, n, got, t); }
+// The framing gets the data bytes only: counting the report-id byte would let
+// a short report hand one stale byte of the packet buffer on as payload.
+bool CHidCmd::Read(void* b, unsigned n, unsigned* got, int t) {
+  unsigned withId = 0;
+  const bool ok = m_io.Read(b, n, &withId, t);
+  if (got) *got = withId > 0 ? withId - 1 : 0;
+  return ok;
+}
 bool CHidCmd::Write(const void* b, unsigned n, unsigned* sent, int t) {
   return m_io.Write(b, n, sent, t);
 }

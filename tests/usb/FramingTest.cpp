@@ -1,0 +1,203 @@
+// Framing, sequence numbers and time-outs of the transports, end to end over
+// emulated interfaces.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "SimFixture.h"
+#include "usb/CBulkUSB.h"
+#include "usb/CHidCmd.h"
+#include "usb/CWinUSB.h"
+#include "usb/PacketFraming.h"
+
+namespace {
+constexpr UsbDeviceId kHid5202{0x0416, 0x5202, 3};
+constexpr UsbDeviceId kBulk5200{0x0416, 0x5200, kAnyInterface};
+constexpr UsbDeviceId kLegacy511C{0x0416, 0x511C, kAnyInterface};
+
+Bytes Payload(size_t n) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i + 1);
+  return b;
+}
+
+void SetCounter(CUsbCmd& t, uint8_t value) {
+  ScopedShareLock<UsbShareArea> lock(t.GetShareAreas());
+  t.GetShareArea().Data()->bSequence = value;
+}
+
+uint8_t Counter(CUsbCmd& t) {
+  ScopedShareLock<UsbShareArea> lock(t.GetShareAreas());
+  return t.GetShareArea().Data()->bSequence;
+}
+}  // namespace
+
+class Framing : public SimFixture {};
+
+TEST_F(Framing, SequenceWrapsAndStaleRepliesAreSkipped) {
+  FakeSimDevice& dev = AddDevice("hid", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
+  CHidCmd t;
+  ASSERT_EQ(t.Open(1, &kHid5202, 1), 1);
+  SetCounter(t, 126);
+  // Replies: first a stale one echoing 127, then the right one.
+  dev.SetHandler([](const Bytes& req) {
+    Bytes stale(64), good(64);
+    const uint8_t old[] = {0xEE};
+    const uint8_t now[] = {0x11, 0x22};
+    framing::FramePacket(stale, 1, static_cast<uint8_t>((req[0] - 1) & 0x7F), old);
+    framing::FramePacket(good, 1, req[0], now);
+    return std::vector<Bytes>{stale, good};
+  });
+  const Bytes data = Payload(4);
+  uint8_t reply[64];
+  unsigned sent = 0, got = 0;
+  {
+    ScopedShareLock<UsbShareArea> lock(t.GetShareAreas());
+    ASSERT_TRUE(t.SendPacket(data.data(), 4, &sent, 1000));  // 127
+    ASSERT_TRUE(t.ReceivePacket(reply, sizeof reply, &got, 1000));
+    ASSERT_TRUE(t.SendPacket(data.data(), 4, &sent, 1000));  // wraps to 0
+    ASSERT_TRUE(t.ReceivePacket(reply, sizeof reply, &got, 1000));  // skips the echo of 127
+  }
+  EXPECT_EQ(sent, 65u);  // the report-id byte counts
+  ASSERT_EQ(got, 2u);
+  EXPECT_EQ(reply[0], 0x11);
+  EXPECT_EQ(reply[1], 0x22);
+  const auto received = dev.Received();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0][0], 127);
+  EXPECT_EQ(received[1][0], 0);
+  EXPECT_EQ(received[1].size(), 64u);  // always a full packet
+  EXPECT_EQ(Counter(t), 0);
+}
+
+TEST_F(Framing, ReplyFlagAndShortReplies) {
+  FakeSimDevice& dev = AddDevice("hid", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
+  CHidCmd t;
+  ASSERT_EQ(t.Open(1, &kHid5202, 1), 1);
+  // Flagged reply whose length field (300) exceeds the 10 bytes that arrive.
+  dev.SetHandler([](const Bytes& req) {
+    Bytes r = {static_cast<uint8_t>(req[0] | 0x80), 0x01, 0x2C, 1, 2, 3, 4, 5, 6, 7};
+    return std::vector<Bytes>{r};
+  });
+  ScopedShareLock<UsbShareArea> lock(t.GetShareAreas());
+  uint8_t reply[64];
+  unsigned got = 0;
+  ASSERT_TRUE(t.SendPacket("x", 1, nullptr, 1000));
+  ASSERT_TRUE(t.ReceivePacket(reply, sizeof reply, &got, 1000));
+  EXPECT_EQ(got, 7u);
+  EXPECT_TRUE(t.GetLastReplyFlag());
+  // The caller's capacity bounds the copy as well.
+  ASSERT_TRUE(t.SendPacket("x", 1, nullptr, 1000));
+  ASSERT_TRUE(t.ReceivePacket(reply, 3, &got, 1000));
+  EXPECT_EQ(got, 3u);
+}
+
+struct CutCase {
+  const char* kind;
+  int mode;
+  size_t expectedPacket;
+  size_t expectedPayload;
+};
+
+class PayloadCut : public SimFixture, public ::testing::WithParamInterface<CutCase> {};
+
+TEST_P(PayloadCut, LongPayloadIsCutToThePacket) {
+  const CutCase c = GetParam();
+  const std::string kind = c.kind;
+  std::unique_ptr<CUsbCmd> t;
+  UsbDeviceId id{};
+  if (kind == "hid") {
+    AddDevice("d", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
+    t = std::make_unique<CHidCmd>();
+    id = kHid5202;
+  } else if (kind == "bulk") {
+    AddDevice("d", SimConfig("bulk", 0x0416, 0x5200, 0, BulkPath(0x5200, 0), "1-2", "", 512));
+    t = std::make_unique<CWinUSB>();
+    id = kBulk5200;
+  } else {
+    AddDevice("d", SimConfig("legacy-bulk", 0x0416, 0x511C, 0, "legacy0", "", "", 64));
+    t = std::make_unique<CBulkUSB>();
+    id = kLegacy511C;
+  }
+  ASSERT_EQ(t->Open(c.mode, &id, 1), 1);
+  ASSERT_EQ(t->GetPacketSize(false), c.expectedPacket);
+  const Bytes data = Payload(2000);
+  {
+    ScopedShareLock<UsbShareArea> lock(t->GetShareAreas());
+    ASSERT_TRUE(t->SendPacket(data.data(), static_cast<unsigned>(data.size()), nullptr, 1000));
+  }
+  const auto received = m_devices.back()->WaitForReceived(1);
+  ASSERT_EQ(received.size(), 1u);
+  ASSERT_EQ(received[0].size(), c.expectedPacket);
+  framing::Parsed p;
+  ASSERT_TRUE(framing::ParsePacket(received[0], c.mode, p));
+  EXPECT_EQ(p.length, c.expectedPayload);
+  EXPECT_EQ(received[0][p.offset + p.length - 1], data[c.expectedPayload - 1]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, PayloadCut,
+                         ::testing::Values(CutCase{"hid", 0, 64, 62}, CutCase{"hid", 1, 64, 61},
+                                           CutCase{"bulk", 0, 64, 62}, CutCase{"bulk", 1, 512, 509},
+                                           CutCase{"legacy", 0, 64, 62}));
+
+TEST_F(Framing, NoDeviceAndEmptyTables) {
+  AddDevice("hid", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
+  CHidCmd hid;
+  CWinUSB winusb;
+  CBulkUSB bulk;
+  for (CUsbCmd* t : {static_cast<CUsbCmd*>(&hid), static_cast<CUsbCmd*>(&winusb),
+                     static_cast<CUsbCmd*>(&bulk)}) {
+    EXPECT_EQ(t->Open(1, &kHid5202, 0), 0);  // count 0 opens nothing
+    EXPECT_EQ(t->GetDeviceCount(), 0u);
+    EXPECT_EQ(t->GetPacketSize(true), 0);
+    ScopedShareLock<UsbShareArea> lock(t->GetShareAreas());
+    unsigned sent = 7;
+    EXPECT_FALSE(t->SendPacket("abc", 3, &sent, 100));
+    EXPECT_EQ(sent, 0u);
+    uint8_t b[8];
+    EXPECT_FALSE(t->ReceivePacket(b, sizeof b, nullptr, 10));
+  }
+  EXPECT_EQ(winusb.GetSelectedIndex(), CUsbCmd::kNoDevice);
+}
+
+TEST_F(Framing, WithoutTheShareLockSendingThrows) {
+  AddDevice("hid", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
+  CHidCmd t;
+  ASSERT_EQ(t.Open(1, &kHid5202, 1), 1);
+  EXPECT_THROW(t.SendPacket("x", 1, nullptr, 100), std::runtime_error);
+}
+
+// An adapter that stops answering must not hang the program: every transport
+// gives up after its time-out.
+TEST_F(Framing, SilentDevicesTimeOut) {
+  AddDevice("h", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
+  AddDevice("b", SimConfig("bulk", 0x0416, 0x5200, 0, BulkPath(0x5200, 0), "1-2", "", 512));
+  AddDevice("l", SimConfig("legacy-bulk", 0x0416, 0x511C, 0, "legacy0", "", "", 64));
+  CHidCmd hid;
+  CWinUSB winusb;
+  CBulkUSB bulk;
+  ASSERT_EQ(hid.Open(1, &kHid5202, 1), 1);
+  ASSERT_EQ(winusb.Open(1, &kBulk5200, 1), 1);
+  ASSERT_EQ(bulk.Open(0, &kLegacy511C, 1), 1);
+  for (CUsbCmd* t : {static_cast<CUsbCmd*>(&hid), static_cast<CUsbCmd*>(&winusb),
+                     static_cast<CUsbCmd*>(&bulk)}) {
+    ScopedShareLock<UsbShareArea> lock(t->GetShareAreas());
+    ASSERT_TRUE(t->SendPacket("x", 1, nullptr, 100));
+    uint8_t b[512];
+    unsigned got = 99;
+    EXPECT_FALSE(t->ReceivePacket(b, sizeof b, &got, 30));
+    EXPECT_FALSE(t->Read(b, 64, &got, 0));
+    EXPECT_EQ(got, 0u);
+  }
+}
+
+TEST_F(Framing, WinUsbCloseAllLeavesNoSelection) {
+  AddDevice("b", SimConfig("bulk", 0x0416, 0x5200, 0, BulkPath(0x5200, 0), "1-2", "SN42", 512));
+  CWinUSB t;
+  ASSERT_EQ(t.Open(0, &kBulk5200, 1), 1);
+  EXPECT_EQ(t.GetSelectedIndex(), 0u);
+  EXPECT_EQ(t.GetSerialNumber(), "SN42");  // from the string descriptor
+  t.CloseAll();
+  EXPECT_EQ(t.GetSelectedIndex(), CUsbCmd::kNoDevice);
+  EXPECT_EQ(t.GetPacketSize(false), 0);
+}
