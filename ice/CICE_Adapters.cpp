@@ -1,0 +1,91 @@
+// CICE: construction, the transport slots and adapter selection.
+#include <chrono>
+#include <thread>
+
+#include "ice/CICE.h"
+
+CICE::CICE() = default;
+
+CICE::~CICE() {
+  try {
+    ShutDown();
+  } catch (...) {
+  }
+}
+
+void CICE::ShutDown() {
+  {
+    ScopedMutex lock(m_cmdLock);
+    m_discovery.CloseAll();
+    m_nSelectedSlot = m_nSelectedDevice = -1;
+  }
+  for (;;) {
+    {
+      ScopedMutex lock(m_cmdLock);
+      if (!IsBusy()) return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+void CICE::DiscoverAdapters(bool report) {
+  ScopedMutex lock(m_cmdLock);
+  if (AnyFound()) return;
+  if (m_discovery.Run(report ? m_pUI : nullptr)) SelectAdapter(0);
+}
+
+void CICE::CloseAllAdapters() {
+  ScopedMutex lock(m_cmdLock);
+  m_discovery.CloseAll();
+  m_nSelectedSlot = -1;
+  m_nSelectedDevice = -1;
+}
+
+unsigned CICE::GetDeviceCount() {
+  ScopedMutex lock(m_cmdLock);
+  return m_discovery.GetDeviceCount();
+}
+
+int CICE::SelectAdapter(unsigned index) {
+  ScopedMutex lock(m_cmdLock);
+  m_uFirmwareVersion = kUnknownFirmware;
+  unsigned before = 0;
+  for (int slot = 0; slot < kPortCount; ++slot) {
+    CUsbCmd& t = m_discovery.Transport(slot);
+    const unsigned n = t.GetDeviceCount();
+    if (index < before + n) {
+      m_nSelectedSlot = slot;
+      m_nSelectedDevice = static_cast<int>(index - before);
+      const unsigned previous = t.SelectDevice(index - before);
+      return static_cast<int>(previous + before);
+    }
+    before += n;
+  }
+  return 0;
+}
+
+unsigned CICE::GetSelectedAdapter() {
+  ScopedMutex lock(m_cmdLock);
+  if (m_nSelectedSlot < 0 || m_nSelectedSlot >= kPortCount) return 0;
+  unsigned before = 0;
+  for (int slot = 0; slot < m_nSelectedSlot; ++slot)
+    before += m_discovery.Transport(slot).GetDeviceCount();
+  return before + static_cast<unsigned>(m_nSelectedDevice);
+}
+
+void CICE::ReleaseOtherAdapters() {
+  ScopedMutex lock(m_cmdLock);
+  for (int slot = 0; slot < kPortCount; ++slot) {
+    if (slot == m_nSelectedSlot)
+      m_discovery.Transport(slot).CloseOthers();
+    else
+      m_discovery.Transport(slot).CloseAll();
+  }
+}
+
+int CICE::GetComPort() {
+  ScopedMutex lock(m_cmdLock);
+  CUsbCmd* t = SelectedTransport();
+  if (!t) return -1;
+  return m_discovery.FindComPort(t->GetLocationId());
+}
