@@ -131,14 +131,13 @@ void Server::Publish(size_t ai) {
 }
 
 void Server::Unpublish(size_t ai) {
-  for (auto it = m_conns.begin(); it != m_conns.end();) {
-    if (!it->second.control && it->second.adapter == ai) {
-      Flush(it->second, true);
-      it = m_conns.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  // Files first, so that a peer that sees its connection close finds the
+  // interface gone.
+  RemoveFiles(ai);
+  CloseAdapterConnections(ai);
+}
+
+void Server::RemoveFiles(size_t ai) {
   for (auto& ep : m_endpoints[ai]) {
     std::error_code ec;
     std::filesystem::remove(m_dir / (ep.name + ".json"), ec);
@@ -147,9 +146,22 @@ void Server::Unpublish(size_t ai) {
   m_endpoints[ai].clear();
 }
 
+void Server::CloseAdapterConnections(size_t ai) {
+  for (auto it = m_conns.begin(); it != m_conns.end();) {
+    if (!it->second.control && it->second.adapter == ai) {
+      Flush(it->second, true);
+      it = m_conns.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 void Server::Replug(size_t ai) {
-  Unpublish(ai);
+  // The new interfaces are in place before the old connections close.
+  RemoveFiles(ai);
   if (m_adapters[ai]->Plugged()) Publish(ai);
+  CloseAdapterConnections(ai);
 }
 
 bool Server::HolderAlive(Endpoint& ep) {

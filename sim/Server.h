@@ -99,6 +99,8 @@ class Server {
   void Flush(Connection& c, bool force);
   void CloseConnection(int fd);
   void Replug(size_t adapter);
+  void RemoveFiles(size_t adapter);
+  void CloseAdapterConnections(size_t adapter);
   bool HolderAlive(Endpoint& ep);
   int FindAdapter(const std::string& name) const;
   std::string PathTag() const;

@@ -1,0 +1,106 @@
+// Faults injected through the control channel.
+#include <chrono>
+
+#include "SimClient.h"
+
+namespace simtest {
+namespace {
+
+class Faults : public SimFixture {
+ protected:
+  void SetUp() override {
+    StartDemo();
+    c = Open("demo-hid-if3");
+    ASSERT_EQ(c.OpenByte(), 1);
+  }
+  Conn c;
+};
+
+TEST_F(Faults, FlaggedReplyCarriesTheChosenCode) {
+  for (uint32_t code : {16u, 17u}) {
+    EXPECT_EQ(Ctl("flag demo " + std::to_string(code)), "ok\n");
+    const Packet p = c.Exchange(Words({0xF0, 0}));
+    EXPECT_TRUE(p.flag);
+    EXPECT_EQ(c.ErrorQuery(), code);
+    EXPECT_FALSE(c.Exchange(Words({0xF0, 0})).flag);  // one command only
+  }
+}
+
+TEST_F(Faults, FailingErrorQueryGetsNoReply) {
+  Ctl("flag demo 9");
+  Ctl("errq-fail demo");
+  EXPECT_TRUE(c.Exchange(Words({0xF0, 0})).flag);
+  c.Send(Words({0xFC}));
+  EXPECT_FALSE(c.ReceivePacket(200).has_value());
+  EXPECT_EQ(c.ErrorQuery(), 9u);  // the next query answers again
+}
+
+TEST_F(Faults, DroppedReplyTimesOutAndTheNextOneAnswers) {
+  Ctl("drop demo");
+  c.Send(Words({0xF0, 0}));
+  EXPECT_FALSE(c.ReceivePacket(200).has_value());
+  EXPECT_FALSE(c.Exchange(Words({0xF0, 0})).flag);
+}
+
+TEST_F(Faults, DelayedReplyArrivesLate) {
+  Ctl("delay demo 300");
+  const auto t0 = std::chrono::steady_clock::now();
+  c.Send(Words({0xF0, 0}));
+  EXPECT_FALSE(c.ReceivePacket(100).has_value());
+  EXPECT_TRUE(c.ReceivePacket(2000).has_value());
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(300));
+}
+
+TEST_F(Faults, StaleReplyComesFirstWithAForeignNumber) {
+  Ctl("stale demo");
+  const uint8_t seq = c.Send(Words({0xF0, 0}));
+  auto stale = c.ReceivePacket();
+  ASSERT_TRUE(stale);
+  EXPECT_NE(stale->seq, seq);
+  auto good = c.ReceivePacket();
+  ASSERT_TRUE(good);
+  EXPECT_EQ(good->seq, seq);
+  EXPECT_EQ(good->payload.at(0), 0);
+}
+
+TEST_F(Faults, UnplugInTheMiddleOfAStreamedRead) {
+  Attach(c);
+  Ctl("unplug-mid demo");
+  c.Send(Words({0xB3, 0, 1112}));
+  auto first = c.ReceivePacket();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->payload.size(), 48u);
+  auto closed = c.Receive(1000);
+  ASSERT_TRUE(closed.has_value());
+  EXPECT_TRUE(closed->empty());
+  EXPECT_FALSE(Published("demo-hid-if3"));
+  EXPECT_FALSE(Published("demo-bulk-if0"));
+  EXPECT_EQ(Ctl("plug demo"), "ok\n");
+  EXPECT_TRUE(Published("demo-hid-if3"));
+}
+
+TEST_F(Faults, UnplugAfterTheFirstPacketOfAStreamedWrite) {
+  Attach(c);
+  Ctl("unplug-mid demo");
+  Bytes first = Words({0xB4, 0x20000000, 200});
+  first.resize(first.size() + 48, 0xAB);
+  first.push_back(0);
+  c.Send(first);
+  auto closed = c.Receive(1000);
+  ASSERT_TRUE(closed.has_value());
+  EXPECT_TRUE(closed->empty());
+  EXPECT_FALSE(Published("demo-hid-if3"));
+}
+
+TEST_F(Faults, DetachedTargetRefusesToConnect) {
+  Ctl("target demo off");
+  EXPECT_TRUE(c.Exchange(Words({0xE2, 0, 0, 0, 0})).flag);
+  EXPECT_EQ(c.ErrorQuery(), 16u);
+  // Disconnecting still answers.
+  EXPECT_FALSE(c.Exchange(Words({0xE2, 0, 4, 0, 0})).flag);
+  Ctl("target demo on");
+  Attach(c);
+}
+
+}  // namespace
+}  // namespace simtest
