@@ -21,6 +21,12 @@ constexpr int kRenderHeight = 900;
 
 QString FromBytes(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
+// Headless renders report their own errors; the platform's chatter (no
+// runtime folder, no window manager) would only bury them.
+void QuietHandler(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
 void CentreOnScreen(QWidget& w) {
   const QScreen* screen = w.screen();
   if (screen == nullptr) return;
@@ -72,6 +78,7 @@ int RunPinViewApplication(int argc, char** argv) {
   const bool render = !options.renderFile.empty();
   // A headless picture needs no display.
   if (render && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  if (render) qInstallMessageHandler(QuietHandler);
 
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("Korvane"));
