@@ -112,6 +112,9 @@ uint8_t Ostra8051Target::PortPins(int port) const {
       const long frame = bit / 11, pos = bit % 11;
       const unsigned char c = static_cast<unsigned char>(kSerialText[frame % (sizeof(kSerialText) - 1)]);
       level = pos == 0 || pos == 10 ? 1 : pos == 1 ? 0 : (c >> (pos - 2)) & 1;
+    } else if (port == 1 && i < 4 && (m_sfr[kPwmCon0 - 0x80] & 0x80)) {  // PWM0-3: 10 ms period, duty by channel
+      const double phase = std::fmod(m_runMs, 10.0) / 10.0;
+      level = phase < 0.2 * (i + 1) ? 1 : 0;
     } else if (port == 0 && i < 4 && (m_sfr[kAdcCon1 - 0x80] & 1)) {
       level = 0;  // analog input
     } else if (!b1 && b2) {
@@ -132,6 +135,7 @@ bool Ostra8051Target::ReadByte(uint32_t a, uint8_t& v) {
   if (space == kCodeSpace && off < m_code.size()) v = m_code[off];
   else if (space == kXdataSpace && off < m_xdata.size()) v = m_xdata[off];
   else if (space == kIdataSpace && off < 256) v = m_idata[off];
+  else if (space == kIdSpace && off < 4) v = static_cast<uint8_t>(kProductId >> (8 * off));
   else if (space == kSfrSpace && off >= 0x80 && off < 0x100) {
     v = m_sfr[off - 0x80];
     for (int p = 0; p < 4; ++p)

@@ -1,6 +1,6 @@
 // An 8051 1T target ("GX8051T24"): code flash, XDATA, IDATA and the special
-// function registers in one 32-bit address space (the top byte picks the
-// space), four 8-bit ports with their mode registers driven by a demo
+// function registers and the product id in one 32-bit address space (the
+// top byte picks the space), four 8-bit ports with their mode registers driven by a demo
 // firmware, and the adapter-kept hardware breakpoint list of eight entries.
 #pragma once
 
@@ -17,6 +17,7 @@ class Ostra8051Target final : public Target {
   static constexpr uint32_t kXdataSpace = 0x01000000;
   static constexpr uint32_t kIdataSpace = 0x02000000;
   static constexpr uint32_t kSfrSpace = 0x03000000;
+  static constexpr uint32_t kIdSpace = 0x04000000;  // read-only: the product id
   static constexpr uint32_t kProductId = 0x00032B52;
   static constexpr size_t kMaxBreakpoints = 8;
 
