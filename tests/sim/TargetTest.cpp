@@ -152,6 +152,7 @@ TEST_F(Targets, Ostra8051BreakpointListAndPorts) {
   for (uint32_t i = 0; i < 8; ++i) EXPECT_FALSE(c.Exchange(Words({0xC0, 1, 0x110 + i, i + 1})).flag) << i;
   EXPECT_TRUE(c.Exchange(Words({0xC0, 1, 0x150, 9})).flag);
   c.Exchange(Words({0xC1, 1, 0x110, 0}));
+  c.Write(0xB8, 15, 0x100);
   c.Exchange(Words({0xD3}));
   ASSERT_TRUE(WaitStopped(c));
   EXPECT_EQ(Pc(c), 0x111u);
