@@ -54,3 +54,5 @@ int64_t PinNumberValue(const std::string& pinNo);
 
 // A copy of `pins` sorted by PinNumberValue, ascending.
 std::vector<PinInfo> SortedPins(const std::vector<PinInfo>& pins);
+// The same order as pointers into `pins`.
+std::vector<const PinInfo*> SortedPinOrder(const std::vector<PinInfo>& pins);

@@ -24,6 +24,9 @@ QString FromBytes(const std::string& s) { return QString::fromUtf8(s.data(), sta
 
 QColor Argb(uint32_t c) { return QColor::fromRgba(c); }
 
+// A region's text: tooltips never show more than this.
+std::string TipText(const std::string& s) { return s.size() > kMaxTipTextBytes ? s.substr(0, kMaxTipTextBytes) : s; }
+
 // A font of `pixels` height (fractions kept) on the painter's device.
 QFont MakeFont(const QPaintDevice* device, double pixels, bool bold) {
   QFont f(QStringLiteral("Verdana"));
@@ -89,24 +92,27 @@ struct Column {
   bool found = false;
 };
 
-Column SplitTexts(const PinInfo& pin) {
+Column SplitTexts(const std::vector<std::string>& texts, const std::string& highlight) {
   Column col;
-  const auto it = std::find(pin.texts.begin(), pin.texts.end(), pin.highlight_text);
-  col.found = it != pin.texts.end();
+  const auto it = std::find(texts.begin(), texts.end(), highlight);
+  col.found = it != texts.end();
   const auto cut = [](const QString& s) { return s.left(kMaxColumnChars); };
   if (!col.found) {
     QStringList all;
-    for (const auto& t : pin.texts) all << FromBytes(t).left(kMaxColumnChars);
+    for (const auto& t : texts) {
+      if (all.size() > kMaxColumnChars) break;
+      all << FromBytes(t).left(kMaxColumnChars);
+    }
     col.lead = cut(all.join(QLatin1Char(',')));
     return col;
   }
-  for (auto i = pin.texts.begin(); i != it; ++i) {
+  for (auto i = texts.begin(); i != it; ++i) {
     if (col.lead.size() >= kMaxColumnChars) break;
     col.lead += FromBytes(*i).left(kMaxColumnChars) + QLatin1Char(',');
   }
   col.lead = cut(col.lead);
   col.highlight = cut(FromBytes(*it));
-  for (auto i = it + 1; i != pin.texts.end(); ++i) {
+  for (auto i = it + 1; i != texts.end(); ++i) {
     if (col.trail.size() >= kMaxColumnChars) break;
     col.trail += QLatin1Char(',') + FromBytes(*i).left(kMaxColumnChars);
   }
@@ -211,19 +217,21 @@ void DrawMarks(QPainter& p, const Tools& t, const PinInfo& pin, QPointF edge, QP
 bool Visible(const PaintOptions& o, const QRectF& r) { return o.visible.isEmpty() || o.visible.intersects(r); }
 
 void DrawSidePins(QPainter& p, const Tools& t, const PaintOptions& o, const PackageLayout& l,
-                  const std::vector<PinInfo>& pins, size_t& next, PinSide side,
+                  const std::vector<const PinInfo*>& pins, size_t& next, PinSide side,
                   std::vector<TipRegion>& regions) {
   const double z = t.z;
   const int count = l.perSide[static_cast<int>(side)];
   const double s1 = l.s1, s2 = l.s2;
   for (int m = 1; m <= count && next < pins.size(); ++m) {
-    const PinInfo& pin = pins[next++];
+    const PinInfo& pin = *pins[next++];
     const CanvasRect cr = PinRect(l, side, m);
     const QRectF r(cr.x * z, cr.y * z, cr.w * z, cr.h * z);
     const QString number = FromBytes(pin.pin_no).left(7);
     const double numLen = t.smallFm.horizontalAdvance(number);
-    const Column col = SplitTexts(pin);
+    // Without all functions a pin shows only its highlighted one.
     const bool hasTexts = !pin.texts.empty();
+    const Column col = o.showAllFunctions || !hasTexts ? SplitTexts(pin.texts, pin.highlight_text)
+                                                       : SplitTexts({pin.highlight_text}, pin.highlight_text);
 
     // Extent along the pin axis of the pin, its number and its text column.
     double lo = 0, hi = 0, numAt = 0, colAt = 0, cross = 0;
@@ -262,7 +270,7 @@ void DrawSidePins(QPainter& p, const Tools& t, const PaintOptions& o, const Pack
     const QRectF region = vertical ? QRectF(r.x(), lo, r.width(), hi - lo) : QRectF(lo, r.y(), hi - lo, r.height());
     regions.push_back({static_cast<float>(region.x()), static_cast<float>(region.y()),
                        static_cast<float>(region.width()), static_cast<float>(region.height()),
-                       pin.information});
+                       TipText(pin.information)});
     if (!Visible(o, region)) continue;
 
     p.fillRect(r, Argb(pin.pin_bg_color));
@@ -301,15 +309,15 @@ void DrawSidePins(QPainter& p, const Tools& t, const PaintOptions& o, const Pack
 }
 
 void DrawBallGrid(QPainter& p, const Tools& t, const PaintOptions& o, const PackageLayout& l,
-                  const PackageInfo& info, const std::vector<PinInfo>& pins,
+                  const PackageInfo& info, const std::vector<const PinInfo*>& pins,
                   std::vector<TipRegion>& regions) {
   const double z = t.z;
   const int side = l.gridSide;
-  const QString name = FromBytes(info.name);
+  const QString name = FromBytes(info.name).left(kMaxColumnChars);
   const double w = t.nameFm.horizontalAdvance(name), h = t.nameFm.height();
   const double nx = kBodyX * z + (l.s1 * z - w) / 2, ny = (l.s2 + 848) * z;
   regions.push_back({static_cast<float>(nx), static_cast<float>(ny), static_cast<float>(w),
-                     static_cast<float>(h), info.processor});
+                     static_cast<float>(h), TipText(info.processor)});
   DrawText(p, t.name, t.nameFm, Argb(info.name_color), nx, ny, name);
 
   QPen outline;
@@ -317,12 +325,12 @@ void DrawBallGrid(QPainter& p, const Tools& t, const PaintOptions& o, const Pack
   outline.setCosmetic(true);
   for (int r = 1; r <= side; ++r) {
     for (int c = 1; c <= side; ++c) {
-      const PinInfo& pin = pins[static_cast<size_t>(r - 1) * side + (c - 1)];
+      const PinInfo& pin = *pins[static_cast<size_t>(r - 1) * side + (c - 1)];
       if (pin.texts.empty()) continue;
       const CanvasRect cr = BallRect(l, r, c);
       const QRectF ball(cr.x * z, cr.y * z, cr.w * z, cr.h * z);
       regions.push_back({static_cast<float>(ball.x()), static_cast<float>(ball.y()),
-                         static_cast<float>(ball.width()), static_cast<float>(ball.height()), pin.information});
+                         static_cast<float>(ball.width()), static_cast<float>(ball.height()), TipText(pin.information)});
       if (!Visible(o, ball)) continue;
       outline.setColor(Argb(pin.pin_no_color));
       p.setPen(outline);
@@ -362,12 +370,7 @@ void PaintPackage(QPainter& p, const PackageInfo& info, const PaintOptions& o, s
   const Tools t(p, o.zoom);
   const double z = t.z;
 
-  std::vector<PinInfo> pins = SortedPins(info.pins);
-  if (!o.showAllFunctions) {
-    for (PinInfo& pin : pins) {
-      if (!pin.texts.empty()) pin.texts = {pin.highlight_text};
-    }
-  }
+  const std::vector<const PinInfo*> pins = SortedPinOrder(info.pins);
   const PackageLayout l = ComputeLayout(pins.size(), info.pkg_frame);
   const bool anyPins = l.frame == 3 || l.perSide[0] + l.perSide[1] + l.perSide[2] + l.perSide[3] > 0;
   if (l.drawable && anyPins) {
@@ -382,11 +385,11 @@ void PaintPackage(QPainter& p, const PackageInfo& info, const PaintOptions& o, s
       const CanvasRect m = PinOneMarker(l);
       p.drawEllipse(QRectF(m.x * z, m.y * z, m.w * z, m.h * z));
 
-      const QString name = FromBytes(info.name);
+      const QString name = FromBytes(info.name).left(kMaxColumnChars);
       const double w = t.nameFm.horizontalAdvance(name), h = t.nameFm.height();
       const double nx = kBodyX * z + (l.s1 * z - w) / 2, ny = kBodyY * z + (l.s2 * z - h) / 2;
       regions.push_back({static_cast<float>(nx), static_cast<float>(ny), static_cast<float>(w),
-                         static_cast<float>(h), info.processor});
+                         static_cast<float>(h), TipText(info.processor)});
       DrawText(p, t.name, t.nameFm, Argb(info.name_color), nx, ny, name);
 
       size_t next = 0;

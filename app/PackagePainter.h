@@ -21,6 +21,8 @@ struct PaintOptions {
 // Longest function text drawn per part of a column (characters); the rest
 // could never be on the canvas.
 constexpr int kMaxColumnChars = 400;
+// Longest tooltip text a region keeps (bytes).
+constexpr size_t kMaxTipTextBytes = 16 * 1024;
 
 // Draws the package, its pins and the information line onto `painter`,
 // whose coordinates are canvas pixels at the current zoom. The caller has

@@ -35,12 +35,24 @@ bool Fetch(lua_State* L, int table, const char* key) {
   return true;
 }
 
-// String value at `idx` (a string or a number); converts a number in place,
-// so never use it on a key that lua_next still needs.
-std::string ValueString(lua_State* L, int idx) {
+// Bytes of text one package may hold. A script can hand the same long
+// string to thousands of pins at no cost of its own; copied out, it would
+// not fit in memory. Past the budget, texts are cut short.
+struct TextBudget {
+  size_t remaining = kMaxPackageTextBytes;
+};
+
+// String value at `idx` (a string or a number), cut to what the budget
+// allows; converts a number in place, so never use it on a key that lua_next
+// still needs.
+std::string ValueString(lua_State* L, int idx, TextBudget& budget) {
   size_t len = 0;
   const char* s = lua_tolstring(L, idx, &len);
-  return s != nullptr ? std::string(s, len) : std::string();
+  if (s == nullptr) return {};
+  len = std::min(len, kMaxTextBytes);
+  if (len > budget.remaining) len = std::min(len, kMinTextBytes);
+  budget.remaining -= std::min(budget.remaining, len);
+  return std::string(s, len);
 }
 
 bool IsStringOrNumber(lua_State* L, int idx) {
@@ -56,16 +68,16 @@ bool IsNumericKey(lua_State* L, int idx) {
 
 uint32_t NumberAt(lua_State* L, int idx) { return ScriptNumberToU32(lua_tonumber(L, idx)); }
 
-void ReadTexts(lua_State* L, int tableIdx, std::vector<std::string>& texts) {
+void ReadTexts(lua_State* L, int tableIdx, std::vector<std::string>& texts, TextBudget& budget) {
   texts.clear();
   lua_pushnil(L);
   while (lua_next(L, tableIdx) != 0) {
-    if (IsNumericKey(L, -2) && IsStringOrNumber(L, -1)) texts.push_back(ValueString(L, -1));
+    if (IsNumericKey(L, -2) && IsStringOrNumber(L, -1)) texts.push_back(ValueString(L, -1, budget));
     lua_pop(L, 1);
   }
 }
 
-void ReadPin(lua_State* L, int tableIdx, PinInfo& pin) {
+void ReadPin(lua_State* L, int tableIdx, PinInfo& pin, TextBudget& budget) {
   pin = PinInfo{};
   lua_pushnil(L);
   while (lua_next(L, tableIdx) != 0) {
@@ -77,13 +89,13 @@ void ReadPin(lua_State* L, int tableIdx, PinInfo& pin) {
       const bool text = IsStringOrNumber(L, v);
       const bool number = lua_isnumber(L, v) != 0;
       if (key == "pin_no") {
-        if (text) pin.pin_no = ValueString(L, v);
+        if (text) pin.pin_no = ValueString(L, v, budget);
       } else if (key == "highlight_text") {
-        if (text) pin.highlight_text = ValueString(L, v);
+        if (text) pin.highlight_text = ValueString(L, v, budget);
       } else if (key == "information") {
-        if (text) pin.information = ValueString(L, v);
+        if (text) pin.information = ValueString(L, v, budget);
       } else if (key == "texts") {
-        if (lua_istable(L, v)) ReadTexts(L, v, pin.texts);
+        if (lua_istable(L, v)) ReadTexts(L, v, pin.texts, budget);
       } else if (key == "pin_no_color") {
         if (number) pin.pin_no_color = NumberAt(L, v);
       } else if (key == "normal_color") {
@@ -104,13 +116,13 @@ void ReadPin(lua_State* L, int tableIdx, PinInfo& pin) {
   }
 }
 
-void ReadPins(lua_State* L, int tableIdx, std::vector<PinInfo>& pins) {
+void ReadPins(lua_State* L, int tableIdx, std::vector<PinInfo>& pins, TextBudget& budget) {
   pins.clear();
   lua_pushnil(L);
   while (lua_next(L, tableIdx) != 0) {
     if (IsNumericKey(L, -2) && lua_istable(L, -1)) {
       pins.emplace_back();
-      ReadPin(L, lua_gettop(L), pins.back());
+      ReadPin(L, lua_gettop(L), pins.back(), budget);
     }
     lua_pop(L, 1);
   }
@@ -136,18 +148,19 @@ void ReadPackageTable(lua_State* L, int idx, PackageInfo& info) {
 
   // Each key in order; the first of the wrong type (or whose read fails)
   // ends the reading.
+  TextBudget budget;
   [&] {
     if (!Fetch(L, table, "name") || !lua_isstring(L, -1)) return;
-    info.name = ValueString(L, -1);
+    info.name = ValueString(L, -1, budget);
     if (!Fetch(L, table, "name_color") || !lua_isnumber(L, -1)) return;
     info.name_color = NumberAt(L, -1);
     if (!Fetch(L, table, "information") || !lua_isstring(L, -1)) return;
-    info.information = ValueString(L, -1);
+    info.information = ValueString(L, -1, budget);
     if (!Fetch(L, table, "pins") || !lua_istable(L, -1)) return;
-    ReadPins(L, lua_gettop(L), info.pins);
+    ReadPins(L, lua_gettop(L), info.pins, budget);
     if (!Fetch(L, table, "processor") || !lua_istable(L, -1)) return;
     if (!Fetch(L, lua_gettop(L), "information") || !lua_isstring(L, -1)) return;
-    info.processor = ValueString(L, -1);
+    info.processor = ValueString(L, -1, budget);
     if (!Fetch(L, table, "pkg_frame") || !lua_isnumber(L, -1)) return;
     info.pkg_frame = static_cast<int32_t>(NumberAt(L, -1));
   }();
@@ -183,14 +196,21 @@ int64_t PinNumberValue(const std::string& pinNo) {
   return negative ? -value : value;
 }
 
-std::vector<PinInfo> SortedPins(const std::vector<PinInfo>& pins) {
+std::vector<const PinInfo*> SortedPinOrder(const std::vector<PinInfo>& pins) {
   std::vector<std::pair<int64_t, const PinInfo*>> keyed;
   keyed.reserve(pins.size());
   for (const PinInfo& p : pins) keyed.emplace_back(PinNumberValue(p.pin_no), &p);
   std::stable_sort(keyed.begin(), keyed.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<const PinInfo*> order;
+  order.reserve(pins.size());
+  for (const auto& k : keyed) order.push_back(k.second);
+  return order;
+}
+
+std::vector<PinInfo> SortedPins(const std::vector<PinInfo>& pins) {
   std::vector<PinInfo> sorted;
   sorted.reserve(pins.size());
-  for (const auto& k : keyed) sorted.push_back(*k.second);
+  for (const PinInfo* p : SortedPinOrder(pins)) sorted.push_back(*p);
   return sorted;
 }

@@ -2,11 +2,19 @@
 // the pin script for it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "PackageInfo.h"
 
 struct lua_State;
+
+// Limits on the text a package table may bring in: one text keeps at most
+// kMaxTextBytes; once all texts of the package have used up
+// kMaxPackageTextBytes, every further text keeps at most kMinTextBytes.
+constexpr size_t kMaxTextBytes = 64 * 1024;
+constexpr size_t kMaxPackageTextBytes = 16 * 1024 * 1024;
+constexpr size_t kMinTextBytes = 64;
 
 // Script number -> 32-bit value: rounds half away from zero and keeps the
 // low 32 bits of the integer. NaN and infinities give 0.

@@ -34,7 +34,8 @@ struct Painted {
 };
 
 Painted Paint(const PackageInfo& info, float zoom = 1.0f, bool showAll = true) {
-  Painted out{QImage(2400 * 2, 2460 * 2, QImage::Format_ARGB32_Premultiplied), {}};
+  // The package and its texts lie within this part of the canvas.
+  Painted out{QImage(int(1500 * zoom), int(1400 * zoom), QImage::Format_ARGB32_Premultiplied), {}};
   out.image.fill(0xFFFFFFFF);
   QPainter p(&out.image);
   PaintOptions o;

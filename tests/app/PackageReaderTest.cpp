@@ -218,9 +218,25 @@ TEST(PackageReader, LargeAndOddInputIsReadSafely) {
       " return {name = string.rep('x', 100000), name_color = 1, information = '\\255\\254 bad utf-8',"
       " pins = p, processor = {information = 'P'}, pkg_frame = -5} end)()");
   EXPECT_EQ(many.pins.size(), 10000u);
-  EXPECT_EQ(many.name.size(), 100000u);
+  EXPECT_EQ(many.name.size(), kMaxTextBytes);
   EXPECT_EQ(many.pkg_frame, -5);
   EXPECT_EQ(many.pins[9999].texts.at(0), "F10000");
+
+  // One long string shared by every pin costs the script nothing; the copy
+  // stays within the package's text budget.
+  const PackageInfo shared = Read(
+      "(function() local s = string.rep('y', 100000) local p = {} for i = 1, 10000 do"
+      " p[i] = {pin_no = i, information = s, texts = {s, s}} end"
+      " return {name = 'N', name_color = 1, information = '', pins = p, processor = {information = s}} end)()");
+  ASSERT_EQ(shared.pins.size(), 10000u);
+  size_t total = 0;
+  for (const PinInfo& pin : shared.pins) {
+    total += pin.information.size();
+    for (const auto& t : pin.texts) total += t.size();
+  }
+  EXPECT_LE(total, kMaxPackageTextBytes + 3 * 10000 * kMinTextBytes);
+  EXPECT_EQ(shared.pins[0].information.size(), kMaxTextBytes);
+  EXPECT_EQ(shared.pins[9999].information.size(), kMinTextBytes);
 
   // Self-referencing tables: only the levels of the contract are visited.
   const PackageInfo cyclic = Read(
