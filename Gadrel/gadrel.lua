@@ -50,7 +50,7 @@ local function make_pin(no, tick)
   local texts = {port}
   for _, f in ipairs(PORT_FUNCS[no % #PORT_FUNCS + 1]) do texts[#texts + 1] = f end
   pin.texts = texts
-  local active = texts[(math.floor(tick / 2) + no) % #texts + 1]
+  local active = texts[(math.floor(tick / 2) + no + math.floor(no / 8)) % #texts + 1]
   pin.highlight_text = active
   pin.normal_color = 0xFF404040
   pin.highlight_color = 0xFFD00000
