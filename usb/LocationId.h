@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+// Whether a name has the form of a USB port path.
+bool IsUsbPortPath(const std::string& name);
+
 std::string LocationFromInstanceId(const std::string& instanceId);
 std::string LocationFromInterfacePath(const std::string& interfacePath);
 

@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <regex>
 
 #include "platform/Tick.h"
 #include "usb/LocationId.h"
@@ -149,8 +148,7 @@ class SimDevice : public IDevice {
 }  // namespace
 
 std::string SimLocationId(Kind kind, const std::string& location, const std::string& path) {
-  static const std::regex portPath(R"(\d+-\d+(\.\d+)*)");
-  if (std::regex_match(location, portPath)) return location;
+  if (IsUsbPortPath(location)) return location;
   if (kind == Kind::Hid) return LocationFromInstanceId(location);
   std::string id = LocationFromInterfacePath(path);
   return id.empty() ? LocationFromInstanceId(location) : id;

@@ -18,6 +18,9 @@ TEST(LocationId, WindowsPatterns) {
       {"USB\\VID_0416&PID_5200&MI_03\\7&1A2B&0&0003", true, "7&1A2B"},
       {"USB\\VID_0416&PID_5200\\A1B2C3", true, ""},  // serial-number instance: no port
       {"ROOT\\HUB\\0000", true, ""},
+      {"USB\\VID_1&PID_2\\3&4&5\\USB\\VID_0416&PID_5200\\6&abc&0", true, "6&ABC"},  // last match
+      {"USB\\VID_0416&PID_5200\\6&2D4A1F3&", true, ""},  // nothing after the last '&'
+      {"USB\\VID_0416&PID_5200&MI_\\6&2D4A1F3&0", true, ""},
       {"\\\\?\\usb#vid_0416&pid_5200&mi_00#6&2d4a1f3&0&0000#{803557fa}", false, "6&2D4A1F3"},
       {"\\\\?\\hid#vid_0416&pid_5200&mi_03#7&1a2b&0&0000#{4d1e55b2}", false, ""},
   };
@@ -26,6 +29,12 @@ TEST(LocationId, WindowsPatterns) {
               c.expected)
         << c.text;
   }
+}
+
+TEST(LocationId, PortPaths) {
+  for (const char* ok : {"1-4", "1-4.2", "12-1.10.3"}) EXPECT_TRUE(IsUsbPortPath(ok)) << ok;
+  for (const char* bad : {"", "1", "1-", "1-4.", "usb1", "1-4.2:1.0", "a-1"})
+    EXPECT_FALSE(IsUsbPortPath(bad)) << bad;
 }
 
 TEST(LocationId, EmulatedDevicesUseThePortPathOrTheWindowsForm) {
