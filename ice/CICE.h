@@ -163,6 +163,10 @@ class CICE {
   // Whether the adapter's firmware is ready again (after its boot loader
   // was rewritten).
   virtual bool IsAdapterReady();
+  // The adapter's run state (0 normal, 1 service), set around a rewrite of
+  // its boot loader and restored afterwards.
+  virtual uint32_t GetAdapterRunState();
+  virtual void SetAdapterRunState(uint32_t state);
 
   // ---- core-specific ------------------------------------------------------
   virtual uint32_t ReadPC() { return 0; }
@@ -236,6 +240,9 @@ class CICE {
                      int timeoutMs = ice::kDefaultTimeoutMs);
   // Whether any port-table entry is found.
   bool AnyFound();
+  // GetPortChipType for a command: throws "There is no Vo-Link connected to
+  // a USB port." first when no adapter is found at all.
+  int CommandGeneration();
   CUsbCmd* SelectedTransport();
   // The configure command with the variant's core type.
   bool ConfigureCommand(uint32_t clock, uint32_t coreType, uint16_t voltage, bool flag,

@@ -15,6 +15,7 @@ constexpr uint32_t kReadMask = 0xFFFFFFFFu;
 
 // Adapter firmware registers (adapter-register space).
 constexpr uint32_t kIceRegSysState = 0x00;   // bit 0: firmware ready
+constexpr uint32_t kIceRegRunState = 0x04;   // 0 normal, 1 service
 constexpr uint32_t kIceRegRestart = 0x08;    // restart request
 constexpr uint32_t kRestartToLoader = 0x5AA5B007;
 
@@ -78,6 +79,16 @@ bool CICE::IsAdapterReady() {
   return (ReadICEReg(kIceRegSysState) & 1) != 0;
 }
 
+uint32_t CICE::GetAdapterRunState() {
+  ScopedMutex lock(m_cmdLock);
+  return ReadICEReg(kIceRegRunState);
+}
+
+void CICE::SetAdapterRunState(uint32_t state) {
+  ScopedMutex lock(m_cmdLock);
+  WriteICEReg(kIceRegRunState, state);
+}
+
 // ---- target flash --------------------------------------------------------------
 
 void CICE::SetFlashMode(uint32_t kind, const char* name, uint32_t* info, uint8_t option) {
@@ -90,7 +101,7 @@ void CICE::SetFlashMode(uint32_t kind, const char* name, uint32_t* info, uint8_t
     std::memcpy(req.MutableData() + 12, name, n);
     length = std::max<unsigned>(24, static_cast<unsigned>(n) + 12);
   }
-  const int generation = GetPortChipType();
+  const int generation = CommandGeneration();
   if ((generation == kGeneration1 || generation == kGeneration2) &&
       m_uFirmwareVersion != kUnknownFirmware && m_uFirmwareVersion > 6837)
     PutLE32(req.MutableData() + 8, static_cast<uint32_t>(option) * 256);
@@ -301,7 +312,7 @@ uint32_t CICE::GetEtmcState() {
 
 uint32_t CICE::GetAdapterInputs() {
   ScopedMutex lock(m_cmdLock);
-  if (GetPortChipType() != kGeneration0) return 0;
+  if (CommandGeneration() != kGeneration0) return 0;
   const uint32_t addresses[3] = {0x50004110, 0x50004050, 0x50004010};
   uint32_t v[3] = {};
   ReadICEMemMulti(addresses, 3, v);
@@ -310,7 +321,7 @@ uint32_t CICE::GetAdapterInputs() {
 
 uint32_t CICE::GetAdapterLeds() {
   ScopedMutex lock(m_cmdLock);
-  const int generation = GetPortChipType();
+  const int generation = CommandGeneration();
   if (generation == kGeneration0) return (ReadICEMem32(kGen0LedWord) >> 4) & 0xF;
   const uint32_t base = generation == kGeneration1 ? kGen1PinBase : kGen2PinBase;
   const uint32_t* pins = generation == kGeneration1 ? kGen1Pins : kGen2Pins;
@@ -325,7 +336,7 @@ uint32_t CICE::GetAdapterLeds() {
 
 void CICE::SetAdapterLeds(uint32_t bits, uint32_t mask) {
   ScopedMutex lock(m_cmdLock);
-  const int generation = GetPortChipType();
+  const int generation = CommandGeneration();
   if (generation == kGeneration0) {
     const uint32_t word = ReadICEMem32(kGen0LedWord);
     WriteICEMem32(kGen0LedWord, LedWordGen0(word, bits, mask));

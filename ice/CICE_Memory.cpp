@@ -149,7 +149,7 @@ void CICE::ReadMem(uint32_t address, void* buffer, unsigned length, bool shadow,
   ScopedMutex lock(m_cmdLock);
   auto* out = static_cast<uint8_t*>(buffer);
   const bool plainFirstGeneration =
-      GetPortChipType() == kGeneration0 && m_uAdapterChipId == 0x40012009 && !m_bPro;
+      CommandGeneration() == kGeneration0 && m_uAdapterChipId == 0x40012009 && !m_bPro;
   const bool streaming = allowStreaming && m_uFirmwareVersion != kUnknownFirmware &&
                          m_uFirmwareVersion >= 6748 && !plainFirstGeneration;
   const unsigned w = GetWordPayload();

@@ -58,9 +58,11 @@ void CICE_Ostra1T::MCUFreeRun() {
 
 bool CICE_Ostra1T::IsChipSupported() {
   ScopedMutex lock(m_cmdLock);
+  // The table keys are full product ids; the debug id's low 16 bits are
+  // compared with theirs.
   const uint32_t pid = ReadDbgID(0) & 0xFFFF;
   for (const gadrel::data::PartRecord& r : gadrel::data::Parts8051())
-    if (r.pid == pid) return true;
+    if ((r.pid & 0xFFFF) == pid) return true;
   return false;
 }
 

@@ -34,9 +34,18 @@ int CICE::GetPortChipType() {
   return m_discovery.Port(m_nSelectedSlot).nChipType;
 }
 
+int CICE::CommandGeneration() {
+  // With no adapter at all a command says so, before any size is worked out.
+  if (!AnyFound()) {
+    m_nLastError = -1;
+    throw CICEException(kNoAdapter);
+  }
+  return GetPortChipType();
+}
+
 unsigned CICE::GetPayloadSize() {
   ScopedMutex lock(m_cmdLock);
-  const int generation = GetPortChipType();
+  const int generation = CommandGeneration();
   return PayloadSizeFor(SelectedTransport()->GetPacketSize(false), generation);
 }
 
@@ -45,7 +54,7 @@ unsigned CICE::GetMaxBlockData() { return MaxBlockDataOf(GetPayloadSize()); }
 
 unsigned CICE::GetMultiAccessLimit() {
   ScopedMutex lock(m_cmdLock);
-  return MultiAccessLimitFor(GetPortChipType(), m_uFirmwareVersion, GetPayloadSize());
+  return MultiAccessLimitFor(CommandGeneration(), m_uFirmwareVersion, GetPayloadSize());
 }
 
 uint32_t CICE::GetFirmwareVersion() {
@@ -197,7 +206,7 @@ uint32_t CICE::ResetCmdSerial(uint32_t value, uint32_t* chipId, bool* pro, uint1
   m_uAdapterChipId = word1;
   if (chipId) *chipId = word1;
 
-  const int generation = GetPortChipType();
+  const int generation = CommandGeneration();
   int designId = DESIGN_ID_NONE;
   bool isPro = false;
   if (got >= 16) {

@@ -1,0 +1,14 @@
+// `volink`: a command-line probe over the adapter command layer.
+//
+//   volink [--adapter N] [--core m0|m4|8051] COMMAND [ARGS]
+//   list | info | read ADDR [LEN] | write ADDR VALUE... | regs |
+//   halt | step | go | state | reset MODE CONNECT | blink | loader | ready
+//
+// Errors print the layer's message and give exit status 1.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+int RunVolink(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

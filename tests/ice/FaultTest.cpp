@@ -1,0 +1,127 @@
+// Failure handling against the emulator's faults.
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "SimFixture.h"
+#include "ice/CICE_M4.h"
+
+using namespace ice;
+
+namespace {
+std::string Message(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const CICEException& e) {
+    return e.GetMessage();
+  }
+  return "(no exception)";
+}
+}  // namespace
+
+TEST(IceFaults, FlaggedReplyNamesTheAdapterError) {
+  SimProcess sim;
+  CICE_M4 ice;
+  OpenAdapter(ice);
+  const std::pair<int, const char*> cases[] = {
+      {16, "ICE: Cmd error - No device connected."},
+      {17, "ICE: Cmd error - 17."},
+      {9, "ICE: Cmd error - Write flash data error."},
+  };
+  for (const auto& [code, text] : cases) {
+    sim.Ctl("flag demo " + std::to_string(code));
+    EXPECT_EQ(Message([&] { ice.ReadMem32(0x20000000); }), text);
+    EXPECT_EQ(ice.GetLastErrorCode(), code);
+    EXPECT_TRUE(ice.CheckUSBLink());  // still open
+    EXPECT_NO_THROW(ice.ReadMem32(0x20000000));
+    EXPECT_EQ(ice.GetLastErrorCode(), 0);
+  }
+}
+
+TEST(IceFaults, FailingErrorQueryIsUnknownAndKeepsTheAdapter) {
+  SimProcess sim;
+  CICE_M4 ice;
+  OpenAdapter(ice);
+  sim.Ctl("flag demo 4");
+  sim.Ctl("errq-fail demo");  // the query goes unanswered for its 5 s
+  EXPECT_EQ(Message([&] { ice.ReadMem32(0x20000000); }), "ICE: Cmd error - unknown.");
+  EXPECT_EQ(ice.GetLastErrorCode(), -1);
+  EXPECT_TRUE(ice.CheckUSBLink());
+  EXPECT_NO_THROW(ice.ReadMem32(0x20000000));
+}
+
+TEST(IceFaults, ReadTimeoutClosesEveryAdapterUntilDiscovery) {
+  SimProcess sim;
+  CICE_M4 ice;
+  OpenAdapter(ice);
+  sim.Ctl("drop demo");
+  CommandRecord link(kCmdLinkCheck);
+  link.Word(0);
+  uint8_t reply[16] = {};
+  unsigned got = 0;
+  EXPECT_EQ(Message([&] {
+              ice.Transact(link.Data(), link.Size(), reply, sizeof reply, &got, 200, true);
+            }),
+            "ICE read error or time-out.");
+  EXPECT_EQ(ice.GetLastErrorCode(), -1);
+  EXPECT_FALSE(ice.CheckUSBLink());
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(Message([&] { ice.ReadMem32(0x20000000); }),
+              "There is no Vo-Link connected to a USB port.");
+  EXPECT_FALSE(ice.CheckLink());
+
+  OpenAdapter(ice);
+  EXPECT_NO_THROW(ice.ReadMem32(0x20000000));
+}
+
+TEST(IceFaults, StaleRepliesAreSkipped) {
+  SimProcess sim;
+  CICE_M4 ice;
+  OpenAdapter(ice);
+  ice.WriteMem32(0x20000010, 0xA5A5A5A5);
+  sim.Ctl("stale demo 3");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(ice.ReadMem32(0x20000010), 0xA5A5A5A5u);
+  EXPECT_TRUE(ice.CheckLink());
+}
+
+TEST(IceFaults, DelayedReplyWithinTheTimeoutArrives) {
+  SimProcess sim;
+  CICE_M4 ice;
+  OpenAdapter(ice);
+  ice.WriteMem32(0x20000010, 0x5A5A5A5A);
+  sim.Ctl("delay demo 300");
+  EXPECT_EQ(ice.ReadMem32(0x20000010), 0x5A5A5A5Au);
+}
+
+TEST(IceFaults, UnplugDuringStreamedTransferReleasesBothLocks) {
+  SimProcess sim;
+  Spy<CICE_M4> ice;
+  OpenAdapter(ice);
+  std::vector<uint8_t> buffer(8192);
+  sim.Ctl("unplug-mid demo");
+  EXPECT_EQ(Message([&] { ice.ReadMem(0x20000000, buffer.data(), 8192, false, true); }),
+            "ICE read error or time-out.");
+  EXPECT_EQ(ice.CommandLock().GetCount(), 0u);
+  EXPECT_FALSE(ice.CheckUSBLink());
+
+  // Another thread (standing in for another process) gets through both the
+  // command lock and the adapter's share lock.
+  sim.Ctl("plug demo");
+  ASSERT_TRUE(sim.WaitForInterfaces(2));
+  auto other = std::async(std::launch::async, [&] {
+    CICE_M4 second;
+    OpenAdapter(second);
+    std::vector<uint8_t> data(4096);
+    second.ReadMem(0x20000000, data.data(), 4096, false, true);
+    return ice.GetFirmwareVersion();  // takes the first object's command lock
+  });
+  ASSERT_EQ(other.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  other.get();
+
+  // The same happens for a streamed write.
+  OpenAdapter(ice);
+  sim.Ctl("unplug-mid demo");
+  EXPECT_EQ(Message([&] { ice.WriteMem(0x20000000, buffer.data(), 4096, false); }),
+            "ICE write error.");
+  EXPECT_EQ(ice.CommandLock().GetCount(), 0u);
+}

@@ -1,0 +1,76 @@
+// The volink probe over the emulator: what a user types and sees.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "SimFixture.h"
+#include "ice/VolinkTool.h"
+
+namespace {
+struct ProbeRun {
+  int status;
+  std::string out, err;
+};
+ProbeRun Volink(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  const int status = RunVolink(args, out, err);
+  return {status, out.str(), err.str()};
+}
+}  // namespace
+
+TEST(Volink, ProbeCommandsAgainstTheEmulator) {
+  SimProcess sim;
+  ProbeRun r = Volink({"list"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("0416:5200"), std::string::npos) << r.out;
+
+  r = Volink({"info"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("generation:  1\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("firmware:    7973r\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("design id:   1\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Vo-Link2"), std::string::npos) << r.out;
+
+  r = Volink({"write", "0x20000100", "0x64636261", "0x00676665"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Volink({"read", "0x20000100", "8"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "20000100: 61 62 63 64 65 66 67 00" + std::string(8 * 3, ' ') +
+                       "  |abcdefg.|\n");
+
+  r = Volink({"halt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("stopped at 0x", 0), 0u);
+  const std::string pc = r.out.substr(11);
+  r = Volink({"regs"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("pc   " + pc), std::string::npos) << r.out;
+  EXPECT_EQ(Volink({"step"}).status, 0);
+  r = Volink({"state"});
+  EXPECT_EQ(r.out.rfind("stopped at", 0), 0u) << r.out;
+  EXPECT_EQ(Volink({"go"}).status, 0);
+  EXPECT_EQ(Volink({"state"}).out, "running\n");
+  EXPECT_EQ(Volink({"reset", "hw", "normal"}).status, 0);
+  EXPECT_EQ(Volink({"state"}).out.rfind("stopped", 0), 0u);
+  EXPECT_EQ(Volink({"--core", "m0", "ready"}).out, "ready\n");
+}
+
+TEST(Volink, ErrorsPrintTheLayerMessage) {
+  SimProcess sim;
+  ProbeRun r = Volink({"--adapter", "3", "info"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("no adapter 3"), std::string::npos);
+  EXPECT_EQ(Volink({"read"}).status, 2);
+  EXPECT_EQ(Volink({"--core", "z80", "info"}).status, 2);
+
+  sim.Ctl("flag demo 16 2");
+  r = Volink({"read", "0x20000000"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ICE: Cmd error - No device connected.\n");
+
+  sim.Ctl("unplug demo");
+  r = Volink({"info"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "There is no Vo-Link connected to a USB port.\n");
+  EXPECT_EQ(Volink({"list"}).status, 1);
+}
