@@ -80,7 +80,10 @@ Reply Firmware::Refuse(uint32_t code) {
 
 uint32_t Firmware::NeedTarget(bool connected) {
   if (!m_target || !m_targetPresent) return kErrNoDevice;
-  if (connected && !m_connected) return kErrNoDevice;
+  if (connected && !m_connected) {  // attach on demand, without a reset
+    m_connected = true;
+    m_target->SetDebugAttached(true);
+  }
   return kErrOk;
 }
 
@@ -212,8 +215,8 @@ Reply Firmware::WriteBlock(const Ctx& c) {
 std::vector<Reply> Firmware::StreamRead(const Ctx& c) {
   if (const uint32_t e = NeedTarget(true)) return {Fail(e)};
   const uint32_t address = c.Arg(0), len = c.Arg(1);
+  if (len > 64 * 1024) return {Fail(kErrGetReg)};  // more than a host ever asks for in one chunk
   std::vector<uint8_t> data(len);
-  if (len > 64 * 1024) return {Fail(kErrGetReg)};
   if (const uint32_t e = m_target->ReadBytes(address, data)) return {Fail(e)};
   std::vector<Reply> out;
   size_t off = 0;

@@ -330,24 +330,32 @@ void Server::Run() {
     const int r = ::poll(fds.data(), fds.size(), timeout);
     if (r < 0 && errno != EINTR) break;
     if (m_stop) break;
-    if (fds[0].revents) {
-      uint64_t v;
-      if (::read(m_wake.Get(), &v, sizeof v) < 0) {
-      }
+    try {
+      Dispatch(fds, listenOf, firstConn);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "volink-sim: %s\n", e.what());
     }
-    if (fds[1].revents & POLLIN) AcceptControl();
-    for (size_t i = 0; i < listenOf.size(); ++i) {
-      if (!(fds[2 + i].revents & POLLIN)) continue;
-      const auto [ai, e] = listenOf[i];
-      if (e < m_endpoints[ai].size() && m_endpoints[ai][e].listen.Get() == fds[2 + i].fd)
-        Accept(ai, m_endpoints[ai][e]);
-    }
-    for (size_t i = firstConn; i < fds.size(); ++i) {
-      const int fd = fds[i].fd;
-      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) OnReadable(fd);
-    }
-    for (auto it = m_conns.begin(); it != m_conns.end(); ++it) Flush(it->second, false);
   }
+}
+
+void Server::Dispatch(const std::vector<pollfd>& fds, const std::vector<std::pair<size_t, size_t>>& listenOf,
+                      size_t firstConn) {
+  if (fds[0].revents) {
+    uint64_t v = 0;
+    [[maybe_unused]] const ssize_t n = ::read(m_wake.Get(), &v, sizeof v);
+  }
+  if (fds[1].revents & POLLIN) AcceptControl();
+  for (size_t i = 0; i < listenOf.size(); ++i) {
+    if (!(fds[2 + i].revents & POLLIN)) continue;
+    const auto [ai, e] = listenOf[i];
+    if (e < m_endpoints[ai].size() && m_endpoints[ai][e].listen.Get() == fds[2 + i].fd)
+      Accept(ai, m_endpoints[ai][e]);
+  }
+  // Handling a message may replug an adapter and close connections listed
+  // here; OnReadable ignores descriptors that are no longer connections.
+  for (size_t i = firstConn; i < fds.size(); ++i)
+    if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) OnReadable(fds[i].fd);
+  for (auto& [fd, c] : m_conns) Flush(c, false);
 }
 
 int Server::FindAdapter(const std::string& name) const {

@@ -5,6 +5,8 @@
 // faults. One thread runs everything, so adapters need no locks.
 #pragma once
 
+#include <poll.h>
+
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -92,6 +94,8 @@ class Server {
 
   void Publish(size_t adapter);
   void Unpublish(size_t adapter);
+  void Dispatch(const std::vector<pollfd>& fds, const std::vector<std::pair<size_t, size_t>>& listenOf,
+                size_t firstConn);
   void Accept(size_t adapter, Endpoint& ep);
   void AcceptControl();
   void OnReadable(int fd);

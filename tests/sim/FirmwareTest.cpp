@@ -50,8 +50,13 @@ TEST_F(Firmware, HandshakeWordsPerGeneration) {
 TEST_F(Firmware, FailedCommandIsFlaggedAndTheErrorQueryNamesIt) {
   StartDemo();
   Conn c = Open("demo-hid-if3");
-  // Target memory before connecting: "No device connected".
+  // A read of unmapped target memory: "Get register data error".
   bool flagged = false;
+  c.Multi(0xB9, {{0x60000000, 0, 0xFFFFFFFF}}, &flagged);
+  EXPECT_TRUE(flagged);
+  EXPECT_EQ(c.ErrorQuery(), 4u);
+  // No target attached: "No device connected".
+  Ctl("target demo off");
   c.Multi(0xB9, {{0x20000000, 0, 0xFFFFFFFF}}, &flagged);
   EXPECT_TRUE(flagged);
   EXPECT_EQ(c.ErrorQuery(), 16u);
