@@ -17,11 +17,14 @@
 #include <fstream>
 
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSplitter>
 
+#include "CDialogSelectBox.h"
 #include "CMainFrame.h"
 #include "CPrintView.h"
 #include "CVoGadrelView.h"
+#include "QtUserInteraction.h"
 
 namespace {
 
@@ -271,6 +274,54 @@ TEST(MainFrame, CloseWhileAUserScriptRunsAsksFirst) {
   QApplication::processEvents();
   EXPECT_FALSE(frame.isVisible());
   EXPECT_FALSE(frame.View()->IsUserScriptRunning());
+}
+
+TEST(ChipSeriesDialog, CancelMeansCortexMAndOptionOneMeans8051) {
+  QTemporaryDir dir;
+  const std::string script = dir.filePath("gadrel.lua").toStdString();
+  WriteFile(script, "function get_status() return {name = CHIP_SERIES, name_color = 1} end\n");
+  struct Case {
+    int option;  // -1: cancel
+    const char* series;
+  };
+  for (const Case& c : {Case{-1, "CORTEX_M"}, Case{0, "CORTEX_M"}, Case{1, "8051_1T"}}) {
+    SCOPED_TRACE(c.option);
+    CVoGadrelView view;
+    QString title;
+    QTimer::singleShot(10, [&] {
+      auto* dialog = qobject_cast<CDialogSelectBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      title = dialog->windowTitle();
+      if (c.option < 0) {
+        dialog->reject();
+      } else {
+        dialog->Option(c.option)->click();
+        dialog->OkButton()->click();
+      }
+    });
+    view.OnInitialUpdate({std::nullopt, script, false});
+    view.RefreshPins();
+    EXPECT_EQ(title, "Select Chip Series");
+    EXPECT_EQ(view.Package().name, c.series);
+  }
+}
+
+TEST(QtUserInteraction, BoxesAndSelection) {
+  CQtUserInteraction ui;
+  EXPECT_EQ(ui.SelectBox("T", {}, 0), -1) << "no options, no dialog";
+  QTimer::singleShot(10, [] {
+    auto* dialog = qobject_cast<CDialogSelectBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->Option(2)->click();
+    dialog->OkButton()->click();
+  });
+  EXPECT_EQ(ui.SelectBox("T", {"a", "b", "c"}, 0), 2);
+  AnswerNextBox(QMessageBox::No);
+  EXPECT_EQ(ui.MessageBox("C", "question", IUserInteraction::Icon::Question, IUserInteraction::Buttons::YesNo, nullptr),
+            IUserInteraction::Answer::No);
+  AnswerNextBox(QMessageBox::Ok);
+  EXPECT_EQ(ui.MessageBox("C", "note", IUserInteraction::Icon::Warning, IUserInteraction::Buttons::Ok, nullptr),
+            IUserInteraction::Answer::Ok);
 }
 
 TEST(MainFrame, SplitsFiveToTwo) {
