@@ -8,7 +8,7 @@
 
 using namespace ice;
 
-TEST(Protocol, PayloadSizesAndMultiAccessLimits) {
+TEST(IceProtocol, PayloadSizesAndMultiAccessLimits) {
   struct Case {
     unsigned packet;
     int generation;
@@ -34,7 +34,7 @@ TEST(Protocol, PayloadSizesAndMultiAccessLimits) {
   EXPECT_EQ(StreamReadChunkSize(60), 1112u);
 }
 
-TEST(Protocol, ClockIsBoundedByGenerationThenRounded) {
+TEST(IceProtocol, ClockIsBoundedByGenerationThenRounded) {
   struct Case {
     uint32_t clock;
     int generation;
@@ -48,7 +48,7 @@ TEST(Protocol, ClockIsBoundedByGenerationThenRounded) {
     EXPECT_EQ(NormaliseClock(c.clock, c.generation), c.sent) << c.clock << " gen " << c.generation;
 }
 
-TEST(Protocol, DesignIdMaskFollowsFirmwareVersion) {
+TEST(IceProtocol, DesignIdMaskFollowsFirmwareVersion) {
   const uint32_t flags = 0xFFFFFFFF;
   struct Case {
     int generation;
@@ -64,7 +64,7 @@ TEST(Protocol, DesignIdMaskFollowsFirmwareVersion) {
         << "gen " << c.generation << " fw " << c.firmware;
 }
 
-TEST(Protocol, AdapterNamesAndCapabilities) {
+TEST(IceProtocol, AdapterNamesAndCapabilities) {
   struct Case {
     int generation, designId;
     bool pro;
@@ -87,14 +87,14 @@ TEST(Protocol, AdapterNamesAndCapabilities) {
   }
 }
 
-TEST(Protocol, CommandErrorTexts) {
+TEST(IceProtocol, CommandErrorTexts) {
   EXPECT_EQ(CmdErrorMessage(16), "ICE: Cmd error - No device connected.");
   EXPECT_EQ(CmdErrorMessage(0), "ICE: Cmd error - OK.");
   EXPECT_EQ(CmdErrorMessage(17), "ICE: Cmd error - 17.");
   EXPECT_EQ(CmdErrorMessage(0xFFFFFFFF), "ICE: Cmd error - -1.");
 }
 
-TEST(Protocol, ThumbInstructionLengthAndLedRule) {
+TEST(IceProtocol, ThumbInstructionLengthAndLedRule) {
   EXPECT_TRUE(IsThumb32First(0xF000));   // BL prefix
   EXPECT_TRUE(IsThumb32First(0xE800));
   EXPECT_FALSE(IsThumb32First(0xE000));  // 16-bit branch
@@ -108,7 +108,7 @@ TEST(Protocol, ThumbInstructionLengthAndLedRule) {
   EXPECT_EQ(SwoModeByte(2), 2);
 }
 
-TEST(Shadowing, ReadHidesBreakpointsAndNotesOverwrites) {
+TEST(IceShadowing, ReadHidesBreakpointsAndNotesOverwrites) {
   const uint8_t bkpt[2] = {0x18, 0xBE};
   BreakpointTable table;
   BreakpointRecord r;
@@ -139,7 +139,7 @@ TEST(Shadowing, ReadHidesBreakpointsAndNotesOverwrites) {
   EXPECT_EQ(table[0x1002].original[1], 0x47);
 }
 
-TEST(Shadowing, WriteKeepsBreakpointAndUpdatesOriginal) {
+TEST(IceShadowing, WriteKeepsBreakpointAndUpdatesOriginal) {
   const uint8_t bkpt[2] = {0x18, 0xBE};
   BreakpointTable table;
   table[0x2000] = {0x2000, kBpSoftware, 2, {0x00, 0xBF}, -1};
@@ -152,7 +152,7 @@ TEST(Shadowing, WriteKeepsBreakpointAndUpdatesOriginal) {
   EXPECT_EQ(table[0x2000].original[1], 0x22);
 }
 
-TEST(Comparators, TwoHalfwordsShareOneComparator) {
+TEST(IceComparators, TwoHalfwordsShareOneComparator) {
   std::vector<uint32_t> images(4, 0);
   ComparatorChoice low = AllocateComparator(images, 0x200, ComparatorFormat::First);
   ASSERT_EQ(low.index, 0);
@@ -177,7 +177,7 @@ TEST(Comparators, TwoHalfwordsShareOneComparator) {
   EXPECT_EQ(AllocateComparator(images, 0x400, ComparatorFormat::First).index, 1);
 }
 
-TEST(Comparators, SecondFormatHoldsOneAddress) {
+TEST(IceComparators, SecondFormatHoldsOneAddress) {
   std::vector<uint32_t> images = {0x00000301u, 0};
   EXPECT_EQ(AllocateComparator(images, 0x300, ComparatorFormat::Second).index, 0);
   const ComparatorChoice c = AllocateComparator(images, 0x302, ComparatorFormat::Second);
@@ -188,7 +188,7 @@ TEST(Comparators, SecondFormatHoldsOneAddress) {
   EXPECT_EQ(after, 0x302u);
 }
 
-TEST(Watchpoints, ArgumentChecks) {
+TEST(IceWatchpoints, ArgumentChecks) {
   uint32_t log2 = 0;
   EXPECT_FALSE(WatchArgsValid(0x20000000, 3, &log2));
   EXPECT_FALSE(WatchArgsValid(0x20000002, 4, &log2));
