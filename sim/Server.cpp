@@ -1,6 +1,7 @@
 #include "sim/Server.h"
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -300,6 +301,7 @@ void Server::OnControlInput(Connection& c) {
 }
 
 void Server::Run() {
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);  // emulated USB timing wants wake-ups on time
   std::vector<pollfd> fds;
   std::vector<std::pair<size_t, size_t>> listenOf;  // adapter, endpoint index per listening entry
   while (!m_stop) {
@@ -322,12 +324,16 @@ void Server::Run() {
       }
       fds.push_back({fd, ev, 0});
     }
-    int timeout = -1;
+    // Microsecond waits: emulated USB timing schedules replies 50 us apart.
+    timespec ts{};
+    timespec* timeout = nullptr;
     if (next != SimClock::time_point::max()) {
-      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(next - SimClock::now()).count();
-      timeout = us <= 0 ? 0 : static_cast<int>((us + 999) / 1000);
+      const auto ns = std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(next - SimClock::now()).count());
+      ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+      ts.tv_nsec = static_cast<long>(ns % 1000000000);
+      timeout = &ts;
     }
-    const int r = ::poll(fds.data(), fds.size(), timeout);
+    const int r = ::ppoll(fds.data(), fds.size(), timeout, nullptr);
     if (r < 0 && errno != EINTR) break;
     if (m_stop) break;
     try {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "sim/ControlClient.h"
 #include "sim/Server.h"
 #include "usb/PacketFraming.h"
 
@@ -53,7 +54,7 @@ class Echo {
 // The demo emulator in a private folder with one connected HID client.
 class Sim {
  public:
-  Sim() {
+  explicit Sim(const char* iface = "demo-hid-if3") {
     char tmpl[] = "/tmp/volink-sim-bench-XXXXXX";
     if (!::mkdtemp(tmpl)) std::abort();
     m_dir = tmpl;
@@ -62,7 +63,7 @@ class Sim {
     m_fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, (m_dir / "demo-hid-if3.sock").c_str(), sizeof(addr.sun_path) - 1);
+    std::strncpy(addr.sun_path, (m_dir / (std::string(iface) + ".sock")).c_str(), sizeof(addr.sun_path) - 1);
     uint8_t open = 0;
     if (::connect(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::recv(m_fd, &open, 1, 0) != 1 ||
         open != 1)
@@ -74,6 +75,7 @@ class Sim {
     std::filesystem::remove_all(m_dir);
   }
   int Client() const { return m_fd; }
+  std::string Ctl(const std::string& line) { return m_server ? sim::SendControl(m_dir / sim::kControlSocketName, line) : ""; }
 
  private:
   std::filesystem::path m_dir;
@@ -142,6 +144,38 @@ void BM_EmulatorFourWordRead(benchmark::State& state) {
   Exchange(state, s.Client(), FourWordRead());
 }
 BENCHMARK(BM_EmulatorFourWordRead)->UseRealTime();
+
+// Emulated USB timing: a streamed read of one chunk (one request, twenty
+// replies) against what the link can carry; "link_fraction" is the share of
+// the link's packet rate that the exchange reaches.
+void BM_TimedStreamedChunk(benchmark::State& state) {
+  const bool bulk = state.range(0) != 0;
+  Sim s(bulk ? "demo-bulk-if0" : "demo-hid-if3");
+  s.Ctl("timing demo on");
+  const size_t packet = bulk ? 512 : 64;
+  const uint32_t w = static_cast<uint32_t>((packet - 3) & ~size_t{3});
+  const uint32_t chunk = 20 * w - 88;
+  std::vector<uint8_t> req(12);
+  framing::PutLE32(req.data(), 0xB3);
+  framing::PutLE32(req.data() + 8, chunk);
+  std::vector<uint8_t> pkt(packet);
+  framing::FramePacket(pkt, 1, 1, req);
+  std::array<uint8_t, 2048> reply;
+  size_t bytes = 0;
+  for (auto _ : state) {
+    if (::send(s.Client(), pkt.data(), pkt.size(), MSG_NOSIGNAL) < 0) state.SkipWithError("send failed");
+    for (int i = 0; i < 20; ++i)
+      if (::recv(s.Client(), reply.data(), reply.size(), 0) <= 0) state.SkipWithError("recv failed");
+    bytes += chunk;
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(bytes));
+  // 21 packet times a chunk at best (request plus twenty replies).
+  const double packetUs = bulk ? 125.0 : 1000.0;
+  const double limitBytesPerSec = chunk / (21 * packetUs * 1e-6);
+  state.counters["link_fraction"] =
+      benchmark::Counter(static_cast<double>(bytes) / limitBytesPerSec, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_TimedStreamedChunk)->Arg(0)->Arg(1)->UseRealTime()->MinTime(0.5);
 
 }  // namespace
 
