@@ -138,7 +138,11 @@ TEST_P(PayloadCut, LongPayloadIsCutToThePacket) {
 INSTANTIATE_TEST_SUITE_P(Transports, PayloadCut,
                          ::testing::Values(CutCase{"hid", 0, 64, 62}, CutCase{"hid", 1, 64, 61},
                                            CutCase{"bulk", 0, 64, 62}, CutCase{"bulk", 1, 512, 509},
-                                           CutCase{"legacy", 0, 64, 62}));
+                                           CutCase{"legacy", 0, 64, 62}),
+                         [](const ::testing::TestParamInfo<CutCase>& info) {
+                           return std::string(info.param.kind) + "_mode" +
+                                  std::to_string(info.param.mode);
+                         });
 
 TEST_F(Framing, NoDeviceAndEmptyTables) {
   AddDevice("hid", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
