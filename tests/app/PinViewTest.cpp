@@ -228,6 +228,21 @@ TEST_F(PinViewTest, TooltipRegionsHitStrictlyInsideAndSkipEmptyTexts) {
   const TipRegion& pin2 = m_view.TipRegions()[2];
   EXPECT_EQ(m_view.HitTest(static_cast<int>(pin2.x + 4), static_cast<int>(pin2.y + pin2.height / 2)), nullptr);
 
+  // A mouse move over the pin shows its text; off every region hides it.
+  m_view.show();
+  const QPoint scroll = m_view.ScrollPosition();
+  auto move = [&](QPoint canvas) {
+    const QPoint at = canvas - scroll;
+    QMouseEvent e(QEvent::MouseMove, at, m_view.viewport()->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                  Qt::NoModifier);
+    QApplication::sendEvent(m_view.viewport(), &e);
+  };
+  m_view.RenderCanvas();
+  move({cx, cy});
+  EXPECT_EQ(m_view.ToolTip().CurrentText(), "pin 1");
+  move({cx, cy - 400});
+  EXPECT_TRUE(m_view.ToolTip().CurrentText().isEmpty());
+
   // Show all functions off and on again restores the full regions.
   const float fullHeight = pin1.height;
   m_view.ToggleShowAllFunctions();

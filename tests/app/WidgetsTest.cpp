@@ -8,9 +8,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTextDocument>
 #include <QTimer>
 
 #include "CDialogSelectBox.h"
+#include "CPPToolTip.h"
 #include "CHyperLink.h"
 #include "CPrintView.h"
 #include "MessageDialogs.h"
@@ -154,6 +156,20 @@ TEST(HyperLink, FailureShowsTheReasonAndStaysUnvisited) {
   EXPECT_FALSE(link.IsVisited());
   EXPECT_EQ(CHyperLink::ErrorReason(2), "The specified file was not found.");
   EXPECT_EQ(CHyperLink::ErrorReason(99), "Unknown Error (99) occurred.");
+}
+
+TEST(ToolTip, PlainTextAndLineBreaksReadWell) {
+  struct Case {
+    const char* text;
+    const char* plain;
+  };
+  for (const Case& c : {Case{"a < b & c", "a < b & c"}, Case{"line 1\nline 2", "line 1\nline 2"},
+                        Case{"<b>P1</b><br>input &bull; high", "P1\ninput \u2022 high"}}) {
+    QTextDocument doc;
+    doc.setHtml(CPPToolTip::ToQtText(QString::fromUtf8(c.text)));
+    EXPECT_EQ(doc.toPlainText().trimmed(), QString::fromUtf8(c.plain)) << c.text;
+  }
+  EXPECT_LE(CPPToolTip::ToQtText(QString(100000, QLatin1Char('x'))).size(), CPPToolTip::kMaxTextLength + 2000);
 }
 
 TEST(AboutDialog, CaptionAndLinks) {
