@@ -1,90 +1,14 @@
 #include "PackagePainter.h"
 
-#include <QFont>
-#include <QFontMetricsF>
-#include <QPaintDevice>
-#include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
-#include <QString>
-#include <algorithm>
 #include <cmath>
 
-#include "PackageLayout.h"
+#include "PaintTools.h"
+
+using namespace pinpaint;
 
 namespace {
-
-constexpr uint32_t kBlack = 0xFF000000;
-constexpr uint32_t kBlue = 0xFF0000FF;
-constexpr uint32_t kRed = 0xFFFF0000;
-constexpr int32_t kStatusHigh = 65;
-constexpr int32_t kStatusLow = 66;
-
-QString FromBytes(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
-QColor Argb(uint32_t c) { return QColor::fromRgba(c); }
-
-// A region's text: tooltips never show more than this.
-std::string TipText(const std::string& s) { return s.size() > kMaxTipTextBytes ? s.substr(0, kMaxTipTextBytes) : s; }
-
-// A font of `pixels` height (fractions kept) on the painter's device.
-QFont MakeFont(const QPaintDevice* device, double pixels, bool bold) {
-  QFont f(QStringLiteral("Verdana"));
-  f.setStyleHint(QFont::SansSerif);
-  f.setHintingPreference(QFont::PreferNoHinting);
-  const int dpi = device != nullptr && device->logicalDpiY() > 0 ? device->logicalDpiY() : 96;
-  f.setPointSizeF(std::max(0.5, pixels * 72.0 / dpi));
-  f.setBold(bold);
-  return f;
-}
-
-// Everything one paint needs, made once per paint.
-struct Tools {
-  Tools(QPainter& p, float zoom)
-      : z(zoom),
-        small(MakeFont(p.device(), 8.0 * zoom, false)),
-        name(MakeFont(p.device(), 9.0 * zoom, true)),
-        // 5z points on the 96-dpi canvas.
-        level(MakeFont(p.device(), 5.0 * zoom * 96.0 / 72.0, true)),
-        info(MakeFont(p.device(), 14.0, true)),
-        smallFm(small, p.device()),
-        nameFm(name, p.device()),
-        levelFm(level, p.device()),
-        infoFm(info, p.device()) {
-    black = QPen(Argb(kBlack), 1);
-    black.setCosmetic(true);
-    blue = QPen(Argb(kBlue), 1);
-    blue.setCosmetic(true);
-    blue.setCapStyle(Qt::FlatCap);
-  }
-  double z;
-  QFont small, name, level, info;
-  QFontMetricsF smallFm, nameFm, levelFm, infoFm;
-  QPen black, blue;
-};
-
-// Horizontal text whose layout box starts at (x, y).
-void DrawText(QPainter& p, const QFont& f, const QFontMetricsF& fm, QColor c, double x, double y,
-              const QString& s) {
-  if (s.isEmpty() || c.alpha() == 0) return;
-  p.setFont(f);
-  p.setPen(c);
-  p.drawText(QPointF(x, y + fm.ascent()), s);
-}
-
-// Vertical text (turned a quarter clockwise, reading downwards) whose layout
-// box starts at (x, y); `along` moves the start along the text direction.
-void DrawVertical(QPainter& p, const QFont& f, const QFontMetricsF& fm, QColor c, double x, double y,
-                  const QString& s, double along = 0) {
-  if (s.isEmpty() || c.alpha() == 0) return;
-  p.save();
-  p.translate(x + fm.height(), y);
-  p.rotate(90);
-  p.setFont(f);
-  p.setPen(c);
-  p.drawText(QPointF(along, fm.ascent()), s);
-  p.restore();
-}
 
 // The function texts of a pin split around the highlighted entry.
 struct Column {
@@ -214,7 +138,6 @@ void DrawMarks(QPainter& p, const Tools& t, const PinInfo& pin, QPointF edge, QP
   }
 }
 
-bool Visible(const PaintOptions& o, const QRectF& r) { return o.visible.isEmpty() || o.visible.intersects(r); }
 
 void DrawSidePins(QPainter& p, const Tools& t, const PaintOptions& o, const PackageLayout& l,
                   const std::vector<const PinInfo*>& pins, size_t& next, PinSide side,
@@ -308,57 +231,6 @@ void DrawSidePins(QPainter& p, const Tools& t, const PaintOptions& o, const Pack
   }
 }
 
-void DrawBallGrid(QPainter& p, const Tools& t, const PaintOptions& o, const PackageLayout& l,
-                  const PackageInfo& info, const std::vector<const PinInfo*>& pins,
-                  std::vector<TipRegion>& regions) {
-  const double z = t.z;
-  const int side = l.gridSide;
-  const QString name = FromBytes(info.name).left(kMaxColumnChars);
-  const double w = t.nameFm.horizontalAdvance(name), h = t.nameFm.height();
-  const double nx = kBodyX * z + (l.s1 * z - w) / 2, ny = (l.s2 + 848) * z;
-  regions.push_back({static_cast<float>(nx), static_cast<float>(ny), static_cast<float>(w),
-                     static_cast<float>(h), TipText(info.processor)});
-  DrawText(p, t.name, t.nameFm, Argb(info.name_color), nx, ny, name);
-
-  QPen outline;
-  outline.setWidthF(2);
-  outline.setCosmetic(true);
-  for (int r = 1; r <= side; ++r) {
-    for (int c = 1; c <= side; ++c) {
-      const PinInfo& pin = *pins[static_cast<size_t>(r - 1) * side + (c - 1)];
-      if (pin.texts.empty()) continue;
-      const CanvasRect cr = BallRect(l, r, c);
-      const QRectF ball(cr.x * z, cr.y * z, cr.w * z, cr.h * z);
-      regions.push_back({static_cast<float>(ball.x()), static_cast<float>(ball.y()),
-                         static_cast<float>(ball.width()), static_cast<float>(ball.height()), TipText(pin.information)});
-      if (!Visible(o, ball)) continue;
-      outline.setColor(Argb(pin.pin_no_color));
-      p.setPen(outline);
-      p.setBrush(Qt::NoBrush);
-      p.drawEllipse(ball);
-      QPainterPath fill;
-      fill.addEllipse(ball);
-      p.fillPath(fill, Argb(pin.pin_bg_color));
-      QString label = FromBytes(pin.highlight_text);
-      if (label.size() > 5) label = label.left(5) + QLatin1Char('\n') + label.mid(5, 5);
-      p.setFont(t.small);
-      p.setPen(Argb(kBlack));
-      p.drawText(ball, Qt::AlignCenter, label);
-    }
-  }
-  p.setFont(t.small);
-  p.setPen(Argb(kBlack));
-  for (int c = 1; c <= side; ++c) {
-    const CanvasRect cr = BallRect(l, 1, c);
-    const QRectF band(kBodyX * z, cr.y * z, 21 * z, cr.h * z);
-    if (Visible(o, band)) p.drawText(band, Qt::AlignCenter, QString::number(c));
-  }
-  for (int r = 1; r <= side && r <= 20; ++r) {
-    const CanvasRect cr = BallRect(l, r, 1);
-    const QRectF band(cr.x * z, kBodyY * z, cr.w * z, 21 * z);
-    if (Visible(o, band)) p.drawText(band, Qt::AlignCenter, QString::fromLatin1(BallColumnLetter(r)));
-  }
-}
 
 }  // namespace
 
