@@ -133,7 +133,7 @@ bool HidReportSizes(const std::vector<uint8_t>& d, uint16_t* in, uint16_t* out) 
   };
   *in = largest(inBits);
   *out = largest(outBits);
-  return true;
+  return *in != 0 || *out != 0;
 }
 
 HidapiAccess::HidapiAccess() { hid_init(); }

@@ -7,6 +7,7 @@
 #include "TempRuntimeDir.h"
 #include "usb/CUsbDiscovery.h"
 #include "usb/CWinUSB.h"
+#include "usb/HidapiAccess.h"
 #include "usb/LibusbAccess.h"
 
 namespace {
@@ -186,4 +187,19 @@ TEST(Libusb, TimeOutsAreNeverUnlimitedByAccident) {
   EXPECT_EQ(usbdev::LibusbTimeout(0), 1u);  // libusb's 0 would wait forever
   EXPECT_EQ(usbdev::LibusbTimeout(5000), 5000u);
   EXPECT_EQ(usbdev::LibusbTimeout(-1), 0u);
+}
+
+TEST(HidDescriptor, ReportSizesOfAVendorDescriptor) {
+  // Vendor page, 8-bit fields: 64-byte input, 64-byte output, 2-byte feature;
+  // then report id 2 with a 10-byte input report.
+  const std::vector<uint8_t> desc = {
+      0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08,
+      0x95, 0x40, 0x09, 0x01, 0x81, 0x02, 0x95, 0x40, 0x09, 0x01, 0x91, 0x02, 0x95, 0x02,
+      0x09, 0x01, 0xB1, 0x02, 0x85, 0x02, 0x95, 0x0A, 0x81, 0x02, 0xC0};
+  uint16_t in = 0, out = 0;
+  ASSERT_TRUE(usbdev::HidReportSizes(desc, &in, &out));
+  EXPECT_EQ(in, 64);
+  EXPECT_EQ(out, 64);
+  const std::vector<uint8_t> truncated(desc.begin(), desc.begin() + 10);  // cut inside an item
+  EXPECT_FALSE(usbdev::HidReportSizes(truncated, &in, &out));
 }

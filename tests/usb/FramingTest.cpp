@@ -205,3 +205,14 @@ TEST_F(Framing, WinUsbCloseAllLeavesNoSelection) {
   EXPECT_EQ(t.GetSelectedIndex(), CUsbCmd::kNoDevice);
   EXPECT_EQ(t.GetPacketSize(false), 0);
 }
+
+TEST_F(Framing, UnpluggedDeviceFailsInsteadOfWaiting) {
+  AddDevice("hid", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
+  CHidCmd t;
+  ASSERT_EQ(t.Open(1, &kHid5202, 1), 1);
+  m_devices.clear();  // unplug: connections closed, files removed
+  ScopedShareLock<UsbShareArea> lock(t.GetShareAreas());
+  uint8_t b[64];
+  EXPECT_FALSE(t.ReceivePacket(b, sizeof b, nullptr, -1));  // no time-out, still returns
+  EXPECT_FALSE(t.SendPacket("x", 1, nullptr, 100));
+}
