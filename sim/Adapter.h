@@ -51,7 +51,10 @@ class Adapter {
   const std::string& Name() const { return m_config.name; }
   Mode CurrentMode() const { return m_mode; }
   bool Plugged() const { return m_plugged; }
-  void SetPlugged(bool plugged) { m_plugged = plugged; }
+  void SetPlugged(bool plugged) {
+    if (plugged && !m_plugged) m_firmware.AbortTransfer();
+    m_plugged = plugged;
+  }
 
   // The interfaces the adapter offers in its current mode.
   std::vector<InterfaceConfig> Interfaces() const;

@@ -54,6 +54,7 @@ AdapterMcu::AdapterMcu(const AdapterConfig& cfg)
   m_loader.assign(m_family.loaderSize, 0xFF);
   auto ld = images::MakeLoaderImage(m_class, false);
   std::copy_n(ld.begin(), std::min(ld.size(), m_loader.size()), m_loader.begin());
+  if (!cfg.loaderCurrent) PutWord(m_loader, 0x40, images::WordAt(m_loader, 0x40 / 4) ^ 0x00010000);  // an older build
   PutWord(m_loader, m_family.idOffset, cfg.adapterId);
   if (m_family.loader2Size) {
     m_loader2.assign(m_family.loader2Size, 0xFF);

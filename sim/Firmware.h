@@ -39,6 +39,9 @@ class Firmware {
   uint32_t Version() const { return m_version; }
   bool StreamWriteActive() const { return m_streamRemaining > 0; }
 
+  // A USB reset (plugging in): a transfer in progress is abandoned.
+  void AbortTransfer() { m_streamRemaining = 0; }
+
   void SetTargetPresent(bool present);
   void SetBridgeInput(int channel, int level);
 

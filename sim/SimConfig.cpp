@@ -89,6 +89,7 @@ AdapterConfig ParseAdapter(const json& j) {
   Take(j, "serial", a.serial);
   Take(j, "location", a.location);
   Take(j, "loader_version", a.loaderVersion);
+  Take(j, "loader_current", a.loaderCurrent);
   Take(j, "loader_pid", a.loaderPid);
   if (a.loaderPid == 0) a.loaderPid = DefaultLoaderPid(McuClass(a.chipId));
   Take(j, "loader_report_size", a.loaderReportSize);
