@@ -157,6 +157,9 @@ class CICE {
   virtual uint32_t GetAdapterLeds();
   virtual void SetAdapterLeds(uint32_t bits, uint32_t mask);
   virtual void BlinkAdapterLeds(uint32_t bits, unsigned periodMs, unsigned count);
+  // The adapter's 32-bit ID from its boot-loader area (generation 0:
+  // 0x00100010, 1: 0x0010001C, 2: 0x0F100020).
+  virtual uint32_t ReadAdapterId();
   // The adapter restarts into its boot loader (it leaves the bus and comes
   // back as a boot-loader device).
   virtual void RestartToBootLoader();

@@ -69,6 +69,17 @@ void CICE::ReadICEMemMulti(const uint32_t* addresses, unsigned count, uint32_t* 
   }
 }
 
+uint32_t CICE::ReadAdapterId() {
+  ScopedMutex lock(m_cmdLock);
+  // The boot-loader area is readable as adapter memory; each exchange holds
+  // the adapter's share lock.
+  switch (CommandGeneration()) {
+    case kGeneration0: return ReadICEMem32(0x00100010);
+    case kGeneration1: return ReadICEMem32(0x0010001C);
+    default: return ReadICEMem32(0x0F100020);
+  }
+}
+
 void CICE::RestartToBootLoader() {
   ScopedMutex lock(m_cmdLock);
   WriteICEReg(kIceRegRestart, kRestartToLoader);

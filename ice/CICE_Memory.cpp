@@ -38,13 +38,20 @@ void CICE::WriteReg(uint32_t reg, uint32_t value) {
 
 void CICE::ReadRegs(uint32_t* buffer, uint32_t first, uint32_t count) {
   ScopedMutex lock(m_cmdLock);
-  CommandRecord req(kCmdReadRegs);
-  req.Word(first).Word(count);
-  std::vector<uint8_t> reply(static_cast<size_t>(count) * 4, 0);
-  unsigned got = 0;
-  Transact(req.Data(), req.Size(), reply.data(), static_cast<unsigned>(reply.size()), &got,
-           kDefaultTimeoutMs, true);
-  for (uint32_t i = 0; i < count; ++i) buffer[i] = GetLE32(reply.data() + 4 * i);
+  // One reply carries at most a word payload; a longer dump goes in pieces
+  // rather than leaving the tail of the buffer unfilled.
+  const uint32_t perPacket = std::max(1u, GetWordPayload() / 4);
+  for (uint32_t done = 0; done < count;) {
+    const uint32_t n = std::min(perPacket, count - done);
+    CommandRecord req(kCmdReadRegs);
+    req.Word(first + done).Word(n);
+    std::vector<uint8_t> reply(static_cast<size_t>(n) * 4, 0);
+    unsigned got = 0;
+    Transact(req.Data(), req.Size(), reply.data(), static_cast<unsigned>(reply.size()), &got,
+             kDefaultTimeoutMs, true);
+    for (uint32_t i = 0; i < n; ++i) buffer[done + i] = GetLE32(reply.data() + 4 * i);
+    done += n;
+  }
 }
 
 void CICE::WriteRegs(const uint32_t* data, uint32_t first, uint32_t count) {

@@ -187,6 +187,15 @@ TEST(IceSim, OldFirmwareUsesBlockCommandsAndOverflowsSendNothing) {
   ice.ReadMem(0x20000000, back.data(), 100, true, true);  // streaming needs 6748
   EXPECT_EQ(back, data);
 
+  // A register dump longer than one 64-byte reply comes in pieces.
+  const uint32_t pc = ice.MCUStopRun();
+  uint32_t dump[17] = {};
+  ice.Clear();
+  ice.ReadRegs(dump, 0, 17);
+  EXPECT_EQ(ice.Codes(), (std::vector<uint32_t>{kCmdReadRegs, kCmdReadRegs}));
+  EXPECT_EQ(dump[15], pc);
+  EXPECT_EQ(dump[16], ice.ReadReg(16));
+
   ice.Clear();
   const std::vector<uint8_t> big(49, 0);
   const uint32_t regs[13] = {};
@@ -328,6 +337,7 @@ TEST(IceSim, AdapterIndicatorsAndRestartIntoBootLoader) {
   EXPECT_EQ(ice.GetAdapterLeds(), 0xCu);  // state restored
   EXPECT_EQ(ice.GetAdapterInputs(), 0u);  // generation 1 has no input word
   EXPECT_TRUE(ice.IsAdapterReady());
+  EXPECT_EQ(ice.ReadAdapterId(), 0x7788A1B2u);
   ice.SetAdapterRunState(1);
   EXPECT_EQ(ice.GetAdapterRunState(), 1u);
 

@@ -1,0 +1,200 @@
+// The command layer and volink against an adapter emulated by a program
+// other than volink-sim: a small responder written here from the emulator
+// wire alone (a SOCK_SEQPACKET socket and its JSON description).
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "ice/ICEProtocol.h"
+#include "ice/VolinkTool.h"
+
+namespace fs = std::filesystem;
+using namespace ice;
+
+namespace {
+
+class ForeignAdapter {
+ public:
+  ForeignAdapter() {
+    std::string tmpl = (fs::temp_directory_path() / "ice-foreign-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
+    m_dir = tmpl;
+    ::setenv("VOLINK_SIM_DIR", m_dir.c_str(), 1);
+    ::setenv("GADREL_USB_REAL", "0", 1);
+    m_listen = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string path = m_dir + "/probe.sock";
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    if (::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(m_listen, 8) != 0)
+      throw std::runtime_error("cannot listen");
+    std::ofstream(m_dir + "/probe.json")
+        << R"({"vid": 1046, "pid": 20992, "interface": 3, "kind": "hid", "in_size": 64,)"
+        << R"( "out_size": 64, "serial": "F00D", "location": "2-1", "path": "foreign-probe-mi_03",)"
+        << R"( "maker": "someone else"})";
+    m_regs[13] = 0x20001000;
+    m_regs[15] = 0x100;
+    m_thread = std::thread([this] { Serve(); });
+  }
+  ~ForeignAdapter() {
+    m_stop = true;
+    m_thread.join();
+    for (int fd : m_conns) ::close(fd);
+    ::close(m_listen);
+    std::error_code ec;
+    fs::remove_all(m_dir, ec);
+  }
+
+ private:
+  void Serve() {
+    while (!m_stop) {
+      std::vector<pollfd> fds{{m_listen, POLLIN, 0}};
+      for (int fd : m_conns) fds.push_back({fd, POLLIN, 0});
+      if (::poll(fds.data(), fds.size(), 20) <= 0) continue;
+      if (fds[0].revents & POLLIN) {
+        const int c = ::accept(m_listen, nullptr, nullptr);
+        const uint8_t opened = 1;
+        ::send(c, &opened, 1, MSG_NOSIGNAL);
+        m_conns.push_back(c);
+      }
+      for (size_t i = 1; i < fds.size(); ++i) {
+        if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+        uint8_t packet[64];
+        const ssize_t n = ::recv(fds[i].fd, packet, sizeof packet, 0);
+        if (n <= 0) {
+          ::close(fds[i].fd);
+          m_conns.erase(std::find(m_conns.begin(), m_conns.end(), fds[i].fd));
+          continue;
+        }
+        if (n < 7) continue;
+        const size_t len = std::min<size_t>(static_cast<size_t>(packet[1] << 8 | packet[2]), n - 3);
+        bool flag = false;
+        const std::vector<uint8_t> reply = Answer(packet + 3, len, flag);
+        uint8_t out[64] = {};
+        out[0] = static_cast<uint8_t>(packet[0] | (flag ? 0x80 : 0));
+        out[1] = 0;
+        out[2] = static_cast<uint8_t>(reply.size());
+        std::memcpy(out + 3, reply.data(), std::min<size_t>(reply.size(), 61));
+        ::send(fds[i].fd, out, sizeof out, MSG_NOSIGNAL);
+      }
+    }
+  }
+
+  uint32_t Word(uint32_t a) { return m_mem.count(a) ? m_mem[a] : 0; }
+
+  std::vector<uint8_t> Answer(const uint8_t* req, size_t len, bool& flag) {
+    const uint32_t code = GetLE32(req);
+    auto arg = [&](int i) { return 4 + 4 * i + 4 <= static_cast<int>(len) ? GetLE32(req + 4 + 4 * i) : 0u; };
+    std::vector<uint8_t> r(16, 0);
+    auto put = [&](size_t off, uint32_t v) {
+      if (r.size() < off + 4) r.resize(off + 4);
+      PutLE32(r.data() + off, v);
+    };
+    r[0] = static_cast<uint8_t>(code);
+    switch (code) {
+      case 0xFFFFFFFF:
+        r.assign(24, 0);
+        put(0, 6700);
+        put(4, 0x00D4851F);
+        put(8, 1);
+        put(16, 0xCAFE0001);
+        r[20] = 'x';
+        return r;
+      case 0xFC: r.assign(4, 0); put(0, m_lastError); return r;
+      case 0xA2: case 0xE2: case 0xBC:
+        if (code == 0xBC)
+          for (uint32_t i = 0; i < arg(1); i += 4) m_mem[arg(0) + i] = GetLE32(req + 12 + i);
+        return r;
+      case 0xD1: m_regs[15] += 2; put(4, m_regs[15]); return r;
+      case 0xD2: m_running = false; put(4, m_regs[15]); return r;
+      case 0xD3: m_running = true; put(4, m_regs[15]); return r;
+      case 0xD8: put(4, m_regs[15]); put(8, m_running ? 1 : 0); return r;
+      case 0xB7: {
+        r.clear();
+        for (uint32_t i = 0; i < arg(1); i += 4) put(i, Word(arg(0) + i));
+        r.resize(arg(1));
+        return r;
+      }
+      case 0xB0: {
+        r.clear();
+        for (uint32_t i = 0; i < arg(1); ++i) put(4 * i, m_regs[arg(0) + i]);
+        return r;
+      }
+      case 0xB8: case 0xB9: {
+        r.clear();
+        for (unsigned i = 0; i < req[4]; ++i) {
+          const uint8_t* e = req + 8 + 12 * i;
+          uint32_t& cell = code == 0xB8 ? m_regs[GetLE32(e) & 31] : m_mem[GetLE32(e)];
+          const uint32_t before = cell;
+          cell = (cell & GetLE32(e + 8)) | GetLE32(e + 4);
+          put(8 * i, before);
+          put(8 * i + 4, cell);
+        }
+        return r;
+      }
+      default:
+        flag = true;
+        m_lastError = 13;
+        return {0, 0, 0, 0};
+    }
+  }
+
+  std::string m_dir;
+  int m_listen = -1;
+  std::vector<int> m_conns;
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+  std::map<uint32_t, uint32_t> m_mem;
+  uint32_t m_regs[32] = {};
+  bool m_running = true;
+  uint32_t m_lastError = 0;
+};
+
+std::pair<int, std::string> Volink(std::vector<std::string> args) {
+  std::ostringstream out, err;
+  const int status = RunVolink(args, out, err);
+  return {status, out.str() + err.str()};
+}
+
+}  // namespace
+
+TEST(IceForeignWire, ProbeWorksAgainstAnotherEmulator) {
+  ForeignAdapter adapter;
+  auto [status, text] = Volink({"info"});
+  ASSERT_EQ(status, 0) << text;
+  EXPECT_NE(text.find("firmware:    6700x\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("serial:      F00D"), std::string::npos) << text;
+
+  std::tie(status, text) = Volink({"write", "0x20000000", "0x11223344", "0x55667788", "0x99"});
+  ASSERT_EQ(status, 0) << text;
+  std::tie(status, text) = Volink({"read", "0x20000004", "8"});
+  ASSERT_EQ(status, 0) << text;
+  EXPECT_EQ(text.substr(0, 34), "20000004: 88 77 66 55 99 00 00 00 ");
+
+  std::tie(status, text) = Volink({"halt"});
+  EXPECT_EQ(text, "stopped at 0x00000100\n");
+  std::tie(status, text) = Volink({"step"});
+  EXPECT_EQ(text, "stopped at 0x00000102\n");
+  std::tie(status, text) = Volink({"regs"});
+  EXPECT_NE(text.find("sp   0x20001000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("pc   0x00000102\n"), std::string::npos) << text;
+  std::tie(status, text) = Volink({"go"});
+  EXPECT_EQ(status, 0);
+  std::tie(status, text) = Volink({"state"});
+  EXPECT_EQ(text, "running\n");
+  // A command this adapter does not know comes back flagged.
+  std::tie(status, text) = Volink({"ready"});
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(text, "ICE: Cmd error - Call un-implemented function.\n");
+}
