@@ -188,7 +188,7 @@ void SharedMemory::Close() {
 // necessity: two mappings of one robust mutex in one process would let the
 // kernel's list of held robust mutexes point into a mapping that is gone.
 struct NamedMutex::Entry {
-  std::string name;
+  std::string key;  // file path
   SharedMemory file;
   std::atomic<int> held{0};  // lock levels held by threads of this process
   MutexBlock* Block() const { return static_cast<MutexBlock*>(file.Data()); }
@@ -210,20 +210,24 @@ NamedMutex::~NamedMutex() { Close(); }
 
 OpenStatus NamedMutex::Open(const std::string& name, bool* existedBefore) {
   Close();
+  // Keyed by file, so that a change of the per-user folder makes a new object.
+  const std::string dir = NamedObjectDir();
+  if (dir.empty()) return OpenStatus::Failed;
+  const std::string key = dir + "/" + NamedObjectFileName(name, ".mutex");
   std::lock_guard<std::mutex> guard(RegistryLock());
   auto& reg = Registry();
-  if (auto it = reg.find(name); it != reg.end()) {
+  if (auto it = reg.find(key); it != reg.end()) {
     m_entry = it->second;
     if (existedBefore) *existedBefore = true;
     return OpenStatus::Existed;
   }
   auto entry = std::make_shared<Entry>();
-  entry->name = name;
+  entry->key = key;
   const OpenStatus s =
       entry->file.OpenFile(name, ".mutex", sizeof(MutexBlock), &InitMutexBlock);
   if (s == OpenStatus::Created || s == OpenStatus::Existed) {
     if (entry->Block()->magic != kMutexMagic) return OpenStatus::Failed;
-    reg.emplace(name, entry);
+    reg.emplace(key, entry);
     m_entry = std::move(entry);
   }
   if (existedBefore) *existedBefore = (s == OpenStatus::Existed);
@@ -236,7 +240,7 @@ void NamedMutex::Close() {
   // Registry + this handle: the last handle of the process. Keep the mapping
   // while some thread here still holds the mutex.
   if (m_entry.use_count() == 2 && m_entry->held.load() == 0) {
-    Registry().erase(m_entry->name);
+    Registry().erase(m_entry->key);
     m_entry->file.Close();
   }
   m_entry.reset();
