@@ -71,10 +71,7 @@ bool CUsbDiscovery::Run(IUserInteraction* report) {
     return true;
   }
   if (report) {
-    std::string denied;
-    for (const OpenProblem& p : m_problems) {
-      if (p.error == usbdev::OpenError::PermissionDenied) denied += DescribeOpenProblem(p) + "\n";
-    }
+    const std::string denied = PermissionReport();
     if (!denied.empty())
       report->MessageBox("Gadrel", denied, IUserInteraction::Icon::Warning,
                          IUserInteraction::Buttons::Ok, nullptr);
@@ -82,6 +79,14 @@ bool CUsbDiscovery::Run(IUserInteraction* report) {
                        IUserInteraction::Buttons::Ok, nullptr);
   }
   return false;
+}
+
+std::string CUsbDiscovery::PermissionReport() const {
+  std::string text;
+  for (const OpenProblem& p : m_problems) {
+    if (p.error == usbdev::OpenError::PermissionDenied) text += DescribeOpenProblem(p) + "\n";
+  }
+  return text;
 }
 
 void CUsbDiscovery::CloseAll() {

@@ -65,6 +65,10 @@ class CUsbDiscovery {
   int FindComPort(const std::string& locationId) const;
   // Devices that were present but could not be opened, from the last pass.
   const std::vector<OpenProblem>& OpenProblems() const { return m_problems; }
+  // One line per device of the last pass that lacked permission (with the
+  // udev hint); empty when there was none. For callers that run the pass
+  // without `report` and tell the user themselves.
+  std::string PermissionReport() const;
 
   // Root of the sysfs tree the serial ports are read from ("/sys").
   void SetSysRoot(std::string root) { m_sysRoot = std::move(root); }

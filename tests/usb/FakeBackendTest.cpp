@@ -133,6 +133,7 @@ TEST_F(FakeBackend, MissingPermissionIsReportedNotSkipped) {
   const std::string text = DescribeOpenProblem(disc.OpenProblems()[0]);
   EXPECT_NE(text.find("hid 0416:5202 /dev/hidraw7: permission denied"), std::string::npos) << text;
   EXPECT_NE(text.find("udev"), std::string::npos) << text;
+  EXPECT_EQ(disc.PermissionReport(), text + "\n");
   ASSERT_EQ(ui.boxes.size(), 2u);
   EXPECT_EQ(ui.boxes[0].first, IUserInteraction::Icon::Warning);
   EXPECT_NE(ui.boxes[0].second.find("/dev/hidraw7"), std::string::npos);
