@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -337,6 +339,22 @@ TEST(QtUserInteraction, BoxesAndSelection) {
   AnswerNextBox(QMessageBox::Ok);
   EXPECT_EQ(ui.MessageBox("C", "note", IUserInteraction::Icon::Warning, IUserInteraction::Buttons::Ok, nullptr),
             IUserInteraction::Answer::Ok);
+}
+
+TEST(MainFrame, MenusAndTheirShortcut) {
+  CMainFrame frame;
+  QStringList texts;
+  QAction* run = nullptr;
+  for (QAction* menu : frame.menuBar()->actions()) {
+    texts << menu->text();
+    for (QAction* item : menu->menu()->actions()) {
+      texts << item->text();
+      if (item->text() == "&Run script...") run = item;
+    }
+  }
+  EXPECT_EQ(texts, QStringList({"&File", "&Run script...", "", "E&xit", "&Help", "&About..."}));
+  ASSERT_NE(run, nullptr);
+  EXPECT_EQ(run->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R)) << "the menu's Ctrl+R works";
 }
 
 TEST(MainFrame, SplitsFiveToTwo) {
