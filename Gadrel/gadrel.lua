@@ -92,8 +92,7 @@ function get_status(_)
   return {
     name = frame.name,
     name_color = 0xFF000080,
-    information = string.format("Demo pin script: no adapter needed (refresh %d, series %s)",
-                                demo_tick, tostring(CHIP_SERIES)),
+    information = string.format("Demo %s, refresh %d", tostring(CHIP_SERIES), demo_tick),
     pins = pins,
     processor = {information = "<b>" .. frame.name .. "</b><br>Demo chip: 32 KB flash, 4 KB RAM"},
     pkg_frame = kind,
