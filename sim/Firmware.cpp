@@ -246,7 +246,7 @@ std::vector<Reply> Firmware::StreamWrite(const Ctx& c) {
     return {Fail(kErrSetReg)};
   }
   const size_t n = std::min<size_t>(c.req.size() - head - 1, m_streamRemaining);
-  const uint8_t seq = c.req[head + n];
+  const uint8_t seq = c.req.back();  // the packet's own sequence byte closes it
   if (seq != m_streamNext && !m_streamError) m_streamError = kErrSetReg;
   ++m_streamNext;
   if (!m_streamError)

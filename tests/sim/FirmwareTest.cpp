@@ -198,6 +198,23 @@ TEST_F(Firmware, StreamedWriteTakesContinuationsAndAnswersOnce) {
   EXPECT_EQ(c.Exchange(Words({0xB7, 0x20001000 + 120, 30})).payload, Bytes(data.begin() + 120, data.end()));
 }
 
+TEST_F(Firmware, StreamedWriteWithAWrongContinuationNumberFails) {
+  StartDemo();
+  Conn c = Open("demo-hid-if3");
+  Bytes first = Words({0xB4, 0x20001000, 60});
+  first.resize(first.size() + 48, 0x11);
+  first.push_back(0);
+  c.Send(first);
+  Bytes cont = Words({0xB4});
+  cont.resize(cont.size() + 12, 0x22);
+  cont.push_back(2);  // should be 1
+  c.Send(cont);
+  auto reply = c.ReceivePacket();
+  ASSERT_TRUE(reply);
+  EXPECT_TRUE(reply->flag);
+  EXPECT_EQ(c.ErrorQuery(), 5u);
+}
+
 TEST_F(Firmware, DemoGpioLevelsChangeOverTime) {
   StartDemo();
   Conn c = Open("demo-hid-if3");
