@@ -219,7 +219,9 @@ void CICE::StreamWriteChunk(uint32_t address, const uint8_t* data, unsigned leng
   ScopedShareLock<UsbShareArea> share(t->GetShareAreas());
   unsigned done = 0;
   uint8_t sequence = 0;
-  while (done < length || (done == 0 && length == 0)) {
+  do {
+    // First packet {0xB4, address, length} + data + sequence 0, then
+    // {0xB4} + data + sequence 1, 2, ...
     const bool firstPacket = done == 0;
     const unsigned n = std::min(firstPacket ? maxBlock : w - 4, length - done);
     CommandRecord req(kCmdStreamWrite);
@@ -230,8 +232,7 @@ void CICE::StreamWriteChunk(uint32_t address, const uint8_t* data, unsigned leng
     unsigned sent = 0;
     SendRequest(req.Data(), req.Size(), &sent, kDefaultTimeoutMs);
     done += n;
-    if (length == 0) break;
-  }
+  } while (done < length);
   uint8_t reply[16] = {};
   unsigned got = 0;
   ReceiveReply(reply, sizeof reply, &got, kDefaultTimeoutMs);

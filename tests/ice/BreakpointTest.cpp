@@ -224,3 +224,37 @@ TEST(IceBreakpoints, CoreTypeFollowsTheChipName) {
   CICE_Ostra1T c51;
   EXPECT_EQ(c51.GetCoreType(), 0x800u);
 }
+
+TEST(IceBreakpoints, M0ServesSemihostingCalls) {
+  SimProcess sim(OneAdapterConfig("hid", 64, 7973, "m0"), 1);
+  CICE_M0 ice;
+  OpenAdapter(ice);
+  ice.MCUStopRun();
+  ice.WriteMem32(0x20000300, 0x4770BEAB, false);
+  ice.WriteReg(0, 0x05);
+  ice.WriteReg(1, 0x20000400);
+  ice.WritePC(0x20000300);
+
+  SemihostingRequest request;
+  ASSERT_TRUE(ice.CheckSemihosting(&request));
+  EXPECT_EQ(request.r0, 0x05u);
+  EXPECT_EQ(request.r1, 0x20000400u);
+  EXPECT_EQ(request.pc, 0x20000300u);
+  EXPECT_FALSE(ice.CheckSemihosting(&request));  // one call at a time
+
+  ice.CompleteSemihosting({0x2A, request.r1, request.pc + 2});
+  EXPECT_EQ(ice.ReadReg(0), 0x2Au);
+  EXPECT_EQ(ice.GetCurrentPC(), 0x20000302u);
+  EXPECT_FALSE(ice.CheckSemihosting(&request));  // no BKPT at the new PC
+
+  // The core's PC moved behind the host's back (a raw register write).
+  ice.WritePC(0x20000300);
+  const uint32_t reg = 15, moved = 0x20000304, mask = 0;
+  ice.MultiAccess(kCmdRegMulti, 1, &reg, &moved, &mask, nullptr, nullptr);
+  try {
+    ice.CheckSemihosting(&request);
+    FAIL() << "no exception";
+  } catch (const CICEException& e) {
+    EXPECT_STREQ(e.GetMessage(), "ICE: m_uCurPC not correctly set!");
+  }
+}
