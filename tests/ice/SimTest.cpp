@@ -345,3 +345,59 @@ TEST(IceSim, AdapterIndicatorsAndRestartIntoBootLoader) {
   ice.CloseAllAdapters();
   EXPECT_NE(sim.Ctl("status demo").find("loader"), std::string::npos);
 }
+
+TEST(IceSim, FlashBridgeTraceAndSerialWireOutput) {
+  SimProcess sim(OneAdapterConfig("hid", 64), 1);
+  Spy<CICE_M4> ice;
+  OpenAdapter(ice);
+
+  // Flash: geometry from flash mode 2, a page erase, a padded block write.
+  uint32_t info[6] = {};
+  ice.SetFlashMode(2, "GX32", info, 0);
+  EXPECT_EQ(ice.GetFlashMode(), 2);
+  ASSERT_GT(info[1], 0u);  // flash size
+  const uint32_t page = info[0] + info[1] - info[2];
+  ice.SetConfig(1024, 3300, true);  // configuring forgets the flash mode
+  EXPECT_EQ(ice.GetFlashMode(), 0);
+  ice.Clear();
+  const uint32_t words[4] = {page, page - info[2], page - 2 * info[2], page - 3 * info[2]};
+  ice.EraseFlashChip(7, words, 0);
+  EXPECT_EQ(ice.requests.at(0).size(), 28u);
+  EXPECT_EQ(ice.Word(0, 1), 4u);  // n = min(7, 4)
+  const std::vector<uint8_t> data = {1, 2, 3, 4, 5, 6, 7};  // not a whole word
+  ice.WriteFlashBlock(page, data.data(), 7);
+  std::vector<uint8_t> back(8);
+  ice.ReadFlashBlock(page, back.data(), 8);
+  EXPECT_EQ(back, (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 0xFF}));
+
+  // Bridge: analog scan of three values.
+  ice.SetBridgeMode(6);
+  const uint8_t record[12] = {3};
+  EXPECT_EQ(ice.WriteBridge(record), 12u);
+  uint8_t values[40] = {};
+  EXPECT_EQ(ice.ReadBridge(values), 40u);
+
+  // Serial-wire output in UART mode.
+  ice.SwoMode(1);
+  EXPECT_GT(ice.SwoBaudrate(115200), 0u);
+  ice.SwoTransport(true);
+  ice.SwoControl(true);
+  uint32_t extra = 0;
+  EXPECT_EQ(ice.SwoStatus(&extra) & 1, 1);
+  uint8_t swo[1024];
+  unsigned length = 0;
+  ice.SwoData(&length, swo, sizeof swo);
+  EXPECT_LE(length, ice.GetSwoDataMax());
+  ice.Clear();
+  ice.SwoMode(5);
+  EXPECT_EQ(ice.requests.at(0).size(), 5u);
+  EXPECT_EQ(ice.requests.at(0)[4], 0);  // unknown modes switch it off
+
+  // Trace macrocell.
+  const uint32_t etm[3] = {1, 0, 0};
+  uint8_t out[20] = {};
+  ice.SetEtmc(etm, out);
+  EXPECT_EQ(out[0], 1);
+  EXPECT_THROW(ice.SetEtmc(nullptr, out), CICEException);
+  EXPECT_LE(ice.GetEtmcState(), 3u);
+}
