@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ice/CICE_M4.h"
 #include "ice/ICEProtocol.h"
 #include "ice/VolinkTool.h"
 
@@ -112,6 +113,13 @@ class ForeignAdapter {
         r[20] = 'x';
         return r;
       case 0xFC: r.assign(4, 0); put(0, m_lastError); return r;
+      case 0x48:  // trace data whose length field claims more than the packet holds
+        r.assign(61, 0x54);
+        r[0] = 0x48;
+        r[4] = 1;
+        r[5] = 0xF4;
+        r[6] = 0x01;
+        return r;
       case 0xA2: case 0xE2: case 0xBC:
         if (code == 0xBC)
           for (uint32_t i = 0; i < arg(1); i += 4) m_mem[arg(0) + i] = GetLE32(req + 12 + i);
@@ -197,4 +205,22 @@ TEST(IceForeignWire, ProbeWorksAgainstAnotherEmulator) {
   std::tie(status, text) = Volink({"ready"});
   EXPECT_EQ(status, 1);
   EXPECT_EQ(text, "ICE: Cmd error - Call un-implemented function.\n");
+}
+
+TEST(IceForeignWire, TraceDataNeverOverrunsTheBuffer) {
+  ForeignAdapter adapter;
+  CICE_M4 ice;
+  ice.DiscoverAdapters(false);
+  ASSERT_TRUE(ice.CheckUSBLink());
+  ice.ResetCmdSerial(0xFFFFFFFF);
+  uint8_t buffer[20];
+  std::memset(buffer, 0xEE, sizeof buffer);
+  unsigned length = 0;
+  EXPECT_EQ(ice.SwoData(&length, buffer, 16), 1);
+  EXPECT_EQ(length, 16u);
+  EXPECT_EQ(buffer[15], 0x54);
+  EXPECT_EQ(buffer[16], 0xEE);
+  uint8_t large[1024];
+  EXPECT_EQ(ice.SwoData(&length, large, sizeof large), 1);
+  EXPECT_EQ(length, 61u - 7);  // what arrived, not the 500 claimed
 }

@@ -357,6 +357,10 @@ TEST(IceSim, FlashBridgeTraceAndSerialWireOutput) {
   EXPECT_EQ(ice.GetFlashMode(), 2);
   ASSERT_GT(info[1], 0u);  // flash size
   const uint32_t page = info[0] + info[1] - info[2];
+  ice.Clear();
+  ice.SetFlashMode(3, std::string(60, 'N').c_str(), nullptr, 0);  // names are cut to 32 bytes
+  EXPECT_EQ(ice.requests.at(0).size(), 44u);
+  EXPECT_EQ(ice.GetFlashMode(), 2);  // kind 3 leaves the mode alone
   ice.SetConfig(1024, 3300, true);  // configuring forgets the flash mode
   EXPECT_EQ(ice.GetFlashMode(), 0);
   ice.Clear();
