@@ -1,6 +1,7 @@
 // The emulator wire: description files, open byte, busy rule, one message a
 // transfer, unplug and plug.
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "SimClient.h"
 
@@ -84,6 +85,32 @@ TEST_F(Wire, UnplugClosesConnectionsAndRemovesFilesPlugRestores) {
   EXPECT_EQ(Ctl("plug demo"), "ok\n");
   EXPECT_TRUE(Published("demo-hid-if3"));
   EXPECT_EQ(Open("demo-hid-if3").Exchange(Words({0xF0, 0})).payload.at(0), 0);
+}
+
+TEST_F(Wire, SeveralAdaptersOfEveryGenerationAndKind) {
+  std::ifstream f(SIM_SOURCE_DIR "/configs/lab.json");
+  std::stringstream ss;
+  ss << f.rdbuf();
+  StartSim(ss.str());
+  struct Iface {
+    const char* name;
+    int headerMode;
+    size_t size;
+    uint32_t chipId;
+  };
+  for (const Iface& i : {Iface{"gen0-hid-if0", 0, 64, 0x40012009}, Iface{"gen0-legacy-bulk-if0", 0, 64, 0x40012009},
+                         Iface{"gen1-hid-if3", 1, 1024, 0x00D4851F}, Iface{"gen1-bulk-if0", 1, 512, 0x00D4851F},
+                         Iface{"gen2-bulk-if3", 1, 512, 0xA2000340}}) {
+    SCOPED_TRACE(i.name);
+    Conn c = Open(i.name, i.headerMode, i.size);
+    ASSERT_EQ(c.OpenByte(), 1);
+    EXPECT_EQ(WordAt(c.Exchange(Bytes(framing::MaxPayload(i.size, i.headerMode), 0xFF)).payload, 1), i.chipId);
+  }
+  EXPECT_EQ(Open("gen0-legacy-bulk-if0", 0, 64).OpenByte(), 1);  // the holder above has gone
+  EXPECT_EQ(Ctl("unplug gen1"), "ok\n");
+  EXPECT_FALSE(Published("gen1-hid-if3"));
+  EXPECT_TRUE(Published("gen0-hid-if0"));
+  EXPECT_TRUE(Published("gen2-bulk-if3"));
 }
 
 TEST_F(Wire, ServerShutdownRemovesEveryFile) {
