@@ -174,7 +174,13 @@ void SharedMemory::Close() {
   ::munmap(m_pView, m_nSize);
   // The last user removes the file (still under the folder lock, so no
   // opener can be between opening the file and taking its shared lock).
-  if (folder.Held() && FlockRetry(m_fd, LOCK_EX | LOCK_NB) == 0) ::unlink(m_path.c_str());
+  // The inode check keeps a file that replaced ours from being removed.
+  if (folder.Held() && FlockRetry(m_fd, LOCK_EX | LOCK_NB) == 0) {
+    struct stat mine {}, named {};
+    if (::fstat(m_fd, &mine) == 0 && ::lstat(m_path.c_str(), &named) == 0 &&
+        mine.st_ino == named.st_ino && mine.st_dev == named.st_dev)
+      ::unlink(m_path.c_str());
+  }
   ::close(m_fd);
   m_fd = -1;
   m_pView = nullptr;

@@ -8,6 +8,10 @@
 // last user exited or was killed) counts as absent: the next opener
 // initialises it afresh, as if it had been created. The last process that
 // closes an object removes its file.
+//
+// The users of a file are counted by open file descriptions (flock), so a
+// child forked without exec shares its parent's use; such a child must not
+// close named objects it inherited.
 #pragma once
 
 #include <cstddef>
