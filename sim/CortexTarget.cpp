@@ -189,7 +189,7 @@ uint32_t CortexTarget::Step() {
 uint32_t CortexTarget::DebugId(uint32_t selector) { return selector == 0 ? m_core.idcode : m_chip.ProductId(); }
 
 bool CortexTarget::ValidRegister(uint32_t i) const {
-  if (i <= 18 || i == 20) return true;
+  if (i <= 20) return true;  // r0-r15, xPSR, MSP, PSP, (reserved), CONTROL/FAULTMASK/BASEPRI/PRIMASK
   return m_core.fpu && (i == 0x21 || (i >= 0x40 && i < 0x60));
 }
 
