@@ -93,7 +93,8 @@ Actions Adapter::OnCommand(const InterfaceConfig& iface, std::span<const uint8_t
     --m_faults.dropCount;
     replies.clear();
   }
-  if (m_faults.unplugMidTransfer && (replies.size() > 1 || m_firmware.StreamWriteActive() || !replies.empty())) {
+  // Unplug fault: on the first command that answers or that opens a streamed write.
+  if (m_faults.unplugMidTransfer && (!replies.empty() || m_firmware.StreamWriteActive())) {
     m_faults.unplugMidTransfer = false;
     if (replies.size() > 1) replies.resize(1);  // the first packet of a streamed read gets out
     else replies.clear();
