@@ -68,8 +68,14 @@ Server::Server(SimConfig config, std::filesystem::path dir) : m_dir(std::move(di
   m_wake = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!m_wake) throw std::runtime_error("eventfd failed");
   m_control = Listen(ControlPath(), SOCK_STREAM);
-  for (size_t i = 0; i < m_adapters.size(); ++i)
-    if (m_adapters[i]->Plugged()) Publish(i);
+  try {
+    for (size_t i = 0; i < m_adapters.size(); ++i)
+      if (m_adapters[i]->Plugged()) Publish(i);
+  } catch (...) {
+    for (size_t i = 0; i < m_adapters.size(); ++i) RemoveFiles(i);
+    ::unlink(ControlPath().c_str());
+    throw;
+  }
 }
 
 Server::~Server() {
@@ -112,22 +118,23 @@ void Server::Publish(size_t ai) {
                   ? a.Name() + "-loader"
                   : a.Name() + "-" + ifaces[i].kind + "-if" + std::to_string(ifaces[i].number);
     ep.listen = Listen(m_dir / (ep.name + ".sock"), SOCK_SEQPACKET);
-    char path[160];
-    std::snprintf(path, sizeof path, "sim-%s/%s/usb#vid_%04x&pid_%04x&mi_%02x", PathTag().c_str(), a.Name().c_str(),
-                  ep.cfg.vid, ep.cfg.pid, ep.cfg.number);
-    nlohmann::json j = {{"vid", ep.cfg.vid},
-                        {"pid", ep.cfg.pid},
-                        {"interface", ep.cfg.number},
-                        {"kind", ep.cfg.kind},
-                        {"in_size", ep.cfg.size},
-                        {"out_size", ep.cfg.size},
+    eps.push_back(std::move(ep));  // listed before its description exists: a failure below removes both
+    Endpoint& e = eps.back();
+    char ids[48];
+    std::snprintf(ids, sizeof ids, "usb#vid_%04x&pid_%04x&mi_%02x", e.cfg.vid, e.cfg.pid, e.cfg.number);
+    const std::string path = "sim-" + PathTag() + "/" + a.Name() + "/" + ids;
+    nlohmann::json j = {{"vid", e.cfg.vid},
+                        {"pid", e.cfg.pid},
+                        {"interface", e.cfg.number},
+                        {"kind", e.cfg.kind},
+                        {"in_size", e.cfg.size},
+                        {"out_size", e.cfg.size},
                         {"serial", a.Config().serial},
                         {"location", a.Config().location},
                         {"path", path},
                         {"adapter", a.Name()},
                         {"generation", a.Config().generation}};
-    WriteFileAtomically(m_dir / (ep.name + ".json"), j.dump(2) + "\n");
-    eps.push_back(std::move(ep));
+    WriteFileAtomically(m_dir / (e.name + ".json"), j.dump(2) + "\n");
   }
 }
 

@@ -113,6 +113,10 @@ AdapterConfig ParseAdapter(const json& j) {
     a.interfaces.push_back(ic);
   }
   if (a.interfaces.empty()) throw std::runtime_error("an adapter needs at least one interface");
+  for (size_t i = 0; i < a.interfaces.size(); ++i)
+    for (size_t k = 0; k < i; ++k)
+      if (a.interfaces[i].kind == a.interfaces[k].kind && a.interfaces[i].number == a.interfaces[k].number)
+        throw std::runtime_error("adapter \"" + a.name + "\" lists an interface twice");
   for (auto& ic : a.interfaces)
     if (ic.pid == 0) ic.pid = a.pid;
   if (auto it = j.find("target"); it != j.end()) {

@@ -41,6 +41,7 @@ TEST(Config, RefusesWhatItCannotServe) {
       R"({"adapters":[{"name":"a","interfaces":[{"kind":"serial"}]}]})",
       R"({"adapters":[{"name":"a","interfaces":[{"kind":"hid","size":2048}]}]})",
       R"({"adapters":[{"name":"a","interfaces":[]}]})",
+      R"({"adapters":[{"name":"a","interfaces":[{"kind":"hid"},{"kind":"hid","interface":3}]}]})",
       R"({"adapters":[{"name":"a","target":{"kind":"z80"}}]})",
       R"({"adapters":[{"name":"a","revision":"toolong"}]})",
   };
