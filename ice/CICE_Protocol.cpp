@@ -2,6 +2,7 @@
 // the multi-access command, the version handshake and the link checks.
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "ice/CICE.h"
 #include "platform/ShareArea.h"
@@ -12,6 +13,18 @@ namespace {
 constexpr const char* kNoAdapter = "There is no Vo-Link connected to a USB port.";
 constexpr const char* kWriteError = "ICE write error.";
 constexpr const char* kReadError = "ICE read error or time-out.";
+// Runs a framed transport call. The transports report I/O failures by
+// result; what they throw (an adapter's share area that could not be
+// mapped: "share area not locked") leaves as the layer's own error type.
+template <class Call>
+bool TransportCall(int32_t& lastError, Call call) {
+  try {
+    return call();
+  } catch (const std::runtime_error& e) {
+    lastError = -1;
+    throw CICEException(e.what());
+  }
+}
 }  // namespace
 
 bool CICE::AnyFound() { return m_discovery.AnyFound(); }
@@ -96,7 +109,7 @@ void CICE::SendRequest(const void* data, unsigned length, unsigned* sent, int ti
   CUsbCmd* t = SelectedTransport();
   if (!t) return;
   ++m_nExchanges;
-  if (!t->SendPacket(data, length, sent, timeoutMs)) {
+  if (!TransportCall(m_nLastError, [&] { return t->SendPacket(data, length, sent, timeoutMs); })) {
     m_nLastError = -1;
     CloseAllAdapters();
     throw CICEException(kWriteError);
@@ -112,7 +125,8 @@ void CICE::ReceiveReply(void* buffer, unsigned capacity, unsigned* length, int t
   }
   CUsbCmd* t = SelectedTransport();
   if (!t) return;
-  if (!t->ReceivePacket(buffer, capacity, length, timeoutMs)) {
+  if (!TransportCall(m_nLastError,
+                     [&] { return t->ReceivePacket(buffer, capacity, length, timeoutMs); })) {
     m_nLastError = -1;
     CloseAllAdapters();
     throw CICEException(kReadError);
@@ -126,8 +140,11 @@ void CICE::ReceiveReply(void* buffer, unsigned capacity, unsigned* length, int t
   uint8_t code[4] = {};
   unsigned sentBytes = 0, got = 0;
   ++m_nExchanges;
-  if (t->SendPacket(query, sizeof query, &sentBytes, kDefaultTimeoutMs) &&
-      t->ReceivePacket(code, sizeof code, &got, kDefaultTimeoutMs) && got >= 4) {
+  const bool answered = TransportCall(m_nLastError, [&] {
+    return t->SendPacket(query, sizeof query, &sentBytes, kDefaultTimeoutMs) &&
+           t->ReceivePacket(code, sizeof code, &got, kDefaultTimeoutMs) && got >= 4;
+  });
+  if (answered) {
     const uint32_t c = GetLE32(code);
     m_nLastError = static_cast<int32_t>(c);
     throw CICEException(CmdErrorMessage(c));
