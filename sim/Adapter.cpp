@@ -43,6 +43,11 @@ void Adapter::RestartInto(Mode mode) {
   else m_loader.Start();
 }
 
+void Adapter::PowerOn(bool holdLoaderKey) {
+  const bool appValid = images::ReadAppInfo(m_mcu.Aprom()).valid;
+  RestartInto(holdLoaderKey || !appValid ? Mode::Loader : Mode::Application);
+}
+
 Actions Adapter::OnMessage(size_t iface, std::span<const uint8_t> message) {
   const auto ifaces = Interfaces();
   if (iface >= ifaces.size()) return {};

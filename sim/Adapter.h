@@ -65,6 +65,9 @@ class Adapter {
   // A mode change (restart) the last messages asked for; the server replugs.
   bool TakeRestart();
   void RestartInto(Mode mode);
+  // Power-on after a replug: the application when its image is valid and
+  // the loader is not asked for, else the boot loader.
+  void PowerOn(bool holdLoaderKey);
 
   Faults& GetFaults() { return m_faults; }
   Firmware& GetFirmware() { return m_firmware; }

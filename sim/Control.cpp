@@ -11,7 +11,7 @@ namespace {
 constexpr const char* kHelp =
     "list\n"
     "status NAME\n"
-    "plug NAME | unplug NAME\n"
+    "plug NAME [loader] | unplug NAME\n"
     "pin NAME PIN 0|1|z\n"
     "bridge NAME 0|1 0|1\n"
     "target NAME on|off\n"
@@ -73,10 +73,19 @@ std::string Server::Control(const std::string& line) {
                   a.Mcu().AdapterId(), a.Mcu().Ready() ? 1 : 0);
     return buf;
   }
-  if (cmd == "plug" || cmd == "unplug") {
-    const bool plug = cmd == "plug";
-    if (a.Plugged() != plug) {
-      a.SetPlugged(plug);
+  if (cmd == "unplug") {
+    if (a.Plugged()) {
+      a.SetPlugged(false);
+      Replug(static_cast<size_t>(ai));
+    }
+    return "ok\n";
+  }
+  if (cmd == "plug" && (w.size() == 2 || (w.size() == 3 && w[2] == "loader"))) {
+    if (!a.Plugged()) {
+      // Power comes back: the boot loader starts the application when it is
+      // valid, unless the adapter is plugged in with its key held ("loader").
+      a.SetPlugged(true);
+      a.PowerOn(w.size() == 3);
       Replug(static_cast<size_t>(ai));
     }
     return "ok\n";

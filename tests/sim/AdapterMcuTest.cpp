@@ -219,6 +219,24 @@ TEST_F(AdapterMcu, LoaderWithoutAValidApplicationStaysInTheLoader) {
   ld.Request(0xAB, {}, false);
   EXPECT_FALSE(lc.Receive(200).has_value());  // still connected, nothing else happens
   EXPECT_TRUE(Published("demo-loader"));
+  // Unplugged and plugged again, it still has nothing else to start.
+  Ctl("unplug demo");
+  Ctl("plug demo");
+  EXPECT_TRUE(Published("demo-loader"));
+  EXPECT_FALSE(Published("demo-hid-if3"));
+}
+
+TEST_F(AdapterMcu, ReplugStartsTheApplicationUnlessTheLoaderKeyIsHeld) {
+  StartDemo();
+  Ctl("loader demo");
+  ASSERT_TRUE(Published("demo-loader"));
+  Ctl("unplug demo");
+  Ctl("plug demo");
+  EXPECT_TRUE(Published("demo-hid-if3"));
+  EXPECT_FALSE(Published("demo-loader"));
+  Ctl("unplug demo");
+  Ctl("plug demo loader");
+  EXPECT_TRUE(Published("demo-loader"));
 }
 
 uint32_t WordSum(const std::vector<uint8_t>& img, size_t from, size_t to) {
