@@ -168,12 +168,10 @@ void DemoChip::Write(uint32_t a, uint32_t v, double runMs) {
   a &= ~3u;
   if (a >= kPinDataBase) {
     const uint32_t idx = (a - kPinDataBase) / 4;
-    Port& p = m_ports[idx / 16];
+    const int port = static_cast<int>(idx / 16);
     const uint32_t bit = 1u << (idx % 16);
-    Write(kGpioBase + (idx / 16) * kPortStride + 0x08, (v & 1) ? (OutputWord(idx / 16, runMs) | bit)
-                                                               : (OutputWord(idx / 16, runMs) & ~bit),
-          runMs);
-    (void)p;
+    const uint32_t out = OutputWord(port, runMs);
+    Write(kGpioBase + port * kPortStride + 0x08, (v & 1) ? (out | bit) : (out & ~bit), runMs);
     return;
   }
   if (a >= kGpioBase) {

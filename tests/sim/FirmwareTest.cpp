@@ -246,6 +246,12 @@ TEST_F(Firmware, ControlChannelDrivesInputPins) {
   EXPECT_EQ((c.Read(0xB9, pbPin) >> 9) & 1, 1u);
   Ctl("pin demo PB9 z");
   EXPECT_EQ((c.Read(0xB9, pbPin) >> 9) & 1, 0u);
+  // One word a pin: PC4 (a high output) read and written alone.
+  const uint32_t pc4 = 0x40004800 + 4 * (16 * 2 + 4);
+  EXPECT_EQ(c.Read(0xB9, pc4), 1u);
+  c.Write(0xB9, pc4, 0);
+  EXPECT_EQ((c.Read(0xB9, 0x40004090) >> 4) & 1, 0u);
+  EXPECT_EQ((c.Read(0xB9, 0x40004090) >> 5) & 1, 1u);
 }
 
 TEST_F(Firmware, PeripheralCommandsAnswerWithTheirLayouts) {
