@@ -121,7 +121,9 @@ TEST(IceFaults, UnplugDuringStreamedTransferReleasesBothLocks) {
   // The same happens for a streamed write.
   OpenAdapter(ice);
   sim.Ctl("unplug-mid demo");
-  EXPECT_EQ(Message([&] { ice.WriteMem(0x20000000, buffer.data(), 4096, false); }),
-            "ICE write error.");
+  // Depending on when the connection goes, a later packet cannot be sent or
+  // the reply never comes.
+  const std::string text = Message([&] { ice.WriteMem(0x20000000, buffer.data(), 4096, false); });
+  EXPECT_TRUE(text == "ICE write error." || text == "ICE read error or time-out.") << text;
   EXPECT_EQ(ice.CommandLock().GetCount(), 0u);
 }
