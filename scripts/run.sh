@@ -1,8 +1,32 @@
 #!/usr/bin/env bash
-# Sets everything up and runs Gadrel's main job.
+# Sets everything up and runs Gadrel's main job: the pin view. When no real
+# adapter is plugged in, an emulated one (volink-sim) stands in. Without a
+# display the pin view is rendered to a picture instead of a window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
 BUILD_DIR=${BUILD_DIR:-build}
-exec "$BUILD_DIR/bin/gadrel" -run_script examples/sample.lua "$@"
+BIN="$BUILD_DIR/bin"
+
+if ! "$BIN/gadrel" --list-adapters >/dev/null 2>&1; then
+  export VOLINK_SIM_DIR=${VOLINK_SIM_DIR:-$(mktemp -d -t volink-sim.XXXXXX)}
+  "$BIN/volink-sim" >"$VOLINK_SIM_DIR.log" 2>&1 &
+  sim_pid=$!
+  trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
+  for _ in $(seq 50); do
+    ls "$VOLINK_SIM_DIR"/*.json >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  echo "No adapter plugged in: using the emulated adapter in $VOLINK_SIM_DIR"
+  "$BIN/gadrel" --list-adapters || true
+fi
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  "$BIN/gadrel" "$@"
+else
+  out="$BUILD_DIR/gadrel-view.png"
+  echo "No display: rendering the pin view to $out (and ${out%.png}.json)"
+  "$BIN/gadrel" --render "$out" --ticks 3 "$@"
+  echo "Wrote $out"
+fi
