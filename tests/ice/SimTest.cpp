@@ -8,6 +8,7 @@
 
 #include "SimFixture.h"
 #include "ice/CICE_M4.h"
+#include "platform/UserInteraction.h"
 
 using namespace ice;
 
@@ -310,8 +311,21 @@ TEST(IceSim, NothingFoundSendsNothing) {
   SimProcess sim(R"({"adapters": [{"name": "gone", "plugged": false,
                      "interfaces": [{"kind": "hid", "size": 64}]}]})",
                  0);
+  struct RecordingUI : IUserInteraction {
+    std::vector<std::string> texts;
+    Answer MessageBox(const std::string&, const std::string& text, Icon, Buttons, void*) override {
+      texts.push_back(text);
+      return Answer::Ok;
+    }
+    int SelectBox(const std::string&, const std::vector<std::string>&, int) override { return -1; }
+    void PumpEvents() override {}
+  } ui;
   Spy<CICE_M4> ice;
+  ice.SetUserInteraction(&ui);
+  ice.DiscoverAdapters(false);
+  EXPECT_TRUE(ui.texts.empty());
   ice.DiscoverAdapters(true);
+  EXPECT_EQ(ui.texts, std::vector<std::string>{"No ICE Device Found. Please Check the Link!"});
   EXPECT_FALSE(ice.CheckUSBLink());
   EXPECT_FALSE(ice.CheckLink());
   try {
