@@ -127,7 +127,14 @@ class ForeignAdapter {
       case 0xD1: m_regs[15] += 2; put(4, m_regs[15]); return r;
       case 0xD2: m_running = false; put(4, m_regs[15]); return r;
       case 0xD3: m_running = true; put(4, m_regs[15]); return r;
-      case 0xD8: put(4, m_regs[15]); put(8, m_running ? 1 : 0); return r;
+      case 0xD8:
+        put(4, m_regs[15]);
+        put(8, m_running ? 1 : 0);
+        if (m_stateWithoutEcho >= 0) {  // a reply without the echo byte
+          r[0] = 0;
+          put(8, static_cast<uint32_t>(m_stateWithoutEcho.load()));
+        }
+        return r;
       case 0xB7: {
         r.clear();
         for (uint32_t i = 0; i < arg(1); i += 4) put(i, Word(arg(0) + i));
@@ -158,6 +165,11 @@ class ForeignAdapter {
     }
   }
 
+
+ public:
+  std::atomic<int> m_stateWithoutEcho{-1};
+
+ private:
   std::string m_dir;
   int m_listen = -1;
   std::vector<int> m_conns;
@@ -223,4 +235,22 @@ TEST(IceForeignWire, TraceDataNeverOverrunsTheBuffer) {
   uint8_t large[1024];
   EXPECT_EQ(ice.SwoData(&length, large, sizeof large), 1);
   EXPECT_EQ(length, 61u - 7);  // what arrived, not the 500 claimed
+}
+
+TEST(IceForeignWire, ProcessorStateNeedsTheEchoOnlyWhenStopped) {
+  ForeignAdapter adapter;
+  CICE_M4 ice;
+  ice.DiscoverAdapters(false);
+  ASSERT_TRUE(ice.CheckUSBLink());
+  adapter.m_stateWithoutEcho = PROCESSOR_IDLE;
+  uint32_t pc = 0x1234;
+  EXPECT_EQ(ice.GetMCUState(&pc, 0), PROCESSOR_IDLE);
+  EXPECT_EQ(pc, 0x1234u);  // untouched
+  adapter.m_stateWithoutEcho = PROCESSOR_STOP;
+  try {
+    ice.GetMCUState(&pc, 0);
+    FAIL() << "no exception";
+  } catch (const CICEException& e) {
+    EXPECT_STREQ(e.GetMessage(), "ICE: protocol error - Get_MCU_State!");
+  }
 }
