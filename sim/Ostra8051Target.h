@@ -18,7 +18,7 @@ class Ostra8051Target final : public Target {
   static constexpr uint32_t kIdataSpace = 0x02000000;
   static constexpr uint32_t kSfrSpace = 0x03000000;
   static constexpr uint32_t kIdSpace = 0x04000000;  // read-only: the product id
-  static constexpr uint32_t kProductId = 0x00032B52;
+  static constexpr uint32_t kProductId = 0x00002B52;
   static constexpr size_t kMaxBreakpoints = 8;
 
   Ostra8051Target();

@@ -57,13 +57,13 @@ INSTANTIATE_TEST_SUITE_P(
         PidCase{0x00000000, false, "[00000000]", nullptr},
         PidCase{0x01D41200, false, "[01d41200]", nullptr},  // every bit of the key counts
         // The flag selects the table: each demo id is missing from the other.
-        PidCase{0x00032B52, false, "[00032b52]", nullptr},
+        PidCase{0x00002B52, false, "[00002b52]", nullptr},
         PidCase{0x00D41200, true, "[00d41200]", nullptr},
         // 8051: demo chip, parts without family, a shadowed duplicate.
-        PidCase{0x00032B52, true, "GX8051T24", "PROJ_GX8051T"},
-        PidCase{0x00035072, true, "GX8051M64", "PROJ_GX8051M"},
-        PidCase{0x00039047, true, "GX8051X01", "-"},
-        PidCase{0x00039048, true, "GX8051X02", "-"},
+        PidCase{0x00002B52, true, "GX8051T24", "PROJ_GX8051T"},
+        PidCase{0x00005072, true, "GX8051M64", "PROJ_GX8051M"},
+        PidCase{0x00009047, true, "GX8051X01", "-"},
+        PidCase{0x00009048, true, "GX8051X02", "-"},
         PidCase{0x00001234, true, "[00001234]", nullptr}),
     [](const testing::TestParamInfo<PidCase>& info) {
       char name[32];

@@ -118,7 +118,7 @@ TEST(PartNumObject, AsScriptsSeeIt) {
   EXPECT_EQ(Eval(host, "table.concat({pn:GetPartNumByPID(pn.CORE_CM, 0x1234)}, ',')"),
             "[00001234],0");
   EXPECT_EQ(Eval(host, "pn:GetPartNumByPID(pn.CORE_CM, 0x00D41200)"), "GX32M412VE");
-  EXPECT_EQ(Eval(host, "pn:GetPartNumByPID(pn.CORE_C51, 0x00032B52)"), "GX8051T24");
+  EXPECT_EQ(Eval(host, "pn:GetPartNumByPID(pn.CORE_C51, 0x00002B52)"), "GX8051T24");
   EXPECT_EQ(Eval(host, "pn:GetPartNumByPID(pn.CORE_CM_PLOSK, 0x00A30000, 0x00010100)"),
             "GX32P100");
   EXPECT_EQ(Eval(host, "select(2, pn:GetPartNumByPID(pn.CORE_CM, 0x00D41200)) == "

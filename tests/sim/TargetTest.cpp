@@ -142,9 +142,9 @@ TEST_F(Targets, ConnectUnderResetHaltsAtTheResetVector) {
 TEST_F(Targets, Ostra8051BreakpointListAndPorts) {
   StartSim(OneAdapter(R"("generation":1,"target":{"kind":"8051"})"));
   Conn c = Open("a-hid-if3");
-  EXPECT_EQ(WordAt(c.Exchange(Words({0xA3, 0})).payload, 1), 0x00032B52u);
+  EXPECT_EQ(WordAt(c.Exchange(Words({0xA3, 0})).payload, 1), 0x00002B52u);
   Attach(c);
-  EXPECT_EQ(c.Read(kMem, 0x04000000), 0x00032B52u);
+  EXPECT_EQ(c.Read(kMem, 0x04000000), 0x00002B52u);
   const uint32_t p0 = c.Read(kMem, 0x03000080) & 0xFF;
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
   EXPECT_NE(c.Read(kMem, 0x03000080) & 0xFF, p0);
