@@ -221,6 +221,11 @@ class CICE {
   uint64_t GetExchangeCount() const { return m_nExchanges; }
 
  protected:
+  // One entry of the multi-entry command of `kind`: a read (value 0, mask all
+  // ones, the word comes back) or a plain write (mask 0).
+  uint32_t ReadOneWord(uint32_t kind, uint32_t address);
+  void WriteOneWord(uint32_t kind, uint32_t address, uint32_t value);
+
   // Core-specific breakpoint primitives (defaults: not available).
   virtual bool SetSoftwareBreakpoint(uint32_t) { return false; }
   virtual void ClearSoftwareBreakpoint(uint32_t) {}

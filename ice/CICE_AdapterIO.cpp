@@ -30,30 +30,22 @@ constexpr uint32_t kGen2Pins[4] = {33, 32, 146, 111};
 
 uint32_t CICE::ReadICEReg(uint32_t address) {
   ScopedMutex lock(m_cmdLock);
-  const uint32_t zero = 0, mask = kReadMask;
-  uint32_t value = 0;
-  MultiAccess(kCmdIceRegMulti, 1, &address, &zero, &mask, nullptr, &value);
-  return value;
+  return ReadOneWord(kCmdIceRegMulti, address);
 }
 
 void CICE::WriteICEReg(uint32_t address, uint32_t value) {
   ScopedMutex lock(m_cmdLock);
-  const uint32_t mask = 0;
-  MultiAccess(kCmdIceRegMulti, 1, &address, &value, &mask, nullptr, nullptr);
+  WriteOneWord(kCmdIceRegMulti, address, value);
 }
 
 uint32_t CICE::ReadICEMem32(uint32_t address) {
   ScopedMutex lock(m_cmdLock);
-  const uint32_t zero = 0, mask = kReadMask;
-  uint32_t value = 0;
-  MultiAccess(kCmdIceMemMulti, 1, &address, &zero, &mask, nullptr, &value);
-  return value;
+  return ReadOneWord(kCmdIceMemMulti, address);
 }
 
 void CICE::WriteICEMem32(uint32_t address, uint32_t value) {
   ScopedMutex lock(m_cmdLock);
-  const uint32_t mask = 0;
-  MultiAccess(kCmdIceMemMulti, 1, &address, &value, &mask, nullptr, nullptr);
+  WriteOneWord(kCmdIceMemMulti, address, value);
 }
 
 void CICE::ReadICEMemMulti(const uint32_t* addresses, unsigned count, uint32_t* values) {

@@ -24,16 +24,12 @@ void CICE::ShadowWriteBytes(uint32_t start, std::span<uint8_t> data) {
 
 uint32_t CICE::ReadReg(uint32_t reg) {
   ScopedMutex lock(m_cmdLock);
-  const uint32_t zero = 0, mask = kReadMask;
-  uint32_t value = 0;
-  MultiAccess(kCmdRegMulti, 1, &reg, &zero, &mask, nullptr, &value);
-  return value;
+  return ReadOneWord(kCmdRegMulti, reg);
 }
 
 void CICE::WriteReg(uint32_t reg, uint32_t value) {
   ScopedMutex lock(m_cmdLock);
-  const uint32_t mask = 0;
-  MultiAccess(kCmdRegMulti, 1, &reg, &value, &mask, nullptr, nullptr);
+  WriteOneWord(kCmdRegMulti, reg, value);
 }
 
 void CICE::ReadRegs(uint32_t* buffer, uint32_t first, uint32_t count) {
@@ -68,9 +64,7 @@ void CICE::WriteRegs(const uint32_t* data, uint32_t first, uint32_t count) {
 
 uint32_t CICE::ReadMem32(uint32_t address, bool shadow) {
   ScopedMutex lock(m_cmdLock);
-  const uint32_t zero = 0, mask = kReadMask;
-  uint32_t value = 0;
-  MultiAccess(kCmdMemMulti, 1, &address, &zero, &mask, nullptr, &value);
+  uint32_t value = ReadOneWord(kCmdMemMulti, address);
   if (shadow) {
     uint8_t bytes[4];
     PutLE32(bytes, value);

@@ -200,6 +200,18 @@ unsigned CICE::MultiAccess(uint32_t kind, unsigned count, const uint32_t* addres
   return n;
 }
 
+uint32_t CICE::ReadOneWord(uint32_t kind, uint32_t address) {
+  const uint32_t zero = 0, mask = 0xFFFFFFFFu;
+  uint32_t value = 0;
+  MultiAccess(kind, 1, &address, &zero, &mask, nullptr, &value);
+  return value;
+}
+
+void CICE::WriteOneWord(uint32_t kind, uint32_t address, uint32_t value) {
+  const uint32_t mask = 0;
+  MultiAccess(kind, 1, &address, &value, &mask, nullptr, nullptr);
+}
+
 uint32_t CICE::ResetCmdSerial(uint32_t value, uint32_t* chipId, bool* pro, uint16_t* lowHalf,
                               uint16_t* highHalf, uint32_t* extra, AdapterVersionInfo* info,
                               uint16_t* fourBytes) {
