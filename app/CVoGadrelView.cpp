@@ -17,6 +17,7 @@
 #include "CPrintView.h"
 #include "PackageReader.h"
 #include "ViewSettings.h"
+#include "script/ScriptBinding.h"
 
 extern "C" {
 #include <lua.h>
@@ -107,7 +108,7 @@ void CVoGadrelView::SetGlobalString(CICECmd& host, const char* name, const char*
   lua_State* L = host.GetLuaState();
   if (L == nullptr) return;
   lua_pushstring(L, value);
-  lua_setglobal(L, name);
+  SetGlobalRaw(L, name);
 }
 
 void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "script/ScriptBinding.h"
+
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
@@ -171,7 +173,7 @@ bool GetPinStatus(lua_State* L, PackageInfo& info, bool arg) {
   info.Reset();
   if (L == nullptr) return false;
   const int top = lua_gettop(L);
-  lua_getglobal(L, "get_status");
+  PushGlobalProtected(L, "get_status");
   lua_pushboolean(L, arg ? 1 : 0);
   if (lua_pcall(L, 1, 1, 0) != 0) {
     lua_settop(L, top);

@@ -65,7 +65,7 @@ void OpenStandardLibraries(lua_State* L) {
 void SetGlobalString(lua_State* L, const char* name, const char* value) {
   if (value == nullptr) return;
   lua_pushstring(L, value);
-  lua_setglobal(L, name);
+  SetGlobalRaw(L, name);
 }
 
 // Text of the error value on top of the stack.
@@ -158,7 +158,7 @@ bool CICECmd::RunScriptFile(const std::string& path, bool pumpMessages) {
   const int top = lua_gettop(L);
   const std::string dir = DirectoryOf(path);
   lua_pushlstring(L, dir.data(), dir.size());
-  lua_setglobal(L, "SCRIPT_DIRECTORY");
+  SetGlobalRaw(L, "SCRIPT_DIRECTORY");
 
   int rc = luaL_loadfile(L, path.c_str());
   if (rc == 0) rc = lua_pcall(L, 0, LUA_MULTRET, 0);
@@ -190,7 +190,7 @@ bool CICECmd::CallScriptFunction(const char* name, const char* signature, ...) {
   lua_State* L = m_pLuaState;
   m_bPump = false;
   const int top = lua_gettop(L);
-  lua_getglobal(L, name);
+  PushGlobalProtected(L, name);
   int nargs = 0;
   va_list args;
   va_start(args, signature);
@@ -236,7 +236,7 @@ bool CICECmd::CallScriptFunction(const char* name, const char* signature, ...) {
 bool CICECmd::SetGlobalObject(const char* name, void* object) {
   if (m_pLuaState == nullptr || name == nullptr) return false;
   lua_pushlightuserdata(m_pLuaState, object);
-  lua_setglobal(m_pLuaState, name);
+  SetGlobalRaw(m_pLuaState, name);
   return true;
 }
 

@@ -90,13 +90,34 @@ int ConstructObject(lua_State* L) {
   return 1;
 }
 
+int GetGlobalByName(lua_State* L) {
+  lua_pushvalue(L, 1);
+  lua_gettable(L, LUA_GLOBALSINDEX);
+  return 1;
+}
+
 }  // namespace
+
+void PushGlobalProtected(lua_State* L, const char* name) {
+  lua_pushcfunction(L, GetGlobalByName);
+  lua_pushstring(L, name);
+  if (lua_pcall(L, 1, 1, 0) != 0) {
+    lua_pop(L, 1);
+    lua_pushnil(L);
+  }
+}
+
+void SetGlobalRaw(lua_State* L, const char* name) {
+  lua_pushstring(L, name);
+  lua_insert(L, -2);
+  lua_rawset(L, LUA_GLOBALSINDEX);
+}
 
 void RegisterScriptType(lua_State* L, const ScriptObjectType& type, void* param) {
   auto* typePtr = const_cast<ScriptObjectType*>(&type);
   lua_pushlightuserdata(L, typePtr);
   lua_pushcclosure(L, ConstructObject, 1);
-  lua_setglobal(L, type.typeName);
+  SetGlobalRaw(L, type.typeName);
 
   luaL_newmetatable(L, type.typeName);
   lua_pushlightuserdata(L, typePtr);

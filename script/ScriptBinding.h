@@ -53,6 +53,16 @@ int ScriptMember(CLuaObject& self, lua_State* L) {
 // metatable with __gc and my_param__ = `param`. The type must outlive `L`.
 void RegisterScriptType(lua_State* L, const ScriptObjectType& type, void* param);
 
+// ---- globals, read and written from native code outside a protected call ----
+
+// Pushes global `name`, or nil when reading it raises (a script may guard its
+// globals with an __index that raises). Never raises.
+void PushGlobalProtected(lua_State* L, const char* name);
+
+// Sets global `name` to the value on top of the stack (popped), bypassing any
+// metatable a script gave the globals table, so it cannot raise.
+void SetGlobalRaw(lua_State* L, const char* name);
+
 // ---- argument and result conventions shared by every method ----
 
 // Converts a script number to a 32-bit word: rounds half away from zero and

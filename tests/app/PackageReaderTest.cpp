@@ -181,6 +181,8 @@ TEST(PackageReader, FailingCallsLeaveTheDefaults) {
       {"get_status = 5", false},                               // not a function
       {"function get_status() return 'text' end", true},       // not a table
       {"function get_status() end", true},                     // nothing
+      // globals guarded by a raising __index, and no get_status
+      {"setmetatable(_G, {__index = function() error('undeclared') end})", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.chunk);

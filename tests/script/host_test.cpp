@@ -290,3 +290,28 @@ TEST(ScriptBinding, NumberRule) {
 }
 
 }  // namespace
+
+namespace {
+
+// A script may guard its globals with metamethods that raise ("strict"
+// modules do). The host's own reads and writes of globals happen outside any
+// protected call and must not let such a raise take the process down.
+TEST(ScriptHost, GuardedGlobalsTableDoesNotEscape) {
+  TempDir dir;
+  CICECmd host;
+  ASSERT_TRUE(host.InitScript(nullptr, nullptr, nullptr));
+  const std::string strict = dir.Write("strict.lua", R"(
+      function ok() return true end
+      setmetatable(_G, {
+        __index = function(_, k) error("undeclared global " .. tostring(k), 2) end,
+        __newindex = function(_, k) error("assignment to undeclared global " .. tostring(k), 2) end,
+      }))");
+  ASSERT_TRUE(host.RunScriptFile(strict, false)) << host.GetLastScriptError();
+  EXPECT_TRUE(host.RunScriptFile(dir.Write("again.lua", "assert(SCRIPT_DIRECTORY)"), false))
+      << host.GetLastScriptError();
+  EXPECT_TRUE(host.SetGlobalObject("TOOL_VIEW_WIN", &host));
+  EXPECT_TRUE(host.CallScriptFunction("ok", ""));
+  EXPECT_FALSE(host.CallScriptFunction("missing", "")) << "a raising lookup is a missing function";
+}
+
+}  // namespace
