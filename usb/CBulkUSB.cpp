@@ -5,10 +5,7 @@
 #include <cstdio>
 
 CBulkUSB::CBulkUSB() = default;
-CBulkUSB::~CBulkUSB() {
-  CloseAll();
-  GetShareArea().Close();
-}
+CBulkUSB::~CBulkUSB() = default;
 
 bool CBulkUSB::PathNames(const std::string& path, uint16_t vid, uint16_t pid) {
   std::string up = path;
@@ -56,15 +53,11 @@ void CBulkUSB::CloseAll() {
 unsigned CBulkUSB::GetDeviceCount() const { return static_cast<unsigned>(m_devices.size()); }
 
 unsigned CBulkUSB::SelectDevice(unsigned index) {
-  GetShareArea().Close();
   const unsigned previous = m_nSelected;
   m_nSelected = index;
-  if (index < m_devices.size()) {
-    m_pCurrent = m_devices[index].pipes.get();
-    BindShareArea(m_devices[index].info.path);
-  } else {
-    m_pCurrent = nullptr;
-  }
+  const bool valid = index < m_devices.size();
+  m_pCurrent = valid ? m_devices[index].pipes.get() : nullptr;
+  BindShareArea(valid ? m_devices[index].info.path : std::string());
   return previous;
 }
 

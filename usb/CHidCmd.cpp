@@ -1,7 +1,7 @@
 #include "usb/CHidCmd.h"
 
 CHidCmd::CHidCmd() = default;
-CHidCmd::~CHidCmd() { GetShareArea().Close(); }
+CHidCmd::~CHidCmd() = default;
 
 int CHidCmd::OpenDevices(const UsbDeviceId* table, unsigned count) {
   ClearOpenProblems();
@@ -21,7 +21,6 @@ void CHidCmd::CloseAll() {
 unsigned CHidCmd::GetDeviceCount() const { return m_io.GetDeviceCount(); }
 
 unsigned CHidCmd::SelectDevice(unsigned index) {
-  GetShareArea().Close();
   const unsigned previous = m_io.SelectDevice(index);
   BindShareArea(index < m_io.GetDeviceCount() ? m_io.GetPath() : std::string());
   return previous;

@@ -3,10 +3,7 @@
 #include <algorithm>
 
 CWinUSB::CWinUSB() = default;
-CWinUSB::~CWinUSB() {
-  CloseAll();
-  GetShareArea().Close();
-}
+CWinUSB::~CWinUSB() = default;
 
 bool CWinUSB::SetUp(Record& r) {
   size_t got = 0;
@@ -92,7 +89,6 @@ void CWinUSB::CloseAll() {
 unsigned CWinUSB::GetDeviceCount() const { return static_cast<unsigned>(m_records.size()); }
 
 unsigned CWinUSB::SelectDevice(unsigned index) {
-  GetShareArea().Close();
   const unsigned previous = m_nSelected;
   m_nSelected = index;
   BindShareArea(index < m_records.size() ? m_records[index].info.path : std::string());
