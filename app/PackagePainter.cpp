@@ -244,8 +244,7 @@ void PaintPackage(QPainter& p, const PackageInfo& info, const PaintOptions& o, s
 
   const std::vector<const PinInfo*> pins = SortedPinOrder(info.pins);
   const PackageLayout l = ComputeLayout(pins.size(), info.pkg_frame);
-  const bool anyPins = l.frame == 3 || l.perSide[0] + l.perSide[1] + l.perSide[2] + l.perSide[3] > 0;
-  if (l.drawable && anyPins) {
+  if (l.drawable) {
     p.setPen(t.black);
     p.setBrush(Qt::NoBrush);
     const QRectF body(kBodyX * z, kBodyY * z, l.s1 * z, l.s2 * z);
