@@ -20,15 +20,12 @@ void CPPToolTip::Create(QWidget* owner) { m_pOwner = owner; }
 void CPPToolTip::RelayEvent(const QMouseEvent*) {}
 
 QString CPPToolTip::ToQtText(const QString& input) {
-  QString text = input.left(kMaxTextLength);
-  if (Qt::mightBeRichText(text)) {
-    return QStringLiteral("<html><head>") + QString::fromLatin1(kStyle) +
-           QStringLiteral("</head><body>") + text + QStringLiteral("</body></html>");
-  }
-  // Plain text: keep it literal and keep its line breaks.
+  const QString text = input.left(kMaxTextLength);
+  // Plain text stays literal and keeps its line breaks.
+  const QString body =
+      Qt::mightBeRichText(text) ? text : Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
   return QStringLiteral("<html><head>") + QString::fromLatin1(kStyle) +
-         QStringLiteral("</head><body>") + Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal) +
-         QStringLiteral("</body></html>");
+         QStringLiteral("</head><body>") + body + QStringLiteral("</body></html>");
 }
 
 void CPPToolTip::ShowHelpTooltip(const QString& text, const QRect& rect) {
