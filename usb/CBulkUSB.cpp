@@ -64,21 +64,11 @@ unsigned CBulkUSB::SelectDevice(unsigned index) {
 // A transfer that outlives its time-out is cancelled and finished by the
 // device layer before Read or Write return.
 bool CBulkUSB::Read(void* buffer, unsigned length, unsigned* got, int timeoutMs) {
-  if (got) *got = 0;
-  if (!m_pCurrent) return false;
-  size_t n = 0;
-  if (!m_pCurrent->Read(static_cast<uint8_t*>(buffer), length, &n, timeoutMs)) return false;
-  if (got) *got = static_cast<unsigned>(n);
-  return true;
+  return TransferIn(m_pCurrent, buffer, length, got, timeoutMs);
 }
 
 bool CBulkUSB::Write(const void* buffer, unsigned length, unsigned* sent, int timeoutMs) {
-  if (sent) *sent = 0;
-  if (!m_pCurrent) return false;
-  size_t n = 0;
-  if (!m_pCurrent->Write(static_cast<const uint8_t*>(buffer), length, &n, timeoutMs)) return false;
-  if (sent) *sent = static_cast<unsigned>(n);
-  return true;
+  return TransferOut(m_pCurrent, buffer, length, sent, timeoutMs);
 }
 
 uint16_t CBulkUSB::GetPacketSize(bool) const { return m_pCurrent ? 64 : 0; }

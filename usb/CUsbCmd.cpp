@@ -96,6 +96,25 @@ void CUsbCmd::BindShareArea(const std::string& path) {
   area.Open();
 }
 
+bool CUsbCmd::TransferIn(usbdev::IDevice* device, void* buffer, unsigned length, unsigned* got,
+                         int timeoutMs) {
+  if (got) *got = 0;
+  size_t n = 0;
+  if (!device || !device->Read(static_cast<uint8_t*>(buffer), length, &n, timeoutMs)) return false;
+  if (got) *got = static_cast<unsigned>(n);
+  return true;
+}
+
+bool CUsbCmd::TransferOut(usbdev::IDevice* device, const void* buffer, unsigned length,
+                          unsigned* sent, int timeoutMs) {
+  if (sent) *sent = 0;
+  size_t n = 0;
+  if (!device || !device->Write(static_cast<const uint8_t*>(buffer), length, &n, timeoutMs))
+    return false;
+  if (sent) *sent = static_cast<unsigned>(n);
+  return true;
+}
+
 void CUsbCmd::AddOpenProblem(const usbdev::DeviceInfo& info, const usbdev::OpenResult& r) {
   m_openProblems.push_back({info.kind, info.backend, info.path, info.vid, info.pid, r.error, r.detail});
 }

@@ -88,6 +88,12 @@ class CUsbCmd {
   // Closes the share area and, when `path` is not empty, reopens it under
   // the path's base name.
   void BindShareArea(const std::string& path);
+  // One raw transfer of a bulk device (null: nothing selected, false); the
+  // byte count is 0 unless the transfer succeeded.
+  static bool TransferIn(usbdev::IDevice* device, void* buffer, unsigned length, unsigned* got,
+                         int timeoutMs);
+  static bool TransferOut(usbdev::IDevice* device, const void* buffer, unsigned length,
+                          unsigned* sent, int timeoutMs);
   void ClearOpenProblems() { m_openProblems.clear(); }
   void AddOpenProblem(const usbdev::DeviceInfo& info, const usbdev::OpenResult& r);
   void AddOpenProblem(const OpenProblem& p) { m_openProblems.push_back(p); }

@@ -100,23 +100,13 @@ const CWinUSB::Record* CWinUSB::Selected() const {
 }
 
 bool CWinUSB::Read(void* buffer, unsigned length, unsigned* got, int timeoutMs) {
-  if (got) *got = 0;
   const Record* r = Selected();
-  if (!r || !r->device) return false;
-  size_t n = 0;
-  if (!r->device->Read(static_cast<uint8_t*>(buffer), length, &n, timeoutMs)) return false;
-  if (got) *got = static_cast<unsigned>(n);
-  return true;
+  return TransferIn(r ? r->device.get() : nullptr, buffer, length, got, timeoutMs);
 }
 
 bool CWinUSB::Write(const void* buffer, unsigned length, unsigned* sent, int timeoutMs) {
-  if (sent) *sent = 0;
   const Record* r = Selected();
-  if (!r || !r->device) return false;
-  size_t n = 0;
-  if (!r->device->Write(static_cast<const uint8_t*>(buffer), length, &n, timeoutMs)) return false;
-  if (sent) *sent = static_cast<unsigned>(n);
-  return true;
+  return TransferOut(r ? r->device.get() : nullptr, buffer, length, sent, timeoutMs);
 }
 
 uint16_t CWinUSB::GetPacketSize(bool) const {
