@@ -195,8 +195,9 @@ class CICE {
   // ---- protocol ------------------------------------------------------------
   virtual void ReceiveReply(void* buffer, unsigned capacity, unsigned* length, int timeoutMs);
   virtual void SendRequest(const void* data, unsigned length, unsigned* sent, int timeoutMs);
-  // One command exchange under the selected adapter's share lock. Returns at
-  // once, without I/O, when no slot is selected.
+  // One command exchange under the selected adapter's share lock. Throws
+  // when no adapter is found; returns at once, without I/O, when one is
+  // found but no slot is selected.
   virtual void Transact(const void* request, unsigned requestLength, void* reply,
                         unsigned capacity, unsigned* replyLength, int timeoutMs,
                         bool expectReply = true);
@@ -248,6 +249,9 @@ class CICE {
                      int timeoutMs = ice::kDefaultTimeoutMs);
   // Whether any port-table entry is found.
   bool AnyFound();
+  // Throws "There is no Vo-Link connected to a USB port." (last error -1)
+  // unless some port-table entry is found.
+  void RequireAdapter();
   // GetPortChipType for a command: throws "There is no Vo-Link connected to
   // a USB port." first when no adapter is found at all.
   int CommandGeneration();

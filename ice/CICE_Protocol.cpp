@@ -47,12 +47,15 @@ int CICE::GetPortChipType() {
   return m_discovery.Port(m_nSelectedSlot).nChipType;
 }
 
+void CICE::RequireAdapter() {
+  if (AnyFound()) return;
+  m_nLastError = -1;
+  throw CICEException(kNoAdapter);
+}
+
 int CICE::CommandGeneration() {
   // With no adapter at all a command says so, before any size is worked out.
-  if (!AnyFound()) {
-    m_nLastError = -1;
-    throw CICEException(kNoAdapter);
-  }
+  RequireAdapter();
   return GetPortChipType();
 }
 
@@ -102,10 +105,7 @@ void CICE::SetParam(const std::string& name, const std::string& value) {
 void CICE::SendRequest(const void* data, unsigned length, unsigned* sent, int timeoutMs) {
   ScopedMutex lock(m_cmdLock);
   m_nLastError = 0;
-  if (!AnyFound()) {
-    m_nLastError = -1;
-    throw CICEException(kNoAdapter);
-  }
+  RequireAdapter();
   CUsbCmd* t = SelectedTransport();
   if (!t) return;
   ++m_nExchanges;
@@ -119,10 +119,7 @@ void CICE::SendRequest(const void* data, unsigned length, unsigned* sent, int ti
 void CICE::ReceiveReply(void* buffer, unsigned capacity, unsigned* length, int timeoutMs) {
   ScopedMutex lock(m_cmdLock);
   m_nLastError = 0;
-  if (!AnyFound()) {
-    m_nLastError = -1;
-    throw CICEException(kNoAdapter);
-  }
+  RequireAdapter();
   CUsbCmd* t = SelectedTransport();
   if (!t) return;
   if (!TransportCall(m_nLastError,
@@ -156,6 +153,9 @@ void CICE::ReceiveReply(void* buffer, unsigned capacity, unsigned* length, int t
 void CICE::Transact(const void* request, unsigned requestLength, void* reply, unsigned capacity,
                     unsigned* replyLength, int timeoutMs, bool expectReply) {
   ScopedMutex lock(m_cmdLock);
+  // No adapter at all (never found, or closed after a failed exchange): the
+  // command says so. One found but none selected: the command goes nowhere.
+  RequireAdapter();
   CUsbCmd* t = SelectedTransport();
   if (!t) return;
   ScopedShareLock<UsbShareArea> share(t->GetShareAreas());

@@ -65,10 +65,27 @@ TEST(IceFaults, ReadTimeoutClosesEveryAdapterUntilDiscovery) {
             "ICE read error or time-out.");
   EXPECT_EQ(ice.GetLastErrorCode(), -1);
   EXPECT_FALSE(ice.CheckUSBLink());
-  for (int i = 0; i < 2; ++i)
-    EXPECT_EQ(Message([&] { ice.ReadMem32(0x20000000); }),
-              "There is no Vo-Link connected to a USB port.");
+  // Commands with fixed records as well as those sized by the transport.
+  uint8_t block[8] = {};
+  uint32_t regs[2] = {};
+  const std::pair<const char*, std::function<void()>> commands[] = {
+      {"ReadMem32", [&] { ice.ReadMem32(0x20000000); }},
+      {"ReadMem32 again", [&] { ice.ReadMem32(0x20000000); }},
+      {"MCUStopRun", [&] { ice.MCUStopRun(); }},
+      {"MCUFreeRun", [&] { ice.MCUFreeRun(); }},
+      {"GetMCUState", [&] { ice.GetMCUState(nullptr, 0); }},
+      {"ReadDbgID", [&] { ice.ReadDbgID(0); }},
+      {"MCUConnect", [&] { ice.MCUConnect(RESET_NONE, CONNECT_NORMAL, 1, 0); }},
+      {"ReadBlock", [&] { ice.ReadBlock(0x20000000, 8, block, false); }},
+      {"ReadRegs", [&] { ice.ReadRegs(regs, 0, 2); }},
+      {"SetBridgeMode", [&] { ice.SetBridgeMode(6); }},
+  };
+  for (const auto& [name, command] : commands) {
+    EXPECT_EQ(Message(command), "There is no Vo-Link connected to a USB port.") << name;
+    EXPECT_EQ(ice.GetLastErrorCode(), -1) << name;
+  }
   EXPECT_FALSE(ice.CheckLink());
+  EXPECT_NO_THROW(ice.MCUConnect(RESET_NONE2, CONNECT_DISCONNECT, 0, 0));
 
   OpenAdapter(ice);
   EXPECT_NO_THROW(ice.ReadMem32(0x20000000));

@@ -339,6 +339,22 @@ TEST(IceSim, NothingFoundSendsNothing) {
   EXPECT_EQ(ice.GetComPort(), -1);
 }
 
+TEST(IceSim, FoundButNotSelectedGoesNowhere) {
+  SimProcess sim;
+  Spy<CICE_M4> ice;
+  ASSERT_TRUE(ice.Discovery().Run());  // found, but no slot selected yet
+  ASSERT_EQ(ice.GetSelectedSlot(), -1);
+  CommandRecord link(kCmdLinkCheck);
+  link.Word(0);
+  uint8_t reply[16];
+  std::fill(std::begin(reply), std::end(reply), 0x5A);
+  unsigned got = 7;
+  EXPECT_NO_THROW(ice.Transact(link.Data(), link.Size(), reply, sizeof reply, &got, 200, true));
+  EXPECT_TRUE(ice.requests.empty());
+  EXPECT_EQ(std::count(std::begin(reply), std::end(reply), 0x5A), 16);
+  EXPECT_EQ(got, 7u);
+}
+
 TEST(IceSim, AdapterIndicatorsAndRestartIntoBootLoader) {
   SimProcess sim;
   CICE_M4 ice;
