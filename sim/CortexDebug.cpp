@@ -38,24 +38,20 @@ bool CortexTarget::BreakMatch(uint32_t pc) const {
   return false;
 }
 
-bool CortexTarget::WatchMatchOnCounter() const {
+bool CortexTarget::WatchMatchesWrite(size_t i, uint32_t addr) const {
   if (!(m_demcr & (1u << 24))) return false;
-  const uint32_t addr = DemoChip::CounterRegister();
-  for (size_t i = 0; i < m_dwtFunc.size(); ++i) {
-    const uint32_t f = m_dwtFunc[i] & 0xF;
-    if (m_core.dwtV8) {
-      if (f != 4 && f != 5) continue;
-      uint32_t lo = m_dwtComp[i], hi;
-      if (i + 1 < m_dwtFunc.size() && (m_dwtFunc[i + 1] & 0xF) == 7) hi = m_dwtComp[i + 1];
-      else hi = lo + (1u << ((m_dwtFunc[i] >> 10) & 3)) - 1;
-      if (addr + 3 >= lo && addr <= hi) return true;
-    } else {
-      if (f != 6 && f != 7) continue;
-      const uint32_t mask = ~((1u << (m_dwtMask[i] & 0x1F)) - 1);
-      if ((addr & mask) == (m_dwtComp[i] & mask)) return true;
-    }
+  const uint32_t f = m_dwtFunc[i] & 0xF;
+  if (m_core.dwtV8) {
+    if (f != 4 && f != 5) return false;
+    const uint32_t lo = m_dwtComp[i];
+    uint32_t hi;
+    if (i + 1 < m_dwtFunc.size() && (m_dwtFunc[i + 1] & 0xF) == 7) hi = m_dwtComp[i + 1];
+    else hi = lo + (1u << ((m_dwtFunc[i] >> 10) & 3)) - 1;
+    return addr + 3 >= lo && addr <= hi;
   }
-  return false;
+  if (f != 6 && f != 7) return false;
+  const uint32_t mask = ~((1u << (m_dwtMask[i] & 0x1F)) - 1);
+  return (addr & mask) == (m_dwtComp[i] & mask);
 }
 
 bool CortexTarget::ReadSystem(uint32_t a, uint32_t& v) {

@@ -143,12 +143,15 @@ void CortexTarget::Advance() {
     }
   }
   const double p = DemoChip::kCounterPeriodMs;
-  if (std::floor(newMs / p) > std::floor(oldMs / p) && WatchMatchOnCounter()) {
-    newMs = (std::floor(oldMs / p) + 1) * p;
+  if (std::floor(newMs / p) > std::floor(oldMs / p)) {  // the firmware writes the counter
+    bool hit = false;
     for (size_t i = 0; i < m_dwtFunc.size(); ++i)
-      if (m_dwtFunc[i] & 0xF) m_dwtMatched[i] = true;
-    m_dfsr |= kDfsrDwtTrap;
-    m_running = false;
+      if (WatchMatchesWrite(i, DemoChip::CounterRegister())) m_dwtMatched[i] = hit = true;
+    if (hit) {
+      newMs = (std::floor(oldMs / p) + 1) * p;
+      m_dfsr |= kDfsrDwtTrap;
+      m_running = false;
+    }
   }
   m_runMs = newMs;
 }

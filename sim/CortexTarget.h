@@ -59,7 +59,8 @@ class CortexTarget final : public Target {
   void Advance();
   bool ExecuteOne();  // true when the core halted before executing
   bool BreakMatch(uint32_t pc) const;
-  bool WatchMatchOnCounter() const;
+  // Whether watchpoint comparator `i` fires on a word write to `addr`.
+  bool WatchMatchesWrite(size_t i, uint32_t addr) const;
   bool ReadHalf(uint32_t address, uint16_t& v) const;
   bool InFlash(uint32_t a, size_t n) const { return a < m_flash.size() && n <= m_flash.size() - a; }
   bool InRam(uint32_t a, size_t n) const {

@@ -118,12 +118,17 @@ TEST_F(Targets, WatchpointOnTheCounterOutputTriggers) {
     c.Write(kMem, 0xE000EDFC, 1u << 24, ~(1u << 24));
     ASSERT_EQ(c.Read(kMem, 0xE000EDFC) >> 24 & 1, 1u);
     const bool v8 = std::string(cpu) == "m33";
-    c.Write(kMem, 0xE0001020, 0x40004008);
-    c.Write(kMem, 0xE0001028, v8 ? (0x5u | 0x800 | 0x10) : 6u);  // data write, word
+    const uint32_t writeWord = v8 ? (0x5u | 0x800 | 0x10) : 6u;  // data write, word
+    // Comparator 0 watches SRAM the program never writes, comparator 1 the counter.
+    c.Write(kMem, 0xE0001020, 0x20000100);
+    c.Write(kMem, 0xE0001028, writeWord);
+    c.Write(kMem, 0xE0001030, 0x40004008);
+    c.Write(kMem, 0xE0001038, writeWord);
     ASSERT_TRUE(WaitStopped(c));
     EXPECT_EQ(c.Read(kMem, kDfsr) & 4, 4u);
-    EXPECT_EQ(c.Read(kMem, 0xE0001028) >> 24 & 1, 1u);  // matched, cleared by reading
-    EXPECT_EQ(c.Read(kMem, 0xE0001028) >> 24 & 1, 0u);
+    EXPECT_EQ(c.Read(kMem, 0xE0001028) >> 24 & 1, 0u);  // only the comparator that fired
+    EXPECT_EQ(c.Read(kMem, 0xE0001038) >> 24 & 1, 1u);  // matched, cleared by reading
+    EXPECT_EQ(c.Read(kMem, 0xE0001038) >> 24 & 1, 0u);
     TearDown();
   }
 }
