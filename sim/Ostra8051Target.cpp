@@ -39,6 +39,7 @@ void Ostra8051Target::Reset(bool halt) {
   m_sfr[kScon - 0x80] = 0x50;           // mode 1, receiver on
   m_pc = halt ? 0 : kLoopStart;
   m_running = !halt;
+  m_leavingBreakpoint = false;
   m_runMs = 0;
   m_last = SimClock::now();
 }
@@ -54,11 +55,13 @@ void Ostra8051Target::Advance() {
   const uint32_t steps = static_cast<uint32_t>(std::min(dtUs, 4096.0));
   double ms = m_runMs + dtUs / 1000.0;
   for (uint32_t i = 0; i < steps; ++i) {
-    if (std::find(m_breakpoints.begin(), m_breakpoints.end(), m_pc) != m_breakpoints.end()) {
+    // A run that starts on a breakpoint executes that instruction first.
+    if (!m_leavingBreakpoint && std::find(m_breakpoints.begin(), m_breakpoints.end(), m_pc) != m_breakpoints.end()) {
       m_running = false;
       ms = m_runMs + i / 1000.0;
       break;
     }
+    m_leavingBreakpoint = false;
     m_pc = (m_pc < kLoopStart || m_pc + 1 >= kLoopEnd) ? kLoopStart : m_pc + 1;
   }
   m_runMs = ms;
@@ -78,6 +81,7 @@ void Ostra8051Target::Halt() {
 }
 void Ostra8051Target::Run() {
   Advance();
+  if (!m_running) m_leavingBreakpoint = true;
   m_running = true;
   m_last = SimClock::now();
 }

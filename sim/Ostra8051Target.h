@@ -61,6 +61,7 @@ class Ostra8051Target final : public Target {
   std::vector<uint32_t> m_breakpoints;
   uint32_t m_pc = 0;
   bool m_running = true;
+  bool m_leavingBreakpoint = false;  // resumed, first instruction not yet executed
   double m_runMs = 0;
   SimClock::time_point m_last = SimClock::now();
 };

@@ -161,6 +161,11 @@ TEST_F(Targets, Ostra8051BreakpointListAndPorts) {
   c.Exchange(Words({0xD3}));
   ASSERT_TRUE(WaitStopped(c));
   EXPECT_EQ(Pc(c), 0x111u);
+  // Running on from a breakpoint executes it and stops at the next one.
+  c.Exchange(Words({0xC0, 1, 0x111, 1}));
+  c.Exchange(Words({0xD3}));
+  ASSERT_TRUE(WaitStopped(c));
+  EXPECT_EQ(Pc(c), 0x112u);
   // Code space ignores plain writes; XDATA keeps them.
   c.Write(kMem, 0x01000010, 0xA5A5A5A5);
   EXPECT_EQ(c.Read(kMem, 0x01000010), 0xA5A5A5A5u);
