@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <limits>
 #include <stdexcept>
 
 namespace sim {
@@ -42,11 +43,9 @@ void Take(const json& obj, const char* key, T& out) {
   } else if constexpr (std::is_same_v<T, std::string>) {
     if (!it->is_string()) throw std::runtime_error(std::string("\"") + key + "\" must be a string");
     out = it->template get<std::string>();
-  } else if constexpr (std::is_same_v<T, int>) {
-    out = static_cast<int>(Number(*it, key));
   } else {
     const uint64_t v = Number(*it, key);
-    if (v > std::numeric_limits<T>::max())
+    if (v > static_cast<uint64_t>(std::numeric_limits<T>::max()))
       throw std::runtime_error(std::string("value out of range for \"") + key + "\"");
     out = static_cast<T>(v);
   }

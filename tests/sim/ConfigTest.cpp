@@ -34,6 +34,7 @@ TEST(Config, RefusesWhatItCannotServe) {
       "not json",
       R"({"adapters": 3})",
       R"({"adapters":[{"name":"a","generation":3}]})",
+      R"({"adapters":[{"name":"a","generation":4294967297}]})",
       R"({"adapters":[{"name":"a"},{"name":"a"}]})",
       R"({"adapters":[{"name":"a b"}]})",
       R"({"adapters":[{"name":"a","pid":"0x12345"}]})",
