@@ -15,7 +15,6 @@ BootLoader::BootLoader(const AdapterConfig& config, AdapterMcu& mcu) : m_config(
 void BootLoader::Start() {
   m_exit = Exit::None;
   m_writeRemaining = 0;
-  m_announced = 0;
 }
 
 BootLoader::Exit BootLoader::TakeExit() {
@@ -69,8 +68,8 @@ std::optional<std::vector<uint8_t>> BootLoader::Handle(std::span<const uint8_t> 
       for (size_t i = 0; i < 14; ++i) PutLE32(out.data() + 4 * i, words[i]);
       break;
     }
-    case 0xAA:
-      if (data.size() >= 4) m_announced = GetLE32(data.data());
+    case 0xAA:  // APROM size announced: the writes below are bounded by the flash itself
+    case 0xC9:  // image length and checksum stored: 0xC8 recomputes it from the flash
       break;
     case 0xA1: {
       std::vector<uint32_t> words(14, 0xFFFFFFFF);
@@ -95,12 +94,6 @@ std::optional<std::vector<uint8_t>> BootLoader::Handle(std::span<const uint8_t> 
     }
     case 0x00:
       WriteImage(data);
-      break;
-    case 0xC9:
-      if (data.size() >= 8) {
-        m_storedLength = GetLE32(data.data());
-        m_storedChecksum = static_cast<uint16_t>(GetLE32(data.data() + 4));
-      }
       break;
     case 0xC8: {
       const uint32_t start = data.size() >= 8 ? GetLE32(data.data()) : 0;

@@ -37,11 +37,8 @@ class BootLoader {
   const AdapterConfig& m_config;
   AdapterMcu& m_mcu;
   Exit m_exit = Exit::None;
-  uint32_t m_announced = 0;
   uint32_t m_writeAddress = 0;
   uint32_t m_writeRemaining = 0;
-  uint32_t m_storedLength = 0;
-  uint16_t m_storedChecksum = 0;
 };
 
 }  // namespace sim
