@@ -41,7 +41,6 @@ void Firmware::Boot() {
   m_lastError = 0;
   m_connected = false;
   m_streamRemaining = 0;
-  m_flashMode = 0;
   m_swoTransport = m_swoControl = false;
   m_etmState = 0;
 }
@@ -149,7 +148,6 @@ Reply Firmware::Handshake(const Ctx&) {
   Put(r.payload, 12, 3300u | (5000u << 16));  // target and USB supply in mV
   Put(r.payload, 16, m_mcu.AdapterId());
   for (size_t i = 0; i < m_suffix.size() && i < 4; ++i) r.payload[20 + i] = static_cast<uint8_t>(m_suffix[i]);
-  m_streamRemaining = 0;
   return r;
 }
 
@@ -320,12 +318,11 @@ Reply Firmware::RunControl(uint32_t code) {
 }
 
 Reply Firmware::Configure(const Ctx& c) {
-  m_clock = c.Arg(0);
+  const uint32_t clock = c.Arg(0);
   const uint32_t voltage = c.Arg(2) & 0xFFFF;
   const bool power = c.Arg(3) != 0;
-  m_flashMode = 0;
   const uint32_t measured = (m_target && m_targetPresent) ? voltage : 0;
-  return Echo(0xA2, 16, {(m_clock & 0xFFFF) | (voltage << 16), measured | (power ? 1u << 16 : 0u)});
+  return Echo(0xA2, 16, {(clock & 0xFFFF) | (voltage << 16), measured | (power ? 1u << 16 : 0u)});
 }
 
 Reply Firmware::FlashCommand(uint32_t code, const Ctx& c) {
@@ -355,7 +352,6 @@ Reply Firmware::FlashCommand(uint32_t code, const Ctx& c) {
     }
     default: {  // 0xA5 flash mode
       const uint32_t kind = c.Arg(0);
-      if (kind != 3) m_flashMode = static_cast<int>(kind);
       const FlashGeometry g = m_target->Geometry();
       if (kind == 2) return Echo(code, 40, {g.flashBase, g.flashSize, g.pageSize, g.ramBase, g.ramSize, g.productId});
       if (kind == 4 || kind == 6) return Echo(code, 40, {g.flashSize});

@@ -82,8 +82,6 @@ class Firmware {
   uint32_t m_lastError = 0;
   bool m_targetPresent = true;
   bool m_connected = false;
-  uint32_t m_clock = 1000;
-  int m_flashMode = 0;
   // streamed write in progress
   uint32_t m_streamAddress = 0;
   uint32_t m_streamRemaining = 0;
@@ -95,7 +93,6 @@ class Firmware {
   std::array<int, 2> m_bridgeInputs{{1, 0}};
   bool m_swoTransport = false, m_swoControl = false;
   uint8_t m_swoMode = 0;
-  uint32_t m_swoBaud = 0;
   SimClock::time_point m_swoSince = SimClock::now();
   uint32_t m_swoCounter = 0;
   std::vector<uint8_t> m_swoPending;

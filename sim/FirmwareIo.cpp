@@ -86,8 +86,7 @@ Reply Firmware::Swo(uint32_t code, const Ctx& c) {
     case 0x45: {
       const uint32_t want = c.Arg(0);
       const uint32_t div = want == 0 ? 1 : std::max<uint32_t>(1, (kSwoClock + want / 2) / want);
-      m_swoBaud = kSwoClock / div;
-      return Echo(code, 8, {m_swoBaud});
+      return Echo(code, 8, {kSwoClock / div});
     }
     case 0x46:
       m_swoControl = byteArg != 0;
