@@ -1,8 +1,10 @@
 // The adapter's own MCU: flash controllers of the three families, the
 // adapter ID, readiness after a boot-loader rewrite, the restart into the
 // boot loader, the boot-loader protocol and the synthetic images.
+#include <array>
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <thread>
 
 #include "SimClient.h"
@@ -247,32 +249,36 @@ uint32_t WordSum(const std::vector<uint8_t>& img, size_t from, size_t to) {
 
 TEST(Images, SyntheticImagesPassTheToolsChecks) {
   using sim::images::WordAt;
-  const auto ld0 = sim::images::MakeLoaderImage(0, false);
-  ASSERT_LE(ld0.size(), 4096u);
-  EXPECT_EQ(WordAt(ld0, 0), 0x20000C88u);
-  EXPECT_EQ(WordAt(ld0, 1), 217u);
-  EXPECT_EQ(WordAt(ld0, 48), 0x5AA50020u);
-  EXPECT_EQ(WordAt(ld0, 5), 0u);
-  EXPECT_LT(WordAt(ld0, 46), WordAt(ld0, 28));
-  EXPECT_LT(WordAt(ld0, 46), WordAt(ld0, 39));
-  EXPECT_EQ(WordSum(ld0, 0, 256), 0xAF490E77u);
-  EXPECT_EQ(WordSum(ld0, 256, 512), 0xAF939BA8u);
-  EXPECT_EQ(WordSum(ld0, 512, 768), 0x14B72786u);
-  EXPECT_EQ(WordSum(ld0, 0, ld0.size() / 4), 0x6F5E4A77u);
-
-  const auto ld1 = sim::images::MakeLoaderImage(1, false);
-  ASSERT_LE(ld1.size(), 8192u);
-  EXPECT_EQ(WordAt(ld1, 0), 0x200011C0u);
-  EXPECT_EQ(WordAt(ld1, 1), 221u);
-  EXPECT_EQ(WordAt(ld1, 48), 0x5AA50030u);
-  EXPECT_EQ(WordAt(ld1, 49), 0x4445424Du);
-  EXPECT_EQ(WordAt(ld1, 5), 0u);
-  EXPECT_LT(WordAt(ld1, 46), WordAt(ld1, 24));
-  EXPECT_LT(WordAt(ld1, 46), WordAt(ld1, 39));
-  EXPECT_EQ(WordSum(ld1, 0, 256), 0x68D9A76Au);
-  EXPECT_EQ(WordSum(ld1, 256, 512), 0xA0054F45u);
-  EXPECT_EQ(WordSum(ld1, 512, 768), 0xAA7829D4u);
-  EXPECT_EQ(WordSum(ld1, 0, ld1.size() / 4), 0xF2744CC1u);
+  struct LoaderCase {
+    int mcuClass;
+    size_t limit;
+    uint32_t word0, word1, word48;
+    std::optional<uint32_t> word49;
+    size_t boundWord;  // word 46 lies below this word and word 39
+    std::array<uint32_t, 4> sums;  // words 0-255, 256-511, 512-767, all
+  };
+  const LoaderCase cases[] = {
+      {0, 4096, 0x20000C88, 217, 0x5AA50020, std::nullopt, 28, {0xAF490E77, 0xAF939BA8, 0x14B72786, 0x6F5E4A77}},
+      {1, 8192, 0x200011C0, 221, 0x5AA50030, 0x4445424D, 24, {0x68D9A76A, 0xA0054F45, 0xAA7829D4, 0xF2744CC1}},
+  };
+  for (const LoaderCase& k : cases) {
+    SCOPED_TRACE(k.mcuClass);
+    const auto ld = sim::images::MakeLoaderImage(k.mcuClass, false);
+    ASSERT_LE(ld.size(), k.limit);
+    EXPECT_EQ(WordAt(ld, 0), k.word0);
+    EXPECT_EQ(WordAt(ld, 1), k.word1);
+    EXPECT_EQ(WordAt(ld, 48), k.word48);
+    if (k.word49) {
+      EXPECT_EQ(WordAt(ld, 49), *k.word49);
+    }
+    EXPECT_EQ(WordAt(ld, 5), 0u);
+    EXPECT_LT(WordAt(ld, 46), WordAt(ld, k.boundWord));
+    EXPECT_LT(WordAt(ld, 46), WordAt(ld, 39));
+    EXPECT_EQ(WordSum(ld, 0, 256), k.sums[0]);
+    EXPECT_EQ(WordSum(ld, 256, 512), k.sums[1]);
+    EXPECT_EQ(WordSum(ld, 512, 768), k.sums[2]);
+    EXPECT_EQ(WordSum(ld, 0, ld.size() / 4), k.sums[3]);
+  }
 
   EXPECT_LE(sim::images::MakeLoaderImage(2, false).size(), 4096u);
   EXPECT_LE(sim::images::MakeLoaderImage(2, true).size(), 4096u);
