@@ -138,6 +138,21 @@ TEST(PackagePaint, FrameKindsAndAcceptedCounts) {
   EXPECT_EQ(Paint(Package(100, 77)).regions.size(), 101u) << "unknown frames are four-sided";
 }
 
+TEST(PackagePaint, BallGridSkipsBallsWithoutFunctionsAndLettersItsColumns) {
+  PackageInfo info = Package(25, 3);
+  info.pins[6].texts.clear();  // column 2, row 2: no ball, no region
+  const Painted p = Paint(info);
+  ASSERT_EQ(p.regions.size(), 25u);
+  for (const TipRegion& r : p.regions) EXPECT_NE(r.text, "pin 7");
+  EXPECT_EQ(p.regions[7].text, "pin 8");
+
+  std::string letters;
+  for (int column = 1; column <= 20; ++column) letters += BallColumnLetter(column);
+  EXPECT_EQ(letters, "ABCDEFGHJKLMNPRTUVWY");
+  EXPECT_STREQ(BallColumnLetter(0), "");
+  EXPECT_STREQ(BallColumnLetter(21), "");
+}
+
 TEST(PackagePaint, ZoomScalesThePackage) {
   const Painted p = Paint(Package(100, 0), 2.0f);
   ExpectPin(p, 1, 1051, 1134, true, 2.0);
