@@ -72,7 +72,7 @@ void CVoGadrelView::CreateControls() {
   QWidget* vp = viewport();
   m_pZoomOut = new QPushButton(QStringLiteral("-"), vp);
   m_pZoomOut->setGeometry(10, 10, 30, 20);
-  m_pZoomLabel = new QLabel(m_strZoomText, vp);
+  m_pZoomLabel = new QLabel(ZoomText(), vp);
   m_pZoomLabel->setAlignment(Qt::AlignCenter);
   m_pZoomLabel->setGeometry(42, 10, 40, 20);
   m_pZoomIn = new QPushButton(QStringLiteral("+"), vp);

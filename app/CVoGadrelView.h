@@ -17,6 +17,7 @@
 #include "PackageInfo.h"
 #include "PinViewAdapters.h"
 #include "QtUserInteraction.h"
+#include "ViewSettings.h"
 #include "script/CICECmd.h"
 #include "script/PrintSink.h"
 
@@ -78,8 +79,8 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   // Zoom by one tenth ("+" and "-"), keeping the same part in view.
   void ZoomIn();
   void ZoomOut();
-  float ZoomFactor() const { return m_fZoomFactor; }
-  QString ZoomText() const { return m_strZoomText; }
+  float ZoomFactor() const { return static_cast<float>(m_nZoomTenths) / 10.0f; }
+  QString ZoomText() const { return ::ZoomText(m_nZoomTenths); }
 
   // Period list entry `index` chosen.
   void OnPeriodSelected(int index);
@@ -118,6 +119,8 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
 
  private:
   void CreateControls();
+  // The canvas in pixels at the current zoom.
+  QSize CanvasPixels() const;
   void UpdateScrollSizes();
   void Zoom(bool in);
   void PaintInto(QImage& image, QPoint origin, bool cull);
@@ -137,11 +140,9 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   QPushButton* m_pZoomIn = nullptr;
   QPushButton* m_pZoomOut = nullptr;
   QLabel* m_pZoomLabel = nullptr;
-  QString m_strZoomText = QStringLiteral("100%");
   QLabel* m_pPeriodLabel = nullptr;
   QComboBox* m_pPeriodList = nullptr;
-  int m_nZoomTenths = 10;
-  float m_fZoomFactor = 1.0f;
+  int m_nZoomTenths = 10;  // ZoomFactor in tenths
   double m_fRefreshPeriod = 0.5;
   PackageInfo m_package;
   CPPToolTip m_toolTip;

@@ -23,9 +23,14 @@ void CVoGadrelView::ScrollTo(QPoint pos) {
   verticalScrollBar()->setValue(pos.y());
 }
 
+QSize CVoGadrelView::CanvasPixels() const {
+  return {static_cast<int>(kCanvasWidth * ZoomFactor()), static_cast<int>(kCanvasHeight * ZoomFactor())};
+}
+
 void CVoGadrelView::UpdateScrollSizes() {
-  const int totalW = static_cast<int>(kCanvasWidth * m_fZoomFactor);
-  const int totalH = static_cast<int>(kCanvasHeight * m_fZoomFactor);
+  const QSize total = CanvasPixels();
+  const int totalW = total.width();
+  const int totalH = total.height();
   const QSize client = viewport()->size();
   QScrollBar* h = horizontalScrollBar();
   QScrollBar* v = verticalScrollBar();
@@ -42,7 +47,7 @@ void CVoGadrelView::PaintInto(QImage& image, QPoint origin, bool cull) {
   QPainter p(&image);
   p.translate(-origin);
   PaintOptions o;
-  o.zoom = m_fZoomFactor;
+  o.zoom = ZoomFactor();
   o.showAllFunctions = m_bShowAllFunctions;
   o.clientWidth = viewport()->width();
   if (cull) o.visible = QRectF(origin, image.size());
@@ -144,17 +149,13 @@ void CVoGadrelView::ZoomOut() { Zoom(false); }
 
 void CVoGadrelView::Zoom(bool in) {
   const QPoint p = ScrollPosition();
-  const int oldW = static_cast<int>(kCanvasWidth * m_fZoomFactor);
-  const int oldH = static_cast<int>(kCanvasHeight * m_fZoomFactor);
+  const QSize before = CanvasPixels();
   m_nZoomTenths = in ? ZoomInTenths(m_nZoomTenths) : ZoomOutTenths(m_nZoomTenths);
-  m_fZoomFactor = static_cast<float>(m_nZoomTenths) / 10.0f;
-  m_strZoomText = ::ZoomText(m_nZoomTenths);
-  m_pZoomLabel->setText(m_strZoomText);
+  m_pZoomLabel->setText(ZoomText());
   UpdateScrollSizes();
-  const int newW = static_cast<int>(kCanvasWidth * m_fZoomFactor);
-  const int newH = static_cast<int>(kCanvasHeight * m_fZoomFactor);
-  ScrollTo(QPoint(static_cast<int>(static_cast<double>(p.x()) / oldW * newW),
-                  static_cast<int>(static_cast<double>(p.y()) / oldH * newH)));
+  const QSize after = CanvasPixels();
+  ScrollTo(QPoint(static_cast<int>(static_cast<double>(p.x()) / before.width() * after.width()),
+                  static_cast<int>(static_cast<double>(p.y()) / before.height() * after.height())));
   m_toolTip.HideTooltip();
   viewport()->update();
 }

@@ -226,6 +226,13 @@ class CICE {
   // ones, the word comes back) or a plain write (mask 0).
   uint32_t ReadOneWord(uint32_t kind, uint32_t address);
   void WriteOneWord(uint32_t kind, uint32_t address, uint32_t value);
+  // Every one of `count` entries of the multi-entry command of `kind`, in as
+  // many commands as GetMultiAccessLimit asks for; `second` (may be null)
+  // receives pair word 1 of each entry.
+  void MultiAccessAll(uint32_t kind, unsigned count, const uint32_t* addresses,
+                      const uint32_t* values, const uint32_t* masks, uint32_t* second);
+  // `count` read entries (value 0, mask all ones) through MultiAccessAll.
+  void ReadWords(uint32_t kind, unsigned count, const uint32_t* addresses, uint32_t* values);
 
   // Core-specific breakpoint primitives (defaults: not available).
   virtual bool SetSoftwareBreakpoint(uint32_t) { return false; }

@@ -10,8 +10,6 @@
 using namespace ice;
 
 namespace {
-constexpr uint32_t kReadMask = 0xFFFFFFFFu;
-
 // Adapter firmware registers (adapter-register space).
 constexpr uint32_t kIceRegSysState = 0x00;   // bit 0: firmware ready
 constexpr uint32_t kIceRegRunState = 0x04;   // 0 normal, 1 service
@@ -50,14 +48,7 @@ void CICE::WriteICEMem32(uint32_t address, uint32_t value) {
 
 void CICE::ReadICEMemMulti(const uint32_t* addresses, unsigned count, uint32_t* values) {
   ScopedMutex lock(m_cmdLock);
-  const std::vector<uint32_t> zeros(count, 0), masks(count, kReadMask);
-  for (unsigned done = 0; done < count;) {
-    const unsigned n = MultiAccess(kCmdIceMemMulti, count - done, addresses + done,
-                                   zeros.data() + done, masks.data() + done, nullptr,
-                                   values + done);
-    if (n == 0) break;
-    done += n;
-  }
+  ReadWords(kCmdIceMemMulti, count, addresses, values);
 }
 
 uint32_t CICE::ReadAdapterId() {
@@ -133,12 +124,7 @@ void CICE::SetAdapterLeds(uint32_t bits, uint32_t mask) {
     addresses[i] = base + 4 * pins[i];
     values[i] = level[static_cast<size_t>(i)] ? 1 : 0;
   }
-  for (unsigned done = 0; done < 4;) {
-    const unsigned n = MultiAccess(kCmdIceMemMulti, 4 - done, addresses + done, values + done,
-                                   nullptr, nullptr, nullptr);
-    if (n == 0) break;
-    done += n;
-  }
+  MultiAccessAll(kCmdIceMemMulti, 4, addresses, values, nullptr, nullptr);
 }
 
 void CICE::BlinkAdapterLeds(uint32_t bits, unsigned periodMs, unsigned count) {

@@ -254,20 +254,15 @@ unsigned CICE_CortexM::GetBreakUnitCount() {
 
 void CICE_CortexM::WriteDebugWords(const std::vector<uint32_t>& addresses,
                                    const std::vector<uint32_t>& values) {
-  for (size_t done = 0; done < addresses.size();) {
-    const unsigned n = MultiAccess(kCmdMemMulti, static_cast<unsigned>(addresses.size() - done),
-                                   addresses.data() + done, values.data() + done, nullptr,
-                                   nullptr, nullptr);
-    if (n == 0) break;
-    done += n;
-  }
+  MultiAccessAll(kCmdMemMulti, static_cast<unsigned>(addresses.size()), addresses.data(),
+                 values.data(), nullptr, nullptr);
 }
 
 void CICE_CortexM::ReadDebugWords(const std::vector<uint32_t>& addresses,
                                   std::vector<uint32_t>& values) {
   values.assign(addresses.size(), 0);
-  if (!addresses.empty())
-    ReadMemMulti(static_cast<unsigned>(addresses.size()), addresses.data(), values.data());
+  ReadWords(kCmdMemMulti, static_cast<unsigned>(addresses.size()), addresses.data(),
+            values.data());
 }
 
 void CICE_CortexM::ResetBreakImages(unsigned count) {

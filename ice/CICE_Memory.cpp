@@ -8,10 +8,6 @@
 
 using namespace ice;
 
-namespace {
-constexpr uint32_t kReadMask = 0xFFFFFFFFu;
-}
-
 void CICE::ShadowReadBytes(uint32_t start, std::span<uint8_t> data) {
   if (m_breakpoints.empty()) return;
   ShadowRead(m_breakpoints, GetBreakpointInstruction(), start, data);
@@ -102,24 +98,12 @@ void CICE::WriteMem32(uint32_t address, uint32_t value, bool shadow, uint32_t* f
 
 void CICE::ReadMemMulti(unsigned count, const uint32_t* addresses, uint32_t* values) {
   ScopedMutex lock(m_cmdLock);
-  const std::vector<uint32_t> zeros(count, 0), masks(count, kReadMask);
-  for (unsigned done = 0; done < count;) {
-    const unsigned n = MultiAccess(kCmdMemMulti, count - done, addresses + done,
-                                   zeros.data() + done, masks.data() + done, nullptr,
-                                   values + done);
-    if (n == 0) break;
-    done += n;
-  }
+  ReadWords(kCmdMemMulti, count, addresses, values);
 }
 
 void CICE::WriteMemMulti(unsigned count, const uint32_t* addresses, const uint32_t* values) {
   ScopedMutex lock(m_cmdLock);
-  for (unsigned done = 0; done < count;) {
-    const unsigned n = MultiAccess(kCmdMemMulti, count - done, addresses + done, values + done,
-                                   nullptr, nullptr, nullptr);
-    if (n == 0) break;
-    done += n;
-  }
+  MultiAccessAll(kCmdMemMulti, count, addresses, values, nullptr, nullptr);
 }
 
 unsigned CICE::ReadBlock(uint32_t address, unsigned length, void* buffer, bool shadow) {

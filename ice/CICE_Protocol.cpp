@@ -212,6 +212,25 @@ void CICE::WriteOneWord(uint32_t kind, uint32_t address, uint32_t value) {
   MultiAccess(kind, 1, &address, &value, &mask, nullptr, nullptr);
 }
 
+void CICE::MultiAccessAll(uint32_t kind, unsigned count, const uint32_t* addresses,
+                          const uint32_t* values, const uint32_t* masks, uint32_t* second) {
+  ScopedMutex lock(m_cmdLock);
+  for (unsigned done = 0; done < count;) {
+    const unsigned n = MultiAccess(kind, count - done, addresses + done,
+                                   values ? values + done : nullptr,
+                                   masks ? masks + done : nullptr, nullptr,
+                                   second ? second + done : nullptr);
+    if (n == 0) break;
+    done += n;
+  }
+}
+
+void CICE::ReadWords(uint32_t kind, unsigned count, const uint32_t* addresses,
+                     uint32_t* values) {
+  const std::vector<uint32_t> zeros(count, 0), masks(count, 0xFFFFFFFFu);
+  MultiAccessAll(kind, count, addresses, zeros.data(), masks.data(), values);
+}
+
 uint32_t CICE::ResetCmdSerial(uint32_t value, uint32_t* chipId, bool* pro, uint16_t* lowHalf,
                               uint16_t* highHalf, uint32_t* extra, AdapterVersionInfo* info,
                               uint16_t* fourBytes) {
