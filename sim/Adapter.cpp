@@ -86,7 +86,7 @@ Actions Adapter::OnCommand(const InterfaceConfig& iface, std::span<const uint8_t
   std::vector<Reply> replies;
   if (m_faults.flagCount > 0 && code != 0xFC && !continuation) {
     --m_faults.flagCount;
-    replies.push_back(m_firmware.Refuse(m_faults.flagCode));
+    replies = m_firmware.Refuse(payload, iface.size, m_faults.flagCode);
   } else {
     replies = m_firmware.Handle(payload, iface.size);
   }

@@ -72,9 +72,11 @@ Reply Firmware::Fail(uint32_t code) {
   return r;
 }
 
-Reply Firmware::Refuse(uint32_t code) {
+std::vector<Reply> Firmware::Refuse(std::span<const uint8_t> request, size_t packetSize, uint32_t code) {
   m_streamRemaining = 0;
-  return Fail(code);
+  // A refused streamed write still takes its continuation packets and answers once, after the last.
+  if (request.size() >= 4 && GetLE32(request.data()) == 0xB4) return StreamWrite(MakeCtx(request, packetSize), code);
+  return {Fail(code)};
 }
 
 uint32_t Firmware::NeedTarget(bool connected) {
@@ -86,11 +88,16 @@ uint32_t Firmware::NeedTarget(bool connected) {
   return kErrOk;
 }
 
-std::vector<Reply> Firmware::Handle(std::span<const uint8_t> request, size_t packetSize) {
+Firmware::Ctx Firmware::MakeCtx(std::span<const uint8_t> request, size_t packetSize) const {
   Ctx c;
   c.req = request;
   c.payloadSize = framing::MaxPayload(packetSize, m_config.generation == 0 ? 0 : 1);
   c.wordPayload = c.payloadSize & ~size_t{3};
+  return c;
+}
+
+std::vector<Reply> Firmware::Handle(std::span<const uint8_t> request, size_t packetSize) {
+  const Ctx c = MakeCtx(request, packetSize);
   if (request.size() < 4) return {Fail(kErrUnimplemented)};
   const uint32_t code = GetLE32(request.data());
   if (m_streamRemaining > 0 && code == 0xB4) return StreamWrite(c);
@@ -227,21 +234,23 @@ std::vector<Reply> Firmware::StreamRead(const Ctx& c) {
   return out;
 }
 
-std::vector<Reply> Firmware::StreamWrite(const Ctx& c) {
+std::vector<Reply> Firmware::StreamWrite(const Ctx& c, std::optional<uint32_t> refusal) {
   const bool first = m_streamRemaining == 0;
   const size_t head = first ? 12 : 4;
-  if (first) {
-    if (const uint32_t e = NeedTarget(true)) return {Fail(e)};
-    if (c.req.size() < head + 1) return {Fail(kErrSetReg)};
-    m_streamAddress = c.Arg(0);
-    m_streamRemaining = c.Arg(1);
-    m_streamNext = 0;
-    m_streamError = 0;
-    if (m_streamRemaining == 0) return {Echo(0xB4, 16)};
-  }
   if (c.req.size() < head + 1) {
     m_streamRemaining = 0;
     return {Fail(kErrSetReg)};
+  }
+  if (first) {
+    // A failure shows in the one reply after the last packet, so that the
+    // continuation packets are not taken for new commands.
+    m_streamError = refusal;
+    if (!m_streamError)
+      if (const uint32_t e = NeedTarget(true)) m_streamError = e;
+    m_streamAddress = c.Arg(0);
+    m_streamRemaining = c.Arg(1);
+    m_streamNext = 0;
+    if (m_streamRemaining == 0) return {m_streamError ? Fail(*m_streamError) : Echo(0xB4, 16)};
   }
   const size_t n = std::min<size_t>(c.req.size() - head - 1, m_streamRemaining);
   const uint8_t seq = c.req.back();  // the packet's own sequence byte closes it
@@ -253,7 +262,7 @@ std::vector<Reply> Firmware::StreamWrite(const Ctx& c) {
   m_streamRemaining -= static_cast<uint32_t>(n);
   if (n == 0) m_streamRemaining = 0;  // a packet without data ends the transfer
   if (m_streamRemaining > 0) return {};
-  if (m_streamError) return {Fail(m_streamError)};
+  if (m_streamError) return {Fail(*m_streamError)};
   return {Echo(0xB4, 16)};
 }
 

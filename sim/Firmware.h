@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <span>
 #include <vector>
@@ -34,7 +35,8 @@ class Firmware {
   std::vector<Reply> Handle(std::span<const uint8_t> request, size_t packetSize);
 
   // A command refused on purpose (fault injection): flagged, error code kept.
-  Reply Refuse(uint32_t code);
+  // A streamed write is refused as a whole, in the reply after its last packet.
+  std::vector<Reply> Refuse(std::span<const uint8_t> request, size_t packetSize, uint32_t code);
 
   uint32_t Version() const { return m_version; }
   bool StreamWriteActive() const { return m_streamRemaining > 0; }
@@ -53,6 +55,7 @@ class Firmware {
     uint32_t Arg(size_t i) const;  // u32 after the code (i = 0 is offset 4)
   };
 
+  Ctx MakeCtx(std::span<const uint8_t> request, size_t packetSize) const;
   std::vector<Reply> Dispatch(uint32_t code, const Ctx& c);
   Reply Echo(uint32_t code, size_t length, std::initializer_list<uint32_t> words = {});
   Reply Fail(uint32_t code);
@@ -63,7 +66,8 @@ class Firmware {
   Reply ReadBlock(const Ctx& c);
   Reply WriteBlock(const Ctx& c);
   std::vector<Reply> StreamRead(const Ctx& c);
-  std::vector<Reply> StreamWrite(const Ctx& c);
+  // `refusal`: the error code the whole transfer fails with.
+  std::vector<Reply> StreamWrite(const Ctx& c, std::optional<uint32_t> refusal = std::nullopt);
   Reply RegisterDump(const Ctx& c);
   Reply WriteAllRegisters(const Ctx& c);
   Reply McuReset(const Ctx& c);
@@ -86,7 +90,7 @@ class Firmware {
   uint32_t m_streamAddress = 0;
   uint32_t m_streamRemaining = 0;
   uint8_t m_streamNext = 0;
-  uint32_t m_streamError = 0;
+  std::optional<uint32_t> m_streamError;  // the code the transfer fails with
   // bridge, serial-wire output and trace
   uint32_t m_bridgeMode = 0;
   std::array<std::array<uint8_t, 12>, 16> m_bridgeRecords{};

@@ -92,6 +92,37 @@ TEST_F(Faults, UnplugAfterTheFirstPacketOfAStreamedWrite) {
   EXPECT_FALSE(Published("demo-hid-if3"));
 }
 
+TEST_F(Faults, RefusedStreamedWriteAnswersOnceAfterItsLastPacket) {
+  struct Case {
+    const char* control;
+    uint32_t code;
+  };
+  for (const Case& k : {Case{"flag demo 9", 9}, Case{"target demo off", 16}}) {
+    SCOPED_TRACE(k.control);
+    Ctl("target demo on");
+    Attach(c);
+    EXPECT_EQ(Ctl(k.control), "ok\n");
+    // 60 bytes: a first packet of 48, a continuation of 12 that looks like a header.
+    Bytes first = Words({0xB4, 0x20001000, 60});
+    first.resize(first.size() + 48, 0xAB);
+    first.push_back(0);
+    c.Send(first);
+    EXPECT_FALSE(c.Receive(50).has_value());
+    Bytes cont = Words({0xB4, 0x20001100, 8, 0});
+    cont.push_back(1);
+    const uint8_t last = c.Send(cont);
+    auto reply = c.ReceivePacket();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->seq, last);
+    EXPECT_TRUE(reply->flag);
+    EXPECT_FALSE(c.Receive(50).has_value());
+    EXPECT_EQ(c.ErrorQuery(), k.code);
+    Ctl("target demo on");
+    EXPECT_EQ(c.Read(0xB9, 0x20001000), 0u);  // nothing written
+    EXPECT_EQ(c.Read(0xB9, 0x20001100), 0u);
+  }
+}
+
 TEST_F(Faults, DetachedTargetRefusesToConnect) {
   Ctl("target demo off");
   EXPECT_TRUE(c.Exchange(Words({0xE2, 0, 0, 0, 0})).flag);
