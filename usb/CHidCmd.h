@@ -24,5 +24,5 @@ class CHidCmd : public CUsbCmd {
   usbdev::DeviceInfo GetDeviceInfo(unsigned index) const override;
 
  private:
-  CHidIO m_io{true};
+  CHidIO m_io;
 };

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-CHidIO::CHidIO(bool separateHandles) : m_bSeparateHandles(separateHandles) {}
+CHidIO::CHidIO() = default;
 CHidIO::~CHidIO() { CloseAll(); }
 
 bool CHidIO::InterfaceMatches(const usbdev::DeviceInfo& info, uint16_t wInterface) {
@@ -48,7 +48,6 @@ bool CHidIO::OpenDevices(const UsbDeviceId* table, unsigned count) {
     d.handle = std::move(handle);
     m_devices.push_back(std::move(d));
   }
-  (void)m_bSeparateHandles;
   m_nSelected = 0;
   return matched;
 }

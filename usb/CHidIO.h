@@ -12,11 +12,11 @@
 
 class CHidIO {
  public:
-  // separateHandles: the command transports ask for a read handle and a
-  // write handle, the boot-loader channel for one read-write handle. Both
-  // end up as one device connection here (a second connection would be a
-  // second reader of the same reports).
-  explicit CHidIO(bool separateHandles = true);
+  // Each opened device is one connection for reading and writing: the
+  // command transports' separate read and write handles and the boot-loader
+  // channel's read-write handle are the same here (a second connection would
+  // be a second reader of the same reports).
+  CHidIO();
   virtual ~CHidIO();
   CHidIO(const CHidIO&) = delete;
   CHidIO& operator=(const CHidIO&) = delete;
@@ -60,7 +60,6 @@ class CHidIO {
   };
   const Device* Selected() const;
 
-  bool m_bSeparateHandles;
   std::vector<Device> m_devices;
   unsigned m_nSelected = 0;
   std::vector<OpenProblem> m_problems;

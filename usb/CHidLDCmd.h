@@ -41,7 +41,7 @@ class CHidLDCmd {
   static uint16_t Checksum(const void* data, size_t length);
 
  private:
-  CHidIO m_io{false};
+  CHidIO m_io;
   uint8_t m_packet[1025] = {};
   uint32_t m_nPacketNumber = kFirstPacketNumber;
   uint32_t m_nRequestNumber = 0;
