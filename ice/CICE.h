@@ -241,6 +241,8 @@ class CICE {
   virtual void ClearHardwareBreakpoint(uint32_t) {}
   virtual bool SetThirdKindBreakpoint(uint32_t) { return false; }
   virtual void ClearThirdKindBreakpoint(uint32_t) {}
+  // The clearer of `kind`; any other kind throws `unknownKind`.
+  void ClearByKind(uint32_t address, int kind, const char* unknownKind);
   // Whether [address, address + length) may carry software breakpoints.
   virtual bool AcceptsSoftwareRange(uint32_t, unsigned length) { return length != 0; }
   // Instruction bytes of a software breakpoint (empty: none).

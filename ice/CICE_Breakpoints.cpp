@@ -35,31 +35,31 @@ bool CICE::SetBreakpointDefault(uint32_t address, bool allowAll) {
 }
 
 
+void CICE::ClearByKind(uint32_t address, int kind, const char* unknownKind) {
+  switch (kind) {
+    case kBpHardware: ClearHardwareBreakpoint(address); break;
+    case kBpSoftware: ClearSoftwareBreakpoint(address); break;
+    case kBpThird: ClearThirdKindBreakpoint(address); break;
+    default: throw CICEException(unknownKind);
+  }
+}
+
 bool CICE::ClearBreakpoint(uint32_t address) {
   ScopedMutex lock(m_cmdLock);
   const auto it = m_breakpoints.find(address);
   if (it == m_breakpoints.end()) return false;
-  switch (it->second.kind) {
-    case kBpHardware: ClearHardwareBreakpoint(address); break;
-    case kBpSoftware: ClearSoftwareBreakpoint(address); break;
-    case kBpThird: ClearThirdKindBreakpoint(address); break;
-    default: throw CICEException("ICE: Cmd_ClrBreakPoint unknow BPType!");
-  }
+  ClearByKind(address, it->second.kind, "ICE: Cmd_ClrBreakPoint unknow BPType!");
   return true;
 }
 
 void CICE::ClearAllBreakpoints() {
   ScopedMutex lock(m_cmdLock);
   while (!m_breakpoints.empty()) {
-    const BreakpointRecord r = m_breakpoints.begin()->second;
-    switch (r.kind) {
-      case kBpHardware: ClearHardwareBreakpoint(r.address); break;
-      case kBpSoftware: ClearSoftwareBreakpoint(r.address); break;
-      case kBpThird: ClearThirdKindBreakpoint(r.address); break;
-      default: throw CICEException("ICE: Cmd_ClrAllBreakPoint unknow BPType!");
-    }
+    const auto& [address, r] = *m_breakpoints.begin();
+    const uint32_t at = address;
+    ClearByKind(at, r.kind, "ICE: Cmd_ClrAllBreakPoint unknow BPType!");
     // A clearer that leaves its record behind would make this loop forever.
-    m_breakpoints.erase(r.address);
+    m_breakpoints.erase(at);
   }
 }
 

@@ -11,7 +11,6 @@ CICE_M0::~CICE_M0() {
 
 bool CICE_M0::SetBreakpoint(uint32_t address, int allowedKinds) {
   ScopedMutex lock(m_cmdLock);
-  if (address & 1) return false;
   if ((allowedKinds & 7) == 0) return false;
   return CICE_CortexM::SetBreakpoint(address, allowedKinds);
 }

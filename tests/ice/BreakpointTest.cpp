@@ -214,6 +214,19 @@ TEST(IceBreakpoints, Ostra1TKeepsAListOfEight) {
   EXPECT_TRUE(ice.SetBreakpoint(0x400, kBpHardware));
 }
 
+TEST(IceBreakpoints, UnknownKindIsNamedByTheOperation) {
+  Spy<CICE_M4> ice;
+  ice.Table()[0x100] = {0x100, 8, 0, {}, -1};
+  EXPECT_EQ(ThrownMessage([&] { ice.ClearBreakpoint(0x100); }),
+            "ICE: Cmd_ClrBreakPoint unknow BPType!");
+  EXPECT_EQ(ThrownMessage([&] { ice.ClearAllBreakpoints(); }),
+            "ICE: Cmd_ClrAllBreakPoint unknow BPType!");
+  EXPECT_EQ(ThrownMessage([&] { ice.DumpBreakpoints(); }),
+            "ICE: Cmd_DumpBreakPoint unknow BPType!");
+  EXPECT_TRUE(ice.IsBreakpoint(0x100));
+  EXPECT_TRUE(ice.requests.empty());
+}
+
 TEST(IceBreakpoints, CoreTypeFollowsTheChipName) {
   CVoICE ice;
   EXPECT_EQ(ice.GetCoreType(), 0x400u);
