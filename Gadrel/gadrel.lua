@@ -26,8 +26,6 @@ local PORT_FUNCS = {
   {"ACMP0_N", "INT1", "ADC_IN7"},
 }
 
-local POWER = {VDD = true, VSS = true, AVDD = true, AVSS = true, VREF = true}
-
 local function power_name(i)
   local names = {"VDD", "VSS", "AVDD", "AVSS", "VREF"}
   return names[(i - 1) % #names + 1]
