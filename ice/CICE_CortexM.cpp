@@ -299,21 +299,24 @@ int CICE_CortexM::SetWatchpoint(uint32_t address, uint32_t size, uint32_t kind) 
   if (!WatchArgsValid(address, size, &mask)) return -1;
   const uint32_t function = WatchFunctionFor(kind);
   if (function == 0) return -1;  // a comparator with function 0 watches nothing
-  int index = -1;
-  for (size_t i = 0; i < m_watchFunction.size() && index < 0; ++i)
+  for (size_t i = 0; i < m_watchFunction.size(); ++i)
     if (m_watchFunction[i] == function && m_watchAddress[i] == address && m_watchMask[i] == mask)
       return static_cast<int>(i);
-  for (size_t i = 0; i < m_watchFunction.size() && index < 0; ++i)
-    if ((m_watchFunction[i] & 0xF) == 0) index = static_cast<int>(i);
-  if (index < 0) return -1;
-  const auto i = static_cast<size_t>(index);
+  for (size_t i = 0; i < m_watchFunction.size(); ++i) {
+    if ((m_watchFunction[i] & 0xF) != 0) continue;
+    WriteWatch(i, address, mask, function);
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void CICE_CortexM::WriteWatch(size_t i, uint32_t address, uint32_t mask, uint32_t function) {
   m_watchAddress[i] = address;
   m_watchMask[i] = mask;
   m_watchFunction[i] = function;
-  const uint32_t base = cortex::kDwtStride * static_cast<uint32_t>(index);
+  const uint32_t base = cortex::kDwtStride * static_cast<uint32_t>(i);
   WriteDebugWords({cortex::kDwtComp0 + base, cortex::kDwtMask0 + base, cortex::kDwtFunction0 + base},
                   {address, mask, function});
-  return index;
 }
 
 void CICE_CortexM::ClearWatchpoint(int index, uint32_t address, uint32_t size, uint32_t kind) {
@@ -324,10 +327,7 @@ void CICE_CortexM::ClearWatchpoint(int index, uint32_t address, uint32_t size, u
       m_watchAddress[i] != address || m_watchMask[i] != mask ||
       m_watchFunction[i] != WatchFunctionFor(kind))
     throw CICEException("Clearing a watchpoint failed.");
-  m_watchAddress[i] = m_watchMask[i] = m_watchFunction[i] = 0;
-  const uint32_t base = cortex::kDwtStride * static_cast<uint32_t>(index);
-  WriteDebugWords({cortex::kDwtComp0 + base, cortex::kDwtMask0 + base, cortex::kDwtFunction0 + base},
-                  {0, 0, 0});
+  WriteWatch(i, 0, 0, 0);
 }
 
 int CICE_CortexM::FindTriggeredWatchpoint() {

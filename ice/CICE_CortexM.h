@@ -84,6 +84,9 @@ class CICE_CortexM : public CICE {
   // Sizes the comparator images to `count`, clears them and writes them.
   void ResetBreakImages(unsigned count);
   void ResetWatchImages(unsigned count);
+  // Comparator `i` of the watchpoint unit (cores before ARMv8-M): images
+  // and registers.
+  void WriteWatch(size_t i, uint32_t address, uint32_t mask, uint32_t function);
 
   uint32_t m_uCurPC = 0;
   LiftedBreakpoint m_lifted[2];

@@ -98,7 +98,7 @@ uint32_t CICE_M4::MatchCodeFor(uint32_t kind) {
   }
 }
 
-void CICE_M4::WriteWatch(size_t i, uint32_t address, uint32_t function) {
+void CICE_M4::WriteV8Watch(size_t i, uint32_t address, uint32_t function) {
   m_watchAddress[i] = address;
   m_watchFunction[i] = function;
   const uint32_t base = cortex::kDwtStride * static_cast<uint32_t>(i);
@@ -121,7 +121,7 @@ int CICE_M4::SetWatchpoint(uint32_t address, uint32_t size, uint32_t kind) {
         return static_cast<int>(i);
     for (size_t i = 0; i < n; ++i) {
       if (m_watchRole[i] != kFree) continue;
-      WriteWatch(i, address, (m_watchFunction[i] & kKeptFunctionBits) | wanted);
+      WriteV8Watch(i, address, (m_watchFunction[i] & kKeptFunctionBits) | wanted);
       m_watchRole[i] = kSingle;
       return static_cast<int>(i);
     }
@@ -129,8 +129,8 @@ int CICE_M4::SetWatchpoint(uint32_t address, uint32_t size, uint32_t kind) {
   }
   for (size_t i = 0; i + 1 < n; ++i) {
     if (m_watchRole[i] != kFree || m_watchRole[i + 1] != kFree) continue;
-    WriteWatch(i, address, (m_watchFunction[i] & kKeptFunctionBits) | match | 0x10);
-    WriteWatch(i + 1, address + size - 1, (m_watchFunction[i + 1] & kKeptFunctionBits) | 7);
+    WriteV8Watch(i, address, (m_watchFunction[i] & kKeptFunctionBits) | match | 0x10);
+    WriteV8Watch(i + 1, address + size - 1, (m_watchFunction[i + 1] & kKeptFunctionBits) | 7);
     m_watchRole[i] = kRangeFirst;
     m_watchRole[i + 1] = kRangeSecond;
     return static_cast<int>(i);
@@ -147,14 +147,14 @@ void CICE_M4::ClearWatchpoint(int index, uint32_t address, uint32_t size, uint32
                      WatchArgsValid(address, size, nullptr) && match != 0 &&
                      m_watchAddress[i] == address && (m_watchFunction[i] & 0xF) == match;
   if (valid && size <= 4 && m_watchRole[i] == kSingle) {
-    WriteWatch(i, 0, m_watchFunction[i] & kKeptFunctionBits & ~0x10u);
+    WriteV8Watch(i, 0, m_watchFunction[i] & kKeptFunctionBits & ~0x10u);
     m_watchRole[i] = kFree;
     return;
   }
   if (valid && size > 4 && m_watchRole[i] == kRangeFirst && i + 1 < m_watchFunction.size() &&
       m_watchRole[i + 1] == kRangeSecond && m_watchAddress[i + 1] == address + size - 1) {
-    WriteWatch(i, 0, m_watchFunction[i] & kKeptFunctionBits & ~0x10u);
-    WriteWatch(i + 1, 0, m_watchFunction[i + 1] & kKeptFunctionBits & ~0x10u);
+    WriteV8Watch(i, 0, m_watchFunction[i] & kKeptFunctionBits & ~0x10u);
+    WriteV8Watch(i + 1, 0, m_watchFunction[i + 1] & kKeptFunctionBits & ~0x10u);
     m_watchRole[i] = m_watchRole[i + 1] = kFree;
     return;
   }

@@ -28,7 +28,8 @@ class CICE_M4 : public CICE_CortexM {
  private:
   enum Role : uint8_t { kFree = 0, kSingle = 1, kRangeFirst = 2, kRangeSecond = 3 };
   static uint32_t MatchCodeFor(uint32_t kind);
-  void WriteWatch(size_t i, uint32_t address, uint32_t function);
+  // Comparator `i` of the ARMv8-M unit (it has no mask register).
+  void WriteV8Watch(size_t i, uint32_t address, uint32_t function);
 
   int m_nAllowedKinds = 7;
   bool m_bV8Watch = false;
