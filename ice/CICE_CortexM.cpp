@@ -108,7 +108,8 @@ void CICE_CortexM::LiftBreakpointsAtPC() {
     m_lifted[0] = {p, kind, 1};
     ClearBreakpoint(p);
   }
-  if (IsThumb32First(ReadHalfword(p)) && IsBreakpoint(p + 2, &kind)) {
+  // The instruction is read only when there is a breakpoint to lift.
+  if (IsBreakpoint(p + 2, &kind) && IsThumb32First(ReadHalfword(p))) {
     m_lifted[1] = {p + 2, kind, 2};
     ClearBreakpoint(p + 2);
   }

@@ -120,6 +120,18 @@ TEST(IceBreakpoints, SteppingLiftsAndRestoresTheBreakpointAtThePC) {
   EXPECT_NE(now, pc);
   EXPECT_TRUE(ice.IsBreakpoint(pc));
   EXPECT_EQ(ice.GetHaltReason() & 0x1F, ice.GetHaltReason());
+
+  // A breakpoint on the second half of the 32-bit instruction at the PC is
+  // lifted for the step as well, and comes back.
+  ice.WriteMem32(kSram, 0xF800F000, false);  // BL prefix and suffix
+  ice.WritePC(kSram | 1);
+  ASSERT_TRUE(ice.SetBreakpoint(kSram + 2, kBpSoftware));
+  ice.MCUStepRun();
+  EXPECT_FALSE(ice.IsBreakpoint(kSram + 2));
+  EXPECT_EQ(ice.ReadMem32(kSram, false), 0xF800F000u);
+  ASSERT_TRUE(ice.CheckMCUStop(&now));
+  EXPECT_TRUE(ice.IsBreakpoint(kSram + 2));
+  EXPECT_EQ(ice.ReadMem32(kSram, false), 0xBE18F000u);
 }
 
 TEST(IceBreakpoints, BreakpointInsideA32BitInstructionIsRefusedOnRun) {
