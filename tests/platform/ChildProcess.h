@@ -12,9 +12,14 @@
 class ChildProcess {
  public:
   explicit ChildProcess(const std::vector<std::string>& argv) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
-    m_pid = ::fork();
+    int in[2] = {-1, -1}, out[2] = {-1, -1};
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || (m_pid = ::fork()) < 0) {
+      for (int fd : {in[0], in[1], out[0], out[1]}) {
+        if (fd >= 0) ::close(fd);
+      }
+      m_pid = -1;
+      return;
+    }
     if (m_pid == 0) {
       ::dup2(in[0], 0);
       ::dup2(out[1], 1);
@@ -56,14 +61,17 @@ class ChildProcess {
     if (m_in >= 0) ::close(m_in);
     m_in = -1;
   }
-  // Exit status, or 128 + signal.
+  // Exit status, or 128 + signal; -1 when the child never started.
   int Wait() {
+    if (m_pid <= 0) return -1;  // waitpid(-1) would reap any child
     int status = 0;
     ::waitpid(m_pid, &status, 0);
     m_bReaped = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
-  void Kill() { ::kill(m_pid, SIGKILL); }
+  void Kill() {
+    if (m_pid > 0) ::kill(m_pid, SIGKILL);
+  }
 
  private:
   pid_t m_pid = -1;
