@@ -165,9 +165,12 @@ void BM_TimedStreamedChunk(benchmark::State& state) {
   size_t bytes = 0;
   const auto t0 = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    if (::send(s.Client(), pkt.data(), pkt.size(), MSG_NOSIGNAL) < 0) state.SkipWithError("send failed");
-    for (int i = 0; i < 20; ++i)
-      if (::recv(s.Client(), reply.data(), reply.size(), 0) <= 0) state.SkipWithError("recv failed");
+    bool ok = ::send(s.Client(), pkt.data(), pkt.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(pkt.size());
+    for (int i = 0; ok && i < 20; ++i) ok = ::recv(s.Client(), reply.data(), reply.size(), 0) > 0;
+    if (!ok) {  // a missing reply would otherwise block the next receive for good
+      state.SkipWithError("exchange failed");
+      break;
+    }
     bytes += chunk;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
