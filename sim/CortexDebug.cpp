@@ -105,7 +105,9 @@ bool CortexTarget::ReadSystem(uint32_t a, uint32_t& v) {
       return true;
     case kDcrdr: v = m_dcrdr; return true;
     case kDemcr: v = m_demcr; return true;
-    case kSysTickCvr: v = 0xFFFFFF - (static_cast<uint32_t>(m_runMs * 72000.0) % 0x1000000); return true;
+    case kSysTickCvr:
+      v = 0xFFFFFF - static_cast<uint32_t>(static_cast<uint64_t>(m_runMs * 72000.0) % 0x1000000);
+      return true;
     default: break;
   }
   if (a >= 0xE0000000 && a < 0xE0100000) {

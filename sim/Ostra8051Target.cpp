@@ -97,7 +97,7 @@ uint32_t Ostra8051Target::DebugId(uint32_t) { return kProductId; }
 
 uint8_t Ostra8051Target::PortLatch(int port) const {
   uint8_t v = m_sfr[kPortSfr[port] - 0x80];
-  if (port == 0) v = static_cast<uint8_t>(std::floor(m_runMs / 100.0));
+  if (port == 0) v = static_cast<uint8_t>(static_cast<uint32_t>(std::floor(m_runMs / 100.0)) & 0xFF);
   if (port == 1) v = static_cast<uint8_t>((v & ~1) | (static_cast<int>(std::floor(m_runMs / 500.0)) & 1));
   if (port == 2) v = static_cast<uint8_t>(1u << (static_cast<int>(std::floor(m_runMs / 200.0)) % 8));
   return v;
