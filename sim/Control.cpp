@@ -1,6 +1,7 @@
 // The control channel: one command a line, answered by zero or more lines of
 // text and a last line "ok..." or "error: ...". README.md lists the commands.
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "sim/Server.h"
@@ -119,21 +120,17 @@ std::string Server::Control(const std::string& line) {
     f.delayCount = static_cast<int>(n);
     return "ok\n";
   }
-  if (cmd == "drop" && count(2)) {
-    f.dropCount = static_cast<int>(n);
-    return "ok\n";
-  }
-  if (cmd == "stale" && count(2)) {
-    f.staleCount = static_cast<int>(n);
-    return "ok\n";
-  }
+  // Faults that take only a count.
+  static constexpr std::pair<const char*, int Faults::*> kCounted[] = {
+      {"drop", &Faults::dropCount}, {"stale", &Faults::staleCount}, {"errq-fail", &Faults::errorQueryFailCount}};
+  for (const auto& [name, counter] : kCounted)
+    if (cmd == name && count(2)) {
+      f.*counter = static_cast<int>(n);
+      return "ok\n";
+    }
   if (cmd == "flag" && w.size() >= 3 && ToInt(w[2], v) && v >= 0 && count(3)) {
     f.flagCode = static_cast<uint32_t>(v);
     f.flagCount = static_cast<int>(n);
-    return "ok\n";
-  }
-  if (cmd == "errq-fail" && count(2)) {
-    f.errorQueryFailCount = static_cast<int>(n);
     return "ok\n";
   }
   if (cmd == "unplug-mid") {
