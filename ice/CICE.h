@@ -271,6 +271,23 @@ class CICE {
   // Streamed transfers of one chunk each (locks held by the caller).
   void StreamReadChunk(uint32_t address, uint8_t* buffer, unsigned length, bool shadow);
   void StreamWriteChunk(uint32_t address, const uint8_t* data, unsigned length, bool shadow);
+  // Declared before the share lock of one exchange (so it ends after that
+  // lock is released). A send or receive that fails inside closes every
+  // adapter only when the outermost scope ends: closing a transport closes
+  // its share area, which must not happen while this process holds it.
+  class ExchangeScope {
+   public:
+    explicit ExchangeScope(CICE& ice) : m_ice(ice) { ++m_ice.m_nExchangeDepth; }
+    ~ExchangeScope();
+    ExchangeScope(const ExchangeScope&) = delete;
+    ExchangeScope& operator=(const ExchangeScope&) = delete;
+
+   private:
+    CICE& m_ice;
+  };
+  // After a failed send or receive: closes every adapter now, or at the end
+  // of the running exchange.
+  void CloseAfterFailure();
   // Whether the variant's destructor must wait (semihosting or other long work).
   virtual bool IsBusy() { return false; }
   // Closes every adapter and waits until the variant is no longer busy.
@@ -291,4 +308,6 @@ class CICE {
   std::map<std::string, std::string> m_params;
   IUserInteraction* m_pUI = nullptr;
   uint64_t m_nExchanges = 0;
+  int m_nExchangeDepth = 0;
+  bool m_bClosePending = false;
 };

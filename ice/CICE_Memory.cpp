@@ -155,6 +155,7 @@ void CICE::StreamReadChunk(uint32_t address, uint8_t* buffer, unsigned length, b
   if (!t) return;
   const unsigned w = GetWordPayload();
   const unsigned maxBlock = GetMaxBlockData();
+  ExchangeScope exchange(*this);
   ScopedShareLock<UsbShareArea> share(t->GetShareAreas());
   CommandRecord req(kCmdStreamRead);
   req.Word(address).Word(length);
@@ -194,6 +195,7 @@ void CICE::StreamWriteChunk(uint32_t address, const uint8_t* data, unsigned leng
   if (!t) return;
   const unsigned w = GetWordPayload();
   const unsigned maxBlock = GetMaxBlockData();
+  ExchangeScope exchange(*this);
   ScopedShareLock<UsbShareArea> share(t->GetShareAreas());
   unsigned done = 0;
   uint8_t sequence = 0;

@@ -111,7 +111,7 @@ void CICE::SendRequest(const void* data, unsigned length, unsigned* sent, int ti
   ++m_nExchanges;
   if (!TransportCall(m_nLastError, [&] { return t->SendPacket(data, length, sent, timeoutMs); })) {
     m_nLastError = -1;
-    CloseAllAdapters();
+    CloseAfterFailure();
     throw CICEException(kWriteError);
   }
 }
@@ -125,7 +125,7 @@ void CICE::ReceiveReply(void* buffer, unsigned capacity, unsigned* length, int t
   if (!TransportCall(m_nLastError,
                      [&] { return t->ReceivePacket(buffer, capacity, length, timeoutMs); })) {
     m_nLastError = -1;
-    CloseAllAdapters();
+    CloseAfterFailure();
     throw CICEException(kReadError);
   }
   if (!t->GetLastReplyFlag()) return;
@@ -150,6 +150,23 @@ void CICE::ReceiveReply(void* buffer, unsigned capacity, unsigned* length, int t
   throw CICEException(kCmdErrorUnknown);
 }
 
+void CICE::CloseAfterFailure() {
+  if (m_nExchangeDepth > 0)
+    m_bClosePending = true;
+  else
+    CloseAllAdapters();
+}
+
+CICE::ExchangeScope::~ExchangeScope() {
+  if (--m_ice.m_nExchangeDepth > 0 || !m_ice.m_bClosePending) return;
+  m_ice.m_bClosePending = false;
+  try {
+    m_ice.CloseAllAdapters();
+  } catch (...) {
+    // The exchange's own error is already on its way to the caller.
+  }
+}
+
 void CICE::Transact(const void* request, unsigned requestLength, void* reply, unsigned capacity,
                     unsigned* replyLength, int timeoutMs, bool expectReply) {
   ScopedMutex lock(m_cmdLock);
@@ -158,6 +175,7 @@ void CICE::Transact(const void* request, unsigned requestLength, void* reply, un
   RequireAdapter();
   CUsbCmd* t = SelectedTransport();
   if (!t) return;
+  ExchangeScope exchange(*this);
   ScopedShareLock<UsbShareArea> share(t->GetShareAreas());
   unsigned sent = 0;
   SendRequest(request, requestLength, &sent, timeoutMs);

@@ -91,6 +91,34 @@ TEST(IceFaults, ReadTimeoutClosesEveryAdapterUntilDiscovery) {
   EXPECT_NO_THROW(ice.ReadMem32(0x20000000));
 }
 
+TEST(IceFaults, FailedExchangeOnHidClosesAfterReleasingTheShareLock) {
+  // Closing a HID transport closes its share area too: the failed exchange
+  // must let go of that area's lock first, and still say what failed.
+  SimProcess sim(OneAdapterConfig("hid", 64), 1);
+  Spy<CICE_M4> ice;
+  OpenAdapter(ice);
+  sim.Ctl("drop a");
+  CommandRecord link(kCmdLinkCheck);
+  link.Word(0);
+  uint8_t reply[16] = {};
+  unsigned got = 0;
+  EXPECT_EQ(Message([&] {
+              ice.Transact(link.Data(), link.Size(), reply, sizeof reply, &got, 200, true);
+            }),
+            "ICE read error or time-out.");
+  EXPECT_FALSE(ice.CheckUSBLink());
+  EXPECT_EQ(Message([&] { ice.MCUStopRun(); }), "There is no Vo-Link connected to a USB port.");
+
+  OpenAdapter(ice);
+  EXPECT_NO_THROW(ice.ReadMem32(0x20000000));
+  std::vector<uint8_t> buffer(4096);
+  sim.Ctl("unplug-mid a");
+  EXPECT_EQ(Message([&] { ice.ReadMem(0x20000000, buffer.data(), 4096, false, true); }),
+            "ICE read error or time-out.");
+  EXPECT_EQ(ice.CommandLock().GetCount(), 0u);
+  EXPECT_FALSE(ice.CheckUSBLink());
+}
+
 TEST(IceFaults, StaleRepliesAreSkipped) {
   SimProcess sim;
   CICE_M4 ice;
