@@ -88,15 +88,20 @@ class Probe {
 
   CICE& Ice() { return *m_ice; }
 
-  // Discovery, selection and the version handshake.
-  uint32_t Open() {
+  // Discovery and selection.
+  void Select() {
     m_ice->DiscoverAdapters(false);
     if (!m_ice->CheckUSBLink()) throw CICEException("There is no Vo-Link connected to a USB port.");
     if (m_adapter >= m_ice->GetDeviceCount())
       throw UsageError("no adapter " + std::to_string(m_adapter) + " (found " +
                        std::to_string(m_ice->GetDeviceCount()) + ")");
     m_ice->SelectAdapter(m_adapter);
-    return m_ice->ResetCmdSerial(0xFFFFFFFF);
+  }
+
+  // Selection and the version handshake.
+  void Open() {
+    Select();
+    m_ice->ResetCmdSerial(0xFFFFFFFF);
   }
 
   // Open, configure the link and attach to the target without a reset and
@@ -117,12 +122,13 @@ class Probe {
 
 int Info(Probe& p, std::ostream& out) {
   CICE& ice = p.Ice();
-  const uint32_t version = p.Open();
+  p.Select();
   uint32_t chipId = 0, extra = 0;
   bool pro = false;
   uint16_t low = 0, high = 0, four[4] = {};
   AdapterVersionInfo info;
-  ice.ResetCmdSerial(0xFFFFFFFF, &chipId, &pro, &low, &high, &extra, &info, four);
+  const uint32_t version =
+      ice.ResetCmdSerial(0xFFFFFFFF, &chipId, &pro, &low, &high, &extra, &info, four);
   std::string suffix;
   for (uint16_t c : four)
     if (c >= 0x20 && c < 0x7F) suffix += static_cast<char>(c);
