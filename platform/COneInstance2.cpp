@@ -4,13 +4,7 @@
 
 COneInstance2::COneInstance2() = default;
 
-COneInstance2::~COneInstance2() {
-  if (m_dwLockCount > 0 && m_hMutexOneInstance) {
-    --m_dwLockCount;
-    m_hMutexOneInstance->Unlock();
-  }
-  Close();
-}
+COneInstance2::~COneInstance2() { Close(); }
 
 void COneInstance2::SetName(const std::string& base) {
   m_szName = (base + kMutexNameSuffix).substr(0, kMaxObjectName);
@@ -26,7 +20,13 @@ void COneInstance2::Create() {
   m_hMutexOneInstance = std::move(mutex);
 }
 
-void COneInstance2::Close() { m_hMutexOneInstance.reset(); }
+void COneInstance2::Close() {
+  // A handle that goes away gives back every level it still holds: nobody
+  // could release them later, and other processes would wait for ever.
+  for (; m_dwLockCount > 0 && m_hMutexOneInstance; --m_dwLockCount) m_hMutexOneInstance->Unlock();
+  m_dwLockCount = 0;
+  m_hMutexOneInstance.reset();
+}
 
 bool COneInstance2::Lock(int timeoutMs) {
   if (!m_hMutexOneInstance) {

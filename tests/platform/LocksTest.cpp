@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <list>
 #include <thread>
 
 #include "platform/CMutex2.h"
 #include "platform/COneInstance2.h"
+#include "platform/ShareArea.h"
 #include "TempRuntimeDir.h"
 
 TEST(CMutex2, RecursiveAndExclusiveBetweenThreads) {
@@ -88,4 +90,33 @@ TEST(COneInstance2, ThreadsOfOneProcessExcludeEachOther) {
   t.join();
   EXPECT_FALSE(otherGotIt);
   a.UnlockAndClose();
+}
+
+// Closing an area while this process holds its lock (an adapter dropped in the
+// middle of an exchange) gives the lock back: the scope's release stays quiet
+// and another handle can take the mutex at once.
+TEST(ShareArea, ClosedWhileLockedReleasesTheMutex) {
+  struct Record {
+    uint32_t value;
+  };
+  TempRuntimeDir rt;
+  std::list<ShareArea<Record>> areas(1);
+  areas.front().SetName("dropped");
+  areas.front().Open();
+  ASSERT_TRUE(areas.front().IsOpen());
+  EXPECT_NO_THROW({
+    ScopedShareLock<ShareArea<Record>> lock(areas);
+    areas.front().LockData();  // recursion: two levels held
+    areas.front().Close();
+  });
+  bool otherGotIt = false;
+  std::thread t([&] {
+    COneInstance2 other;
+    other.SetName("dropped");
+    other.CreateAndLock(0);
+    otherGotIt = other.IsLocked();
+    if (otherGotIt) other.UnlockAndClose();
+  });
+  t.join();
+  EXPECT_TRUE(otherGotIt);
 }
