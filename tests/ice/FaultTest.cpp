@@ -17,6 +17,16 @@ std::string Message(const std::function<void()>& f) {
   }
   return "(no exception)";
 }
+
+// One link check with a short time-out; what it threw.
+std::string LinkCheckMessage(CICE& ice) {
+  CommandRecord link(kCmdLinkCheck);
+  link.Word(0);
+  uint8_t reply[16] = {};
+  unsigned got = 0;
+  return Message(
+      [&] { ice.Transact(link.Data(), link.Size(), reply, sizeof reply, &got, 200, true); });
+}
 }  // namespace
 
 TEST(IceFaults, FlaggedReplyNamesTheAdapterError) {
@@ -55,14 +65,7 @@ TEST(IceFaults, ReadTimeoutClosesEveryAdapterUntilDiscovery) {
   CICE_M4 ice;
   OpenAdapter(ice);
   sim.Ctl("drop demo");
-  CommandRecord link(kCmdLinkCheck);
-  link.Word(0);
-  uint8_t reply[16] = {};
-  unsigned got = 0;
-  EXPECT_EQ(Message([&] {
-              ice.Transact(link.Data(), link.Size(), reply, sizeof reply, &got, 200, true);
-            }),
-            "ICE read error or time-out.");
+  EXPECT_EQ(LinkCheckMessage(ice), "ICE read error or time-out.");
   EXPECT_EQ(ice.GetLastErrorCode(), -1);
   EXPECT_FALSE(ice.CheckUSBLink());
   // Commands with fixed records as well as those sized by the transport.
@@ -98,14 +101,7 @@ TEST(IceFaults, FailedExchangeOnHidClosesAfterReleasingTheShareLock) {
   Spy<CICE_M4> ice;
   OpenAdapter(ice);
   sim.Ctl("drop a");
-  CommandRecord link(kCmdLinkCheck);
-  link.Word(0);
-  uint8_t reply[16] = {};
-  unsigned got = 0;
-  EXPECT_EQ(Message([&] {
-              ice.Transact(link.Data(), link.Size(), reply, sizeof reply, &got, 200, true);
-            }),
-            "ICE read error or time-out.");
+  EXPECT_EQ(LinkCheckMessage(ice), "ICE read error or time-out.");
   EXPECT_FALSE(ice.CheckUSBLink());
   EXPECT_EQ(Message([&] { ice.MCUStopRun(); }), "There is no Vo-Link connected to a USB port.");
 
