@@ -1,5 +1,7 @@
 // The control channel: one command a line, answered by zero or more lines of
 // text and a last line "ok..." or "error: ...". README.md lists the commands.
+#include <climits>
+#include <cstdio>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -27,15 +29,24 @@ constexpr const char* kHelp =
     "hold NAME [INTERFACE] | release NAME [INTERFACE]\n"
     "timing NAME on|off\n"
     "settle NAME MS\n"
-    "clear NAME\n";
+    "clear NAME\n"
+    "stats\n";
 
-bool ToInt(const std::string& s, long& out) {
+// Ranges of the numbers a command takes; anything outside is refused.
+constexpr long long kMaxCount = INT_MAX;
+constexpr long long kMaxMilliseconds = 24LL * 3600 * 1000;  // one day
+constexpr long long kMaxCode = 0xFFFFFFFFLL;
+constexpr long long kMaxInterface = 255;
+
+// A decimal or 0x number, whole word, within [0, max].
+bool ToNumber(const std::string& s, long long max, long long& out) {
+  if (s.empty() || s[0] == '-' || s[0] == '+') return false;
   try {
     size_t used = 0;
-    out = std::stol(s, &used, 0);
-    return used == s.size();
+    out = std::stoll(s, &used, 0);
+    return used == s.size() && out >= 0 && out <= max;
   } catch (const std::exception&) {
-    return false;
+    return false;  // not a number, or beyond even long long
   }
 }
 
@@ -48,6 +59,14 @@ std::string Server::Control(const std::string& line) {
   if (w.empty()) return "error: empty command\n";
   const std::string& cmd = w[0];
   if (cmd == "help") return std::string(kHelp) + "ok\n";
+  if (cmd == "stats" && w.size() == 1) {
+    const ServerStats st = Stats();
+    char buf[200];
+    std::snprintf(buf, sizeof buf, "ok connections %zu queued %zu peak-queued %zu accept-failures %llu wakeups %llu\n",
+                  st.connections, st.queued, st.peakQueued, static_cast<unsigned long long>(st.acceptFailures),
+                  static_cast<unsigned long long>(st.wakeups));
+    return buf;
+  }
   if (cmd == "list") {
     std::string out;
     for (auto& a : m_adapters)
@@ -60,10 +79,10 @@ std::string Server::Control(const std::string& line) {
   if (ai < 0) return "error: no adapter \"" + w[1] + "\"\n";
   Adapter& a = *m_adapters[static_cast<size_t>(ai)];
   Faults& f = a.GetFaults();
-  long n = 1, v = 0;
+  long long n = 1, v = 0;
   auto count = [&](size_t i) -> bool {
     n = 1;
-    return w.size() <= i || (ToInt(w[i], n) && n >= 0);
+    return w.size() <= i + 1 && (w.size() <= i || ToNumber(w[i], kMaxCount, n));
   };
 
   if (cmd == "status") {
@@ -115,7 +134,7 @@ std::string Server::Control(const std::string& line) {
     a.Mcu().SetIceMode(w[2] == "ice");
     return "ok\n";
   }
-  if (cmd == "delay" && w.size() >= 3 && ToInt(w[2], v) && v >= 0 && count(3)) {
+  if (cmd == "delay" && w.size() >= 3 && ToNumber(w[2], kMaxMilliseconds, v) && count(3)) {
     f.delayMs = static_cast<int>(v);
     f.delayCount = static_cast<int>(n);
     return "ok\n";
@@ -128,7 +147,7 @@ std::string Server::Control(const std::string& line) {
       f.*counter = static_cast<int>(n);
       return "ok\n";
     }
-  if (cmd == "flag" && w.size() >= 3 && ToInt(w[2], v) && v >= 0 && count(3)) {
+  if (cmd == "flag" && w.size() >= 3 && ToNumber(w[2], kMaxCode, v) && count(3)) {
     f.flagCode = static_cast<uint32_t>(v);
     f.flagCount = static_cast<int>(n);
     return "ok\n";
@@ -138,8 +157,8 @@ std::string Server::Control(const std::string& line) {
     return "ok\n";
   }
   if ((cmd == "hold" || cmd == "release") && w.size() <= 3) {
-    long number = -1;
-    if (w.size() == 3 && !ToInt(w[2], number)) return "error: bad interface number\n";
+    long long number = -1;
+    if (w.size() == 3 && !ToNumber(w[2], kMaxInterface, number)) return "error: bad interface number\n";
     bool any = false;
     for (auto& ep : m_endpoints[static_cast<size_t>(ai)])
       if (ep.cfg.kind != "hid" && (number < 0 || ep.cfg.number == number)) {
@@ -152,7 +171,7 @@ std::string Server::Control(const std::string& line) {
     a.SetUsbTiming(w[2] == "on");
     return "ok\n";
   }
-  if (cmd == "settle" && w.size() == 3 && ToInt(w[2], v) && v >= 0) {
+  if (cmd == "settle" && w.size() == 3 && ToNumber(w[2], kMaxMilliseconds, v)) {
     a.Mcu().SetSettleTime(std::chrono::milliseconds(v));
     return "ok\n";
   }

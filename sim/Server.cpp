@@ -1,7 +1,10 @@
 #include "sim/Server.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -52,6 +55,35 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::string& t
   std::filesystem::rename(tmp, path);
 }
 
+// Takes the folder's lock file, or throws when a live emulator holds it. The
+// kernel drops the lock of an emulator that dies, so a left-over file does
+// not block. An emulator that stops removes the file before it lets go; a
+// lock taken on such a removed file is given up and taken anew.
+Fd LockFolder(const std::filesystem::path& path) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    Fd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd) throw std::runtime_error("cannot create " + path.string() + ": " + std::strerror(errno));
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno != EWOULDBLOCK) throw std::runtime_error("cannot lock " + path.string() + ": " + std::strerror(errno));
+      char text[24] = {};
+      const ssize_t n = ::pread(fd.Get(), text, sizeof text - 1, 0);
+      const long pid = n > 0 ? std::strtol(text, nullptr, 10) : 0;
+      throw std::runtime_error("another volink-sim" + (pid > 0 ? " (process " + std::to_string(pid) + ")" : std::string()) +
+                               " serves " + path.parent_path().string());
+    }
+    struct stat held {}, named {};
+    if (::fstat(fd.Get(), &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      const std::string pid = std::to_string(::getpid()) + "\n";
+      if (::ftruncate(fd.Get(), 0) != 0 || ::pwrite(fd.Get(), pid.data(), pid.size(), 0) < 0) {
+        // the process id is only for the message of a second emulator
+      }
+      return fd;
+    }
+  }
+  throw std::runtime_error("cannot lock " + path.string());
+}
+
 }  // namespace
 
 void Fd::Reset(int fd) {
@@ -67,13 +99,15 @@ Server::Server(SimConfig config, std::filesystem::path dir) : m_dir(std::move(di
   m_endpoints.resize(m_adapters.size());
   m_wake = Fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!m_wake) throw std::runtime_error("eventfd failed");
-  m_control = Listen(ControlPath(), SOCK_STREAM);
+  m_lock = LockFolder(LockPath());  // before any socket or file is touched
   try {
+    m_control = Listen(ControlPath(), SOCK_STREAM);
     for (size_t i = 0; i < m_adapters.size(); ++i)
       if (m_adapters[i]->Plugged()) Publish(i);
   } catch (...) {
     for (size_t i = 0; i < m_adapters.size(); ++i) RemoveFiles(i);
-    ::unlink(ControlPath().c_str());
+    if (m_control) ::unlink(ControlPath().c_str());
+    ::unlink(LockPath().c_str());
     throw;
   }
 }
@@ -84,6 +118,9 @@ Server::~Server() {
   m_conns.clear();
   m_control.Reset();
   ::unlink(ControlPath().c_str());
+  // Removed while still held: an emulator starting now locks a new file.
+  ::unlink(LockPath().c_str());
+  m_lock.Reset();
 }
 
 void Server::Start() { m_thread = std::thread([this] { Run(); }); }
@@ -187,13 +224,38 @@ bool Server::HolderAlive(Endpoint& ep) {
   return true;
 }
 
+bool Server::AcceptFailed() {
+  switch (errno) {
+    case EINTR:
+    case ECONNABORTED:
+      return true;  // try the next one
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+      // The pending connection stays readable on the listening socket:
+      // stop polling listening sockets for a while rather than spin.
+      ++m_acceptFailures;
+      m_acceptPausedUntil = SimClock::now() + kAcceptBackoff;
+      return false;
+    default:
+      return false;
+  }
+}
+
 void Server::Accept(size_t ai, Endpoint& ep) {
   for (;;) {
     Fd fd(::accept4(ep.listen.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!fd) return;
+    if (!fd) {
+      if (AcceptFailed()) continue;
+      return;
+    }
     const bool bulk = ep.cfg.kind != "hid";
     bool dummy = false;
-    if (bulk && (ep.held || HolderAlive(ep))) {
+    size_t open = 0;
+    for (const auto& [key, c] : m_conns)
+      if (!c.control && c.adapter == ai && c.iface == ep.iface) ++open;
+    if ((bulk && (ep.held || HolderAlive(ep))) || open >= kMaxConnectionsPerInterface) {
       SendMessage(fd.Get(), {0}, dummy);
       continue;  // closing the connection after the busy byte
     }
@@ -211,7 +273,13 @@ void Server::Accept(size_t ai, Endpoint& ep) {
 void Server::AcceptControl() {
   for (;;) {
     Fd fd(::accept4(m_control.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!fd) return;
+    if (!fd) {
+      if (AcceptFailed()) continue;
+      return;
+    }
+    size_t open = 0;
+    for (const auto& [key, c] : m_conns) open += c.control ? 1 : 0;
+    if (open >= kMaxControlConnections) continue;  // closed at once
     const int key = fd.Get();
     Connection c;
     c.fd = std::move(fd);
@@ -238,12 +306,17 @@ void Server::Flush(Connection& c, bool force) {
   }
 }
 
-void Server::OnReadable(int fd) {
+void Server::OnReadable(int fd, bool hangUp) {
   auto it = m_conns.find(fd);
   if (it == m_conns.end()) return;
   Connection& c = it->second;
   if (c.control) {
     OnControlInput(c);
+    return;
+  }
+  if (c.out.size() >= kMaxQueuedReplies) {
+    // Not read until its replies drain; a peer that has gone can take none.
+    if (hangUp) CloseConnection(fd);
     return;
   }
   uint8_t buf[kMaxMessage];
@@ -273,6 +346,7 @@ void Server::OnReadable(int fd) {
   } else {
     for (auto& m : act.messages) c.out.push_back({now + m.delay, std::move(m.bytes)});
   }
+  m_peakQueued = std::max(m_peakQueued, c.out.size());
   Flush(c, act.unplug);
   if (act.unplug) {
     a.SetPlugged(false);
@@ -292,42 +366,69 @@ void Server::OnControlInput(Connection& c) {
   }
   if (n < 0) return;
   c.input.append(buf, static_cast<size_t>(n));
-  size_t pos;
-  while ((pos = c.input.find('\n')) != std::string::npos) {
-    const std::string line = c.input.substr(0, pos);
-    c.input.erase(0, pos + 1);
-    const std::string answer = Control(line);
+  auto answer = [fd](const std::string& text) {
     size_t off = 0;
-    while (off < answer.size()) {  // control answers are small; a blocking peer is its own problem
-      const ssize_t w = ::send(fd, answer.data() + off, answer.size() - off, MSG_NOSIGNAL);
+    while (off < text.size()) {  // control answers are small; a peer that does not read loses them
+      const ssize_t w = ::send(fd, text.data() + off, text.size() - off, MSG_NOSIGNAL);
       if (w <= 0) break;
       off += static_cast<size_t>(w);
     }
+  };
+  for (;;) {
+    const size_t pos = c.input.find('\n');
+    if ((pos == std::string::npos ? c.input.size() : pos) > kMaxControlLine) {
+      answer("error: control line longer than " + std::to_string(kMaxControlLine) + " bytes\n");
+      CloseConnection(fd);
+      return;
+    }
+    if (pos == std::string::npos) return;
+    const std::string line = c.input.substr(0, pos);
+    c.input.erase(0, pos + 1);
+    answer(Control(line));
     if (m_conns.find(fd) == m_conns.end()) return;
   }
+}
+
+ServerStats Server::Stats() const {
+  ServerStats s;
+  s.connections = m_conns.size();
+  for (const auto& [fd, c] : m_conns) s.queued += c.out.size();
+  s.peakQueued = m_peakQueued;
+  s.acceptFailures = m_acceptFailures;
+  s.wakeups = m_wakeups;
+  return s;
 }
 
 void Server::Run() {
   ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);  // emulated USB timing wants wake-ups on time
   std::vector<pollfd> fds;
-  std::vector<std::pair<size_t, size_t>> listenOf;  // adapter, endpoint index per listening entry
+  std::vector<ListenEntry> listening;
   while (!m_stop) {
     fds.clear();
-    listenOf.clear();
+    listening.clear();
     fds.push_back({m_wake.Get(), POLLIN, 0});
-    fds.push_back({m_control.Get(), POLLIN, 0});
-    for (size_t ai = 0; ai < m_endpoints.size(); ++ai)
-      for (size_t e = 0; e < m_endpoints[ai].size(); ++e) {
-        fds.push_back({m_endpoints[ai][e].listen.Get(), POLLIN, 0});
-        listenOf.emplace_back(ai, e);
-      }
-    const size_t firstConn = fds.size();
+    const auto now = SimClock::now();
     auto next = SimClock::time_point::max();
+    if (now >= m_acceptPausedUntil) {
+      fds.push_back({m_control.Get(), POLLIN, 0});
+      listening.push_back({true, 0, 0});
+      for (size_t ai = 0; ai < m_endpoints.size(); ++ai)
+        for (size_t e = 0; e < m_endpoints[ai].size(); ++e) {
+          fds.push_back({m_endpoints[ai][e].listen.Get(), POLLIN, 0});
+          listening.push_back({false, ai, e});
+        }
+    } else {
+      next = m_acceptPausedUntil;
+    }
     for (auto& [fd, c] : m_conns) {
-      short ev = POLLIN;
+      // A connection with too many replies waiting is not read; hang-ups
+      // and errors are reported all the same.
+      short ev = c.control || c.out.size() < kMaxQueuedReplies ? POLLIN : 0;
       if (!c.out.empty()) {
-        next = std::min(next, c.out.front().due);
-        if (c.out.front().due <= SimClock::now()) ev |= POLLOUT;
+        if (c.out.front().due <= now)
+          ev |= POLLOUT;  // due: wait until the peer can take it
+        else
+          next = std::min(next, c.out.front().due);
       }
       fds.push_back({fd, ev, 0});
     }
@@ -343,31 +444,33 @@ void Server::Run() {
     const int r = ::ppoll(fds.data(), fds.size(), timeout, nullptr);
     if (r < 0 && errno != EINTR) break;
     if (m_stop) break;
+    ++m_wakeups;
     try {
-      Dispatch(fds, listenOf, firstConn);
+      Dispatch(fds, listening);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "volink-sim: %s\n", e.what());
     }
   }
 }
 
-void Server::Dispatch(const std::vector<pollfd>& fds, const std::vector<std::pair<size_t, size_t>>& listenOf,
-                      size_t firstConn) {
+void Server::Dispatch(const std::vector<pollfd>& fds, const std::vector<ListenEntry>& listening) {
   if (fds[0].revents) {
     uint64_t v = 0;
     [[maybe_unused]] const ssize_t n = ::read(m_wake.Get(), &v, sizeof v);
   }
-  if (fds[1].revents & POLLIN) AcceptControl();
-  for (size_t i = 0; i < listenOf.size(); ++i) {
-    if (!(fds[2 + i].revents & POLLIN)) continue;
-    const auto [ai, e] = listenOf[i];
-    if (e < m_endpoints[ai].size() && m_endpoints[ai][e].listen.Get() == fds[2 + i].fd)
-      Accept(ai, m_endpoints[ai][e]);
+  for (size_t i = 0; i < listening.size(); ++i) {
+    const pollfd& p = fds[1 + i];
+    if (!(p.revents & POLLIN) || SimClock::now() < m_acceptPausedUntil) continue;
+    const ListenEntry& l = listening[i];
+    if (l.control)
+      AcceptControl();
+    else if (l.endpoint < m_endpoints[l.adapter].size() && m_endpoints[l.adapter][l.endpoint].listen.Get() == p.fd)
+      Accept(l.adapter, m_endpoints[l.adapter][l.endpoint]);
   }
   // Handling a message may replug an adapter and close connections listed
   // here; OnReadable ignores descriptors that are no longer connections.
-  for (size_t i = firstConn; i < fds.size(); ++i)
-    if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) OnReadable(fds[i].fd);
+  for (size_t i = 1 + listening.size(); i < fds.size(); ++i)
+    if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) OnReadable(fds[i].fd, (fds[i].revents & (POLLHUP | POLLERR)) != 0);
   for (auto& [fd, c] : m_conns) Flush(c, false);
 }
 

@@ -3,6 +3,11 @@
 // byte and the busy rule for bulk interfaces, one message per transfer, and
 // a line-based control socket ("volink-sim.ctl") for plugging, pins and
 // faults. One thread runs everything, so adapters need no locks.
+//
+// Peers are not trusted: a lock file keeps a second emulator off a served
+// folder, connections are capped per interface, a connection whose replies
+// pile up is not read until they drain, control lines are capped, and a
+// failing accept (out of descriptors) pauses accepting instead of spinning.
 #pragma once
 
 #include <poll.h>
@@ -49,10 +54,30 @@ class Fd {
 };
 
 inline constexpr const char* kControlSocketName = "volink-sim.ctl";
+// Held (flock) by the emulator that serves the folder, for its whole life.
+inline constexpr const char* kLockFileName = "volink-sim.lock";
+
+// Bounds on what peers can make the emulator hold.
+inline constexpr size_t kMaxQueuedReplies = 32;          // per connection, before reading stops
+inline constexpr size_t kMaxConnectionsPerInterface = 32;
+inline constexpr size_t kMaxControlConnections = 16;
+inline constexpr size_t kMaxControlLine = 1024;          // bytes, without the line break
+inline constexpr std::chrono::milliseconds kAcceptBackoff{100};
+
+// Counters of the serving loop, for `ctl stats`.
+struct ServerStats {
+  size_t connections = 0;   // interface and control connections
+  size_t queued = 0;        // replies waiting to be sent, all connections
+  size_t peakQueued = 0;    // most replies one connection ever had waiting
+  uint64_t acceptFailures = 0;  // accepts that failed for lack of resources
+  uint64_t wakeups = 0;     // turns of the serving loop
+};
 
 class Server {
  public:
-  // Creates the folder when missing; throws std::runtime_error on failure.
+  // Creates the folder when missing and takes its lock; throws
+  // std::runtime_error on failure, also when a live emulator serves the
+  // folder (then nothing in it is touched).
   Server(SimConfig config, std::filesystem::path dir);
   ~Server();
   Server(const Server&) = delete;
@@ -64,6 +89,10 @@ class Server {
 
   const std::filesystem::path& Dir() const { return m_dir; }
   std::filesystem::path ControlPath() const { return m_dir / kControlSocketName; }
+  std::filesystem::path LockPath() const { return m_dir / kLockFileName; }
+
+  // Accepts that failed for lack of descriptors or memory; any thread.
+  uint64_t AcceptFailures() const { return m_acceptFailures; }
 
   // One control command; returns the answer lines, the last one "ok..." or
   // "error: ...". Runs on the serving thread.
@@ -94,11 +123,18 @@ class Server {
 
   void Publish(size_t adapter);
   void Unpublish(size_t adapter);
-  void Dispatch(const std::vector<pollfd>& fds, const std::vector<std::pair<size_t, size_t>>& listenOf,
-                size_t firstConn);
+  // A listening socket in the poll set: the control socket or an endpoint.
+  struct ListenEntry {
+    bool control = false;
+    size_t adapter = 0;
+    size_t endpoint = 0;
+  };
+  void Dispatch(const std::vector<pollfd>& fds, const std::vector<ListenEntry>& listening);
   void Accept(size_t adapter, Endpoint& ep);
   void AcceptControl();
-  void OnReadable(int fd);
+  // false when accepting should stop for now (nothing pending, or a pause)
+  bool AcceptFailed();
+  void OnReadable(int fd, bool hangUp);
   void OnControlInput(Connection& c);
   void Flush(Connection& c, bool force);
   void CloseConnection(int fd);
@@ -108,8 +144,10 @@ class Server {
   bool HolderAlive(Endpoint& ep);
   int FindAdapter(const std::string& name) const;
   std::string PathTag() const;
+  ServerStats Stats() const;
 
   std::filesystem::path m_dir;
+  Fd m_lock;
   std::vector<std::unique_ptr<Adapter>> m_adapters;
   std::vector<std::vector<Endpoint>> m_endpoints;  // published interfaces per adapter
   std::map<int, Connection> m_conns;
@@ -117,6 +155,10 @@ class Server {
   Fd m_wake;
   std::thread m_thread;
   std::atomic<bool> m_stop{false};
+  SimClock::time_point m_acceptPausedUntil{};
+  size_t m_peakQueued = 0;
+  std::atomic<uint64_t> m_acceptFailures{0};
+  uint64_t m_wakeups = 0;
 };
 
 }  // namespace sim

@@ -14,8 +14,10 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -86,6 +88,24 @@ class Conn {
     framing::FramePacket(pkt, m_mode, m_seq, payload);
     EXPECT_TRUE(SendRaw(pkt));
     return m_seq;
+  }
+
+  // Sends the next framed request without waiting; false (and the number
+  // not used up) when the socket would block.
+  bool TrySend(const Bytes& payload, uint8_t* seq = nullptr) {
+    const uint8_t next = static_cast<uint8_t>((m_seq + 1) & framing::kSeqMask);
+    Bytes pkt(m_size);
+    framing::FramePacket(pkt, m_mode, next, payload);
+    if (::send(m_fd, pkt.data(), pkt.size(), MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(pkt.size()))
+      return false;
+    m_seq = next;
+    if (seq) *seq = next;
+    return true;
+  }
+  // Waits until a request can be sent without blocking.
+  bool WaitWritable(int timeoutMs) {
+    pollfd p{m_fd, POLLOUT, 0};
+    return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & POLLOUT);
   }
 
   // One raw message, or nothing on time-out; an empty vector means closed.
@@ -189,6 +209,16 @@ class SimFixture : public ::testing::Test {
   std::filesystem::path m_dir;
   std::unique_ptr<sim::Server> m_server;
 };
+
+// The counters of `ctl stats` ("ok connections 1 queued 0 ...") by name.
+inline std::map<std::string, uint64_t> ParseStats(const std::string& answer) {
+  std::map<std::string, uint64_t> out;
+  std::istringstream in(answer);
+  std::string word, name;
+  in >> word;  // "ok"
+  while (in >> name >> word) out[name] = std::stoull(word);
+  return out;
+}
 
 // Configuration of one adapter with the given JSON fields (without braces).
 inline std::string OneAdapter(const std::string& fields) {
