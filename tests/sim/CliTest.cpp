@@ -38,6 +38,19 @@ int RunTool(const std::vector<std::string>& args, pid_t* background = nullptr) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Exit status of a background process, or -1 when it still runs after 10 s
+// (it is then killed).
+int WaitExit(pid_t pid) {
+  int status = 0;
+  for (int i = 0; i < 1000; ++i) {
+    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  return -1;
+}
+
 class Cli : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -49,6 +62,15 @@ class Cli : public ::testing::Test {
   void TearDown() override {
     ::unsetenv("VOLINK_SIM_DIR");
     std::filesystem::remove_all(m_dir);
+  }
+  // Starts the demo in the background and waits until it serves.
+  pid_t Serve() {
+    pid_t pid = 0;
+    EXPECT_EQ(RunTool({}, &pid), 0);
+    for (int i = 0; i < 1000 && RunTool({"ctl", "list"}) != 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(std::filesystem::exists(m_dir / "demo-hid-if3.json"));
+    return pid;
   }
   std::filesystem::path m_dir;
 };
@@ -70,6 +92,27 @@ TEST_F(Cli, ServesTheDemoUntilStoppedAndAnswersCtl) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_FALSE(std::filesystem::exists(json));
   EXPECT_FALSE(std::filesystem::exists(m_dir / "demo-hid-if3.sock"));
+}
+
+TEST_F(Cli, SecondEmulatorOnTheFolderExitsAndAKilledOneDoesNotBlock) {
+  const pid_t first = Serve();
+  pid_t second = 0;
+  ASSERT_EQ(RunTool({}, &second), 0);
+  EXPECT_EQ(WaitExit(second), 1);
+  // The first still serves and owns its files.
+  EXPECT_EQ(RunTool({"ctl", "status", "demo"}), 0);
+  Conn c(m_dir / "demo-hid-if3.sock", 1, 64);
+  EXPECT_EQ(WordAt(c.Exchange(Bytes(61, 0xFF)).payload, 0), 7973u);
+
+  // An emulator that dies leaves its files and lock file behind; the next
+  // one serves all the same.
+  ::kill(first, SIGKILL);
+  ::waitpid(first, nullptr, 0);
+  const pid_t next = Serve();
+  EXPECT_EQ(RunTool({"ctl", "status", "demo"}), 0);
+  ::kill(next, SIGTERM);
+  EXPECT_EQ(WaitExit(next), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(m_dir));
 }
 
 TEST_F(Cli, MakeImagesWritesEveryClass) {

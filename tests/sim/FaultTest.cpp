@@ -123,6 +123,23 @@ TEST_F(Faults, RefusedStreamedWriteAnswersOnceAfterItsLastPacket) {
   }
 }
 
+TEST_F(Faults, NumbersOutOfRangeAreRefusedAndInjectNothing) {
+  for (const char* line :
+       {"delay demo 4294967296 1", "delay demo 1 4294967296", "delay demo 86400001", "delay demo -1",
+        "drop demo 2147483648", "stale demo -1", "errq-fail demo 99999999999999999999", "drop demo 1 2",
+        "flag demo 4294967296", "flag demo 0x1FFFFFFFF 1", "flag demo 9 -1", "settle demo 9223372036854775807",
+        "hold demo -1", "hold demo 256"})
+    EXPECT_EQ(Ctl(line).rfind("error", 0), 0u) << line;
+  EXPECT_EQ(Open("demo-bulk-if0", 1, 512).OpenByte(), 1);  // nothing held
+  EXPECT_FALSE(c.Exchange(Words({0xF0, 0})).flag);          // answered at once, not flagged
+
+  // The largest numbers in range are taken.
+  for (const char* line : {"flag demo 0xFFFFFFFF 0", "drop demo 2147483647", "delay demo 86400000 0",
+                           "settle demo 86400000", "clear demo"})
+    EXPECT_EQ(Ctl(line), "ok\n") << line;
+  EXPECT_FALSE(c.Exchange(Words({0xF0, 0})).flag);
+}
+
 TEST_F(Faults, DetachedTargetRefusesToConnect) {
   Ctl("target demo off");
   EXPECT_TRUE(c.Exchange(Words({0xE2, 0, 0, 0, 0})).flag);
