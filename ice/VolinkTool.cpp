@@ -9,6 +9,7 @@
 #include "ice/CICE_M0.h"
 #include "ice/CICE_M4.h"
 #include "ice/CICE_Ostra1T.h"
+#include "usb/CUsbDiscovery.h"
 #include "usb/ListAdapters.h"
 
 using namespace ice;
@@ -91,11 +92,22 @@ class Probe {
   // Discovery and selection.
   void Select() {
     m_ice->DiscoverAdapters(false);
-    if (!m_ice->CheckUSBLink()) throw CICEException("There is no Vo-Link connected to a USB port.");
-    if (m_adapter >= m_ice->GetDeviceCount())
-      throw UsageError("no adapter " + std::to_string(m_adapter) + " (found " +
-                       std::to_string(m_ice->GetDeviceCount()) + ")");
-    m_ice->SelectAdapter(m_adapter);
+    const unsigned found = m_ice->CheckUSBLink() ? m_ice->GetDeviceCount() : 0;
+    if (m_adapter < found) {
+      m_ice->SelectAdapter(m_adapter);
+      return;
+    }
+    // An interface that another program holds hides its adapter from the
+    // pass: the numbering cannot say which adapter is meant, so say that.
+    std::string busy;
+    for (const OpenProblem& problem : m_ice->Discovery().OpenProblems())
+      if (problem.error == usbdev::OpenError::Busy) busy += "\n  " + DescribeOpenProblem(problem);
+    const std::string which =
+        "no adapter " + std::to_string(m_adapter) + " (found " + std::to_string(found) + ")";
+    if (!busy.empty())
+      throw std::runtime_error(which + ": an interface is busy (held by another program)" + busy);
+    if (found == 0) throw CICEException("There is no Vo-Link connected to a USB port.");
+    throw UsageError(which);
   }
 
   // Selection and the version handshake.

@@ -4,7 +4,9 @@
 //   list | info | read ADDR [LEN] | write ADDR VALUE... | regs |
 //   halt | step | go | state | reset MODE CONNECT | blink | loader | ready
 //
-// Errors print the layer's message and give exit status 1.
+// Errors print the layer's message and give exit status 1; so does an
+// adapter number beyond those found while an interface is busy (held by
+// another program), naming that interface. Usage errors give status 2.
 #pragma once
 
 #include <iosfwd>

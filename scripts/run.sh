@@ -11,14 +11,25 @@ BIN="$BUILD_DIR/bin"
 
 if ! "$BIN/gadrel" --list-adapters >/dev/null 2>&1; then
   export VOLINK_SIM_DIR=${VOLINK_SIM_DIR:-$(mktemp -d -t volink-sim.XXXXXX)}
-  "$BIN/volink-sim" >"$VOLINK_SIM_DIR.log" 2>&1 &
-  sim_pid=$!
-  trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
-  for _ in $(seq 50); do
-    ls "$VOLINK_SIM_DIR"/*.json >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  echo "No adapter plugged in: using the emulated adapter in $VOLINK_SIM_DIR"
+  # One emulator a folder: an emulator that already serves it is used as it is.
+  if "$BIN/volink-sim" ctl list >/dev/null 2>&1; then
+    echo "No adapter found: an emulator already serves $VOLINK_SIM_DIR; using it"
+  else
+    "$BIN/volink-sim" >"$VOLINK_SIM_DIR.log" 2>&1 &
+    sim_pid=$!
+    trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
+    for _ in $(seq 50); do
+      ls "$VOLINK_SIM_DIR"/*.json >/dev/null 2>&1 && break
+      kill -0 "$sim_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    if ! kill -0 "$sim_pid" 2>/dev/null; then
+      # It refused the folder (another emulator took it meanwhile) or failed.
+      cat "$VOLINK_SIM_DIR.log" >&2
+      "$BIN/volink-sim" ctl list >/dev/null 2>&1 || exit 1
+    fi
+    echo "No adapter plugged in: using the emulated adapter in $VOLINK_SIM_DIR"
+  fi
   "$BIN/gadrel" --list-adapters || true
 fi
 

@@ -74,3 +74,26 @@ TEST(Volink, ErrorsPrintTheLayerMessage) {
   EXPECT_EQ(r.err, "There is no Vo-Link connected to a USB port.\n");
   EXPECT_EQ(Volink({"list"}).status, 1);
 }
+
+TEST(Volink, AdapterHiddenByABusyInterfaceIsReportedAsBusy) {
+  const std::string bulkAndHid =
+      R"("generation": 1, "interfaces": [{"kind": "hid", "interface": 3, "size": 64},
+                                         {"kind": "bulk", "interface": 0, "size": 512}])";
+  SimProcess sim(R"({"adapters": [{"name": "a", )" + bulkAndHid + R"(}, {"name": "b", )" +
+                     bulkAndHid + R"(}, {"name": "c", "generation": 2}]})",
+                 5);
+  ASSERT_EQ(Volink({"--adapter", "2", "info"}).status, 0);  // a and b on slot 4, c on slot 6
+  // Either way two adapters remain and number 2 is the one that is missing.
+  for (const char* held : {"c", "a"}) {
+    SCOPED_TRACE(held);
+    ASSERT_EQ(sim.Ctl(std::string("hold ") + held), "ok\n");
+    const ProbeRun r = Volink({"--adapter", "2", "info"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("volink: no adapter 2 (found 2): an interface is busy (held by another program)\n  bulk ", 0), 0u)
+        << r.err;
+    EXPECT_EQ(r.err.find("usage"), std::string::npos) << r.err;
+    EXPECT_EQ(Volink({"--adapter", "1", "info"}).status, 0);
+    ASSERT_EQ(sim.Ctl(std::string("release ") + held), "ok\n");
+  }
+  EXPECT_EQ(Volink({"--adapter", "3", "info"}).status, 2);  // nothing busy: a plain wrong number
+}
