@@ -100,6 +100,10 @@ struct CutCase {
   size_t maxPayload;
 };
 
+void PrintTo(const CutCase& c, std::ostream* os) {
+  *os << c.kind << " mode " << c.mode << ", " << c.expectedPacket << "-byte packets";
+}
+
 class PayloadLimit : public SimFixture, public ::testing::WithParamInterface<CutCase> {};
 
 // A request one byte longer than the packet carries is refused whole (a cut
