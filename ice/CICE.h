@@ -290,7 +290,9 @@ class CICE {
   void CloseAfterFailure();
   // Whether the variant's destructor must wait (semihosting or other long work).
   virtual bool IsBusy() { return false; }
-  // Closes every adapter and waits until the variant is no longer busy.
+  // Closes every adapter and waits until the variant is no longer busy, at
+  // most kBusyWaitMs.
+  static constexpr int kBusyWaitMs = 5000;
   void ShutDown();
 
   mutable CMutex2 m_cmdLock;

@@ -19,11 +19,15 @@ void CICE::ShutDown() {
     m_discovery.CloseAll();
     m_nSelectedSlot = m_nSelectedDevice = -1;
   }
+  // Whoever serves the busy call gets a bounded time to finish it: a call
+  // that nobody completes (its server gone) must not keep us here for ever.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyWaitMs);
   for (;;) {
     {
       ScopedMutex lock(m_cmdLock);
       if (!IsBusy()) return;
     }
+    if (std::chrono::steady_clock::now() >= until) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
 }

@@ -178,7 +178,11 @@ void CICE::WriteMem(uint32_t address, const void* data, unsigned length, bool sh
   const auto* in = static_cast<const uint8_t*>(data);
   const unsigned maxBlock = GetMaxBlockData();
   if (maxBlock == 0) throw CICEException("ICE: protocol error - Get_PortState!");
-  if (m_uFirmwareVersion == kUnknownFirmware || m_uFirmwareVersion < 6712) {
+  // A streamed packet carries a word payload of data and header plus its
+  // sequence byte; where the payload has no byte to spare for it (a payload
+  // that is a multiple of 4) only the block loop fits.
+  const bool streamFits = GetWordPayload() < GetPayloadSize();
+  if (m_uFirmwareVersion == kUnknownFirmware || m_uFirmwareVersion < 6712 || !streamFits) {
     for (unsigned off = 0; off < length; off += maxBlock)
       WriteBlock(address + off, std::min(maxBlock, length - off), in + off, shadow);
     return;

@@ -20,6 +20,13 @@ std::vector<uint32_t> CICE_Ostra1T::GetBreakpointList() {
 
 void CICE_Ostra1T::InitBreakUnit() {
   ScopedMutex lock(m_cmdLock);
+  // The adapter keeps its slots armed across reconnects; what this list put
+  // there would go on stopping the core behind the host's back. Disarming is
+  // best effort: a connect does not fail for it.
+  try {
+    for (uint32_t address : m_breakList) ClrBreakPointCmd(1, address, 0);
+  } catch (const CICEException&) {
+  }
   m_breakList.clear();
 }
 

@@ -1,6 +1,6 @@
 // 8051 1T targets: hardware breakpoints only, kept as a list of at most
-// eight addresses that is sent to the adapter before every run; no software
-// breakpoints, no semihosting, no core kind.
+// eight addresses that is sent to the adapter's slots (entry i to slot i + 1)
+// before every run; no software breakpoints, no semihosting, no core kind.
 #pragma once
 
 #include <vector>
@@ -18,6 +18,7 @@ class CICE_Ostra1T : public CICE {
   void MCUFreeRun() override;
   void ResetAndRun() override {}
   unsigned GetBreakUnitCount() override { return kMaxBreakpoints; }
+  // Disarms the adapter slots that the list armed and empties the list.
   void InitBreakUnit() override;
   // Whether the target's debug id names a known 8051 part.
   bool IsChipSupported() override;

@@ -56,7 +56,7 @@ void Ostra8051Target::Advance() {
   double ms = m_runMs + dtUs / 1000.0;
   for (uint32_t i = 0; i < steps; ++i) {
     // A run that starts on a breakpoint executes that instruction first.
-    if (!m_leavingBreakpoint && std::find(m_breakpoints.begin(), m_breakpoints.end(), m_pc) != m_breakpoints.end()) {
+    if (!m_leavingBreakpoint && IsArmed(m_pc)) {
       m_running = false;
       ms = m_runMs + i / 1000.0;
       break;
@@ -249,15 +249,19 @@ uint32_t Ostra8051Target::FlashEraseAll() {
   return kErrOk;
 }
 
-uint32_t Ostra8051Target::SetBreakpoint(uint32_t address, uint32_t) {
-  if (std::find(m_breakpoints.begin(), m_breakpoints.end(), address) != m_breakpoints.end()) return kErrOk;
-  if (m_breakpoints.size() >= kMaxBreakpoints) return kErrUnimplemented;
-  m_breakpoints.push_back(address);
+bool Ostra8051Target::IsArmed(uint32_t address) const {
+  return std::find(m_slots.begin(), m_slots.end(), address) != m_slots.end();
+}
+
+uint32_t Ostra8051Target::SetBreakpoint(uint32_t address, uint32_t position) {
+  if (position < 1 || position > kMaxBreakpoints) return kErrUnimplemented;
+  m_slots[position - 1] = address;
   return kErrOk;
 }
 
 uint32_t Ostra8051Target::ClearBreakpoint(uint32_t address) {
-  std::erase(m_breakpoints, address);
+  for (std::optional<uint32_t>& slot : m_slots)
+    if (slot == address) slot.reset();
   return kErrOk;
 }
 

@@ -47,6 +47,9 @@ bool CUsbCmd::SendPacket(const void* data, unsigned length, unsigned* sent, int 
   // Without a device (or in an unknown mode) there is nothing to send, and
   // the adapter's counter is left alone.
   if (header == 0 || packetSize <= header) return false;
+  // A request that does not fit would arrive cut short and be carried out
+  // on the wrong data: refuse it before it takes a sequence number.
+  if (length > framing::MaxPayload(packetSize, m_nHeaderMode)) return false;
 
   CUsbCmdShare* share = GetShareArea().Data();  // throws unless locked
   if (!share) return false;

@@ -74,6 +74,7 @@ class CUsbCmd {
   // sent, until timeoutMs has passed. Needs the share area locked.
   virtual bool ReceivePacket(void* buffer, unsigned capacity, unsigned* length, int timeoutMs);
   // Framed send with the next sequence number. Needs the share area locked.
+  // False, sending nothing, when `length` exceeds the packet's payload.
   virtual bool SendPacket(const void* data, unsigned length, unsigned* sent, int timeoutMs);
   virtual bool HasOpenFailure() const { return false; }
   virtual int GetTransportKind() const = 0;

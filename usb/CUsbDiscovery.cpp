@@ -1,5 +1,7 @@
 #include "usb/CUsbDiscovery.h"
 
+#include <algorithm>
+
 #include "usb/CBulkUSB.h"
 #include "usb/CHidCmd.h"
 #include "usb/CWinUSB.h"
@@ -8,13 +10,21 @@
 using namespace usbtables;
 
 CUsbDiscovery::CUsbDiscovery() {
+  auto winUsb2 = std::make_unique<CWinUSB>();
+  auto winUsb4 = std::make_unique<CWinUSB>();
+  auto winUsb6 = std::make_unique<CWinUSB>();
+  // Each bulk slot tries every adapter of the family; the ones another slot
+  // already holds are ours, not busy.
+  winUsb2->SetSiblings({winUsb4.get(), winUsb6.get()});
+  winUsb4->SetSiblings({winUsb2.get(), winUsb6.get()});
+  winUsb6->SetSiblings({winUsb2.get(), winUsb4.get()});
   m_transports[0] = std::make_unique<CHidCmd>();
   m_transports[1] = std::make_unique<CBulkUSB>();
-  m_transports[2] = std::make_unique<CWinUSB>();
+  m_transports[2] = std::move(winUsb2);
   m_transports[3] = std::make_unique<CHidCmd>();
-  m_transports[4] = std::make_unique<CWinUSB>();
+  m_transports[4] = std::move(winUsb4);
   m_transports[5] = std::make_unique<CHidCmd>();
-  m_transports[6] = std::make_unique<CWinUSB>();
+  m_transports[6] = std::move(winUsb6);
   const int generation[kSlotCount] = {PORT_CHIP_TYPE_VOLINK1, PORT_CHIP_TYPE_VOLINK1,
                                       PORT_CHIP_TYPE_VOLINK1, PORT_CHIP_TYPE_VOLINK2,
                                       PORT_CHIP_TYPE_VOLINK2, PORT_CHIP_TYPE_VOLINK3,
@@ -62,7 +72,13 @@ bool CUsbDiscovery::Run(IUserInteraction* report) {
 
   for (UsbPortEntry& p : m_ports) {
     p.bFound = p.pTransport->GetDeviceCount() > 0 ? 1 : 0;
-    for (const OpenProblem& problem : p.pTransport->GetOpenProblems()) m_problems.push_back(problem);
+    // The bulk slots all try every adapter of the family: one problem each.
+    for (const OpenProblem& problem : p.pTransport->GetOpenProblems()) {
+      const bool known = std::any_of(m_problems.begin(), m_problems.end(), [&](const OpenProblem& q) {
+        return q.kind == problem.kind && q.backend == problem.backend && q.path == problem.path;
+      });
+      if (!known) m_problems.push_back(problem);
+    }
   }
   m_serialPorts = ListSerialPorts(m_sysRoot);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "usb/UsbTables.h"
+
 CWinUSB::CWinUSB() = default;
 CWinUSB::~CWinUSB() = default;
 
@@ -34,6 +36,35 @@ bool CWinUSB::SetUp(Record& r) {
   return in && out;
 }
 
+bool CWinUSB::Holds(const usbdev::DeviceInfo& info) const {
+  return std::any_of(m_records.begin(), m_records.end(), [&](const Record& r) {
+    return r.device && r.info.backend == info.backend && r.info.path == info.path;
+  });
+}
+
+std::vector<usbdev::Listed> CWinUSB::FamilyInterfaces() const {
+  std::vector<usbdev::Listed> out;
+  for (usbdev::Listed& listed : usbdev::EnumerateAll(usbdev::Kind::Bulk)) {
+    if (!usbtables::InBulkFamily(listed.info.vid, listed.info.pid)) continue;
+    if (std::any_of(m_siblings.begin(), m_siblings.end(),
+                    [&](const CWinUSB* s) { return s->Holds(listed.info); }))
+      continue;
+    // One interface per device: the first one (lowest number) of each.
+    auto same = std::find_if(out.begin(), out.end(), [&](const usbdev::Listed& o) {
+      return !listed.info.device.empty() && o.access == listed.access &&
+             o.info.device == listed.info.device;
+    });
+    if (same == out.end()) {
+      out.push_back(std::move(listed));
+    } else if (listed.info.interfaceNumber >= 0 &&
+               (same->info.interfaceNumber < 0 ||
+                listed.info.interfaceNumber < same->info.interfaceNumber)) {
+      *same = std::move(listed);
+    }
+  }
+  return out;
+}
+
 int CWinUSB::OpenDevices(const UsbDeviceId* table, unsigned count) {
   CloseAll();
   ClearOpenProblems();
@@ -43,10 +74,11 @@ int CWinUSB::OpenDevices(const UsbDeviceId* table, unsigned count) {
       return id.wVendorId == vid && id.wProductId == pid;  // interface not compared
     });
   };
-  // Only interfaces whose ids are in the table are opened: other programs'
-  // devices must neither count as open failures nor spoil the pass.
-  for (const usbdev::Listed& listed : usbdev::EnumerateAll(usbdev::Kind::Bulk)) {
-    if (!inTable(listed.info.vid, listed.info.pid)) continue;
+  // Every adapter of the family is opened, whichever table this slot has: a
+  // family device that cannot be opened (held by another program) is the
+  // open failure that the discovery pass asks about. Foreign devices are
+  // never touched.
+  for (const usbdev::Listed& listed : FamilyInterfaces()) {
     usbdev::OpenResult result;
     std::unique_ptr<usbdev::IDevice> device = listed.access->Open(listed.info, &result);
     if (!device) {

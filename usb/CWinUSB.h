@@ -29,6 +29,12 @@ class CWinUSB : public CUsbCmd {
   int GetTransportKind() const override { return kTransportWinUsb; }
   usbdev::DeviceInfo GetDeviceInfo(unsigned index) const override;
 
+  // The other bulk transports of this process. A family device that one of
+  // them holds open is left alone: it is not another program's.
+  void SetSiblings(std::vector<const CWinUSB*> siblings) { m_siblings = std::move(siblings); }
+  // Whether this transport holds the device open.
+  bool Holds(const usbdev::DeviceInfo& info) const;
+
  private:
   struct Record {
     std::unique_ptr<usbdev::IDevice> device;  // null after CloseOthers
@@ -45,9 +51,13 @@ class CWinUSB : public CUsbCmd {
     }
   };
   static bool SetUp(Record& r);
+  // The bulk interfaces of the family's adapters, one per device, without
+  // those a sibling holds.
+  std::vector<usbdev::Listed> FamilyInterfaces() const;
   const Record* Selected() const;
 
   std::vector<Record> m_records;
   unsigned m_nSelected = kNoDevice;
   bool m_bOpenFailure = false;
+  std::vector<const CWinUSB*> m_siblings;
 };

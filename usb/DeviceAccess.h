@@ -24,6 +24,9 @@ struct DeviceInfo {
   uint16_t vid = 0;
   uint16_t pid = 0;
   int interfaceNumber = -1;  // -1 = unknown
+  std::string device;      // the USB device the interface belongs to: interfaces
+                           // of one backend with equal non-empty values are
+                           // one device; empty = unknown
   std::string locationId;  // USB port path ("1-4.2") or "" when unknown
   std::string serial;      // serial number if enumeration knows it
   uint16_t inSize = 0;     // report or packet bytes (without report id); 0 = unknown

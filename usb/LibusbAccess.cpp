@@ -161,6 +161,8 @@ std::vector<DeviceInfo> LibusbAccess::Enumerate(Kind kind) {
       std::snprintf(key, sizeof key, "%u,%u,%u", libusb_get_bus_number(dev),
                     libusb_get_device_address(dev), alt.bInterfaceNumber);
       d.key = key;
+      d.device = std::to_string(libusb_get_bus_number(dev)) + "," +
+                 std::to_string(libusb_get_device_address(dev));
       out.push_back(std::move(d));
     }
     libusb_free_config_descriptor(cfg);

@@ -1,17 +1,19 @@
 #include "usb/SimAccess.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "platform/Tick.h"
@@ -45,6 +47,32 @@ bool WaitFor(int fd, short events, int timeoutMs) {
     if (rc == 0) return false;
     if (errno != EINTR) return false;
   }
+}
+
+// Reads a description file: only a regular file of at most kMaxDescriptionBytes,
+// opened without blocking (a FIFO or device named like one is never waited on).
+bool ReadDescription(const fs::path& file, std::string* text) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return false;  // no open at all for the others
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_size <= static_cast<off_t>(SimAccess::kMaxDescriptionBytes);
+  text->clear();
+  char buf[4096];
+  while (ok) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    text->append(buf, static_cast<size_t>(n));
+    ok = text->size() <= SimAccess::kMaxDescriptionBytes;  // grew since fstat
+  }
+  ::close(fd);
+  return ok;
 }
 
 class SimDevice : public IDevice {
@@ -175,9 +203,10 @@ std::vector<DeviceInfo> SimAccess::Enumerate(Kind kind) {
     fs::path sock = file;
     sock.replace_extension(".sock");
     if (!fs::exists(sock, ec)) continue;
+    std::string text;
+    if (!ReadDescription(file, &text)) continue;
     try {
-      std::ifstream in(file);
-      const nlohmann::json j = nlohmann::json::parse(in);
+      const nlohmann::json j = nlohmann::json::parse(text);
       DeviceInfo d;
       if (!KindFromText(j.at("kind").get<std::string>(), &d.kind) || d.kind != kind) continue;
       d.backend = "emulator";
@@ -189,7 +218,14 @@ std::vector<DeviceInfo> SimAccess::Enumerate(Kind kind) {
       d.serial = j.value("serial", std::string());
       d.path = j.value("path", std::string());
       if (d.path.empty()) d.path = sock.string();
-      d.locationId = SimLocationId(d.kind, j.value("location", std::string()), d.path);
+      const std::string location = j.value("location", std::string());
+      d.locationId = SimLocationId(d.kind, location, d.path);
+      // The interfaces of one emulated device sit at one port.
+      if (!location.empty()) {
+        char ids[16];
+        std::snprintf(ids, sizeof ids, "%04x:%04x@", d.vid, d.pid);
+        d.device = ids + location;
+      }
       d.key = sock.string();
       out.push_back(std::move(d));
     } catch (const std::exception&) {

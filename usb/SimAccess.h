@@ -3,6 +3,8 @@
 // is one open handle and one message one transfer.
 #pragma once
 
+#include <cstddef>
+
 #include "usb/DeviceAccess.h"
 
 namespace usbdev {
@@ -16,6 +18,9 @@ class SimAccess : public IDeviceAccess {
 
   // How long Open waits for the device's first byte.
   static constexpr int kOpenWaitMs = 1000;
+  // Largest description file read; only regular files are read, without
+  // blocking, and larger ones are skipped.
+  static constexpr size_t kMaxDescriptionBytes = 64 * 1024;
 
  private:
   std::string m_folder;

@@ -37,4 +37,17 @@ constexpr unsigned Count(const T (&)[N]) {
   return N;
 }
 
+// Whether a device id belongs to the adapters that the family's bulk driver
+// serves (the tables of the bulk slots: T1, T4, T6). Whatever its slot, a
+// bulk transport sees all of them, as the driver's interface class holds them
+// all; the slot's own table only picks among them afterwards.
+constexpr bool InBulkFamily(uint16_t vid, uint16_t pid) {
+  auto in = [&](const UsbDeviceId* table, unsigned n) {
+    for (unsigned i = 0; i < n; ++i)
+      if (table[i].wVendorId == vid && table[i].wProductId == pid) return true;
+    return false;
+  };
+  return in(kT1, Count(kT1)) || in(kT4, Count(kT4)) || in(kT6, Count(kT6));
+}
+
 }  // namespace usbtables

@@ -2,6 +2,10 @@
 // against the emulator's Cortex-M and 8051 targets.
 #include <gtest/gtest.h>
 
+#include <future>
+#include <memory>
+#include <thread>
+
 #include "SimFixture.h"
 #include "ice/CICE_M0.h"
 #include "ice/CICE_M4.h"
@@ -226,6 +230,31 @@ TEST(IceBreakpoints, Ostra1TKeepsAListOfEight) {
   EXPECT_TRUE(ice.SetBreakpoint(0x400, kBpHardware));
 }
 
+// The adapter keeps its eight slots armed across a reconnect. The host's
+// list starts empty again then: its next run must neither be refused by the
+// adapter nor stop at a slot the host no longer knows of.
+TEST(IceBreakpoints, Ostra1TReconnectLeavesNoStaleSlots) {
+  SimProcess sim(OneAdapterConfig("hid", 64, 7973, "", 1, "8051"), 1);
+  CVoICE_Ostra1T ice;
+  OpenAdapter(ice);
+  auto runFrom = [&](uint32_t pc) {
+    ice.MCUStopRun();
+    ice.WriteReg(15, pc);
+    ice.MCUFreeRun();
+    uint32_t stopped = 0;
+    for (int i = 0; i < 500 && !ice.CheckMCUStop(&stopped); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return stopped;
+  };
+  for (uint32_t i = 0; i < 8; ++i) ASSERT_TRUE(ice.SetBreakpoint(0x108 + 0x10 * i, kBpHardware));
+  EXPECT_EQ(runFrom(0x100), 0x108u);
+
+  ice.MCUConnect(RESET_NONE, CONNECT_NORMAL, 0, 0);
+  EXPECT_TRUE(ice.GetBreakpointList().empty());
+  ASSERT_TRUE(ice.SetBreakpoint(0x150, kBpHardware));
+  EXPECT_EQ(runFrom(0x100), 0x150u);
+}
+
 TEST(IceBreakpoints, UnknownKindIsNamedByTheOperation) {
   Spy<CICE_M4> ice;
   ice.Table()[0x100] = {0x100, 8, 0, {}, -1};
@@ -282,4 +311,29 @@ TEST(IceBreakpoints, M0ServesSemihostingCalls) {
   } catch (const CICEException& e) {
     EXPECT_STREQ(e.GetMessage(), "ICE: m_uCurPC not correctly set!");
   }
+}
+
+// A semihosting call that nobody completes (the thread serving it is gone)
+// keeps the busy flag set; destruction waits for it only a bounded time.
+TEST(IceBreakpoints, DestructionDoesNotWaitForeverForAnUncompletedCall) {
+  SimProcess sim(OneAdapterConfig("hid", 64, 7973, "m0"), 1);
+  auto ice = std::make_unique<CICE_M0>();
+  OpenAdapter(*ice);
+  ice->MCUStopRun();
+  ice->WriteMem32(0x20000300, 0x4770BEAB, false);
+  ice->WritePC(0x20000300);
+  SemihostingRequest request;
+  ASSERT_TRUE(ice->CheckSemihosting(&request));
+
+  // The thread owns everything it touches: if the destructor hangs, the
+  // test fails and leaves it behind.
+  auto destroyed = std::make_shared<std::promise<void>>();
+  std::future<void> done = destroyed->get_future();
+  std::thread([destroyed, owned = std::move(ice)]() mutable {
+    owned.reset();
+    destroyed->set_value();
+  }).detach();
+  // Far beyond the bound: a destructor still waiting then waits for ever.
+  EXPECT_EQ(done.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+      << "the destructor still waits for the busy flag";
 }

@@ -176,6 +176,27 @@ TEST(IceSim, BlockLoopAndStreamedChunkLayout) {
   EXPECT_EQ(back, data);
 }
 
+// A streamed packet is a word payload plus its sequence byte: where the
+// payload is itself a multiple of 4 (67-byte packets) that byte has no room
+// and the write goes block by block; one byte more and it streams.
+TEST(IceSim, StreamedWriteOnlyWhereItsPacketsFit) {
+  for (const auto& [size, streamed] : {std::pair{67, false}, std::pair{68, true}}) {
+    SCOPED_TRACE(size);
+    SimProcess sim(OneAdapterConfig("hid", size), 1);
+    Spy<CICE_M4> ice;
+    OpenAdapter(ice);
+    const uint32_t base = 0x20000400;
+    const std::vector<uint8_t> data = Pattern(300, 5);
+    ice.Clear();
+    ice.WriteMem(base, data.data(), static_cast<unsigned>(data.size()), false);
+    ASSERT_FALSE(ice.requests.empty());
+    EXPECT_EQ(ice.Word(0, 0), streamed ? kCmdStreamWrite : kCmdWriteBlock);
+    std::vector<uint8_t> back(data.size());
+    ice.ReadMem(base, back.data(), static_cast<unsigned>(back.size()), false, false);
+    EXPECT_EQ(back, data);
+  }
+}
+
 TEST(IceSim, OldFirmwareUsesBlockCommandsAndOverflowsSendNothing) {
   SimProcess sim(OneAdapterConfig("hid", 64, 6700), 1);
   Spy<CICE_M4> ice;

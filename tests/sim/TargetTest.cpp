@@ -144,7 +144,7 @@ TEST_F(Targets, ConnectUnderResetHaltsAtTheResetVector) {
   EXPECT_EQ(State(c), 1u);
 }
 
-TEST_F(Targets, Ostra8051BreakpointListAndPorts) {
+TEST_F(Targets, Ostra8051PortsAndSpaces) {
   StartSim(OneAdapter(R"("generation":1,"target":{"kind":"8051"})"));
   Conn c = Open("a-hid-if3");
   EXPECT_EQ(WordAt(c.Exchange(Words({0xA3, 0})).payload, 1), 0x00002B52u);
@@ -153,22 +153,40 @@ TEST_F(Targets, Ostra8051BreakpointListAndPorts) {
   const uint32_t p0 = c.Read(kMem, 0x03000080) & 0xFF;
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
   EXPECT_NE(c.Read(kMem, 0x03000080) & 0xFF, p0);
-  c.Exchange(Words({0xD2}));
-  for (uint32_t i = 0; i < 8; ++i) EXPECT_FALSE(c.Exchange(Words({0xC0, 1, 0x110 + i, i + 1})).flag) << i;
-  EXPECT_TRUE(c.Exchange(Words({0xC0, 1, 0x150, 9})).flag);
-  c.Exchange(Words({0xC1, 1, 0x110, 0}));
-  c.Write(0xB8, 15, 0x100);
-  c.Exchange(Words({0xD3}));
-  ASSERT_TRUE(WaitStopped(c));
-  EXPECT_EQ(Pc(c), 0x111u);
-  // Running on from a breakpoint executes it and stops at the next one.
-  c.Exchange(Words({0xC0, 1, 0x111, 1}));
-  c.Exchange(Words({0xD3}));
-  ASSERT_TRUE(WaitStopped(c));
-  EXPECT_EQ(Pc(c), 0x112u);
   // Code space ignores plain writes; XDATA keeps them.
   c.Write(kMem, 0x01000010, 0xA5A5A5A5);
   EXPECT_EQ(c.Read(kMem, 0x01000010), 0xA5A5A5A5u);
+}
+
+// The position word of Set_BreakPoint names one of eight slots in the
+// adapter; arming a slot replaces what it held, clearing goes by address,
+// and the slots outlive resets, reconnects and the host's connection.
+TEST_F(Targets, Ostra8051BreakpointSlots) {
+  StartSim(OneAdapter(R"("generation":1,"target":{"kind":"8051"})"));
+  Conn c = Open("a-hid-if3");
+  Attach(c);
+  c.Exchange(Words({0xD2}));
+  for (uint32_t i = 0; i < 8; ++i) EXPECT_FALSE(c.Exchange(Words({0xC0, 1, 0x110 + i, i + 1})).flag) << i;
+  EXPECT_TRUE(c.Exchange(Words({0xC0, 1, 0x150, 9})).flag);
+  EXPECT_TRUE(c.Exchange(Words({0xC0, 1, 0x150, 0})).flag);
+  EXPECT_FALSE(c.Exchange(Words({0xC0, 1, 0x160, 1})).flag);  // slot 1: 0x110 -> 0x160
+  EXPECT_FALSE(c.Exchange(Words({0xC1, 1, 0x111, 0})).flag);  // slot 2 disarmed
+  EXPECT_FALSE(c.Exchange(Words({0xC1, 1, 0x170, 0})).flag);  // held nowhere: fine
+  auto runFrom = [&](Conn& conn, uint32_t pc) {
+    conn.Write(0xB8, 15, pc);
+    conn.Exchange(Words({0xD3}));
+    EXPECT_TRUE(WaitStopped(conn));
+    return Pc(conn);
+  };
+  EXPECT_EQ(runFrom(c, 0x100), 0x112u);
+  // Running on from a breakpoint executes it and stops at the next one.
+  EXPECT_EQ(runFrom(c, 0x112), 0x113u);
+  // Disconnect, a new connection, connect with a reset: still armed.
+  c.Exchange(Words({0xE2, 1, 4, 0, 0}));
+  Conn again = Open("a-hid-if3");
+  Attach(again, 1, 0);
+  EXPECT_EQ(runFrom(again, 0x100), 0x112u);
+  EXPECT_EQ(runFrom(again, 0x117), 0x160u);
 }
 
 }  // namespace

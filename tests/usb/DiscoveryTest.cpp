@@ -1,12 +1,21 @@
 // Decisions of the discovery pass over emulated adapters.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <memory>
 #include <sstream>
 
 #include "SimFixture.h"
 #include "usb/CHidIO.h"
 #include "usb/CUsbDiscovery.h"
 #include "usb/ListAdapters.h"
+#include "usb/SimAccess.h"
 
 class Discovery : public SimFixture {
  protected:
@@ -49,6 +58,82 @@ TEST_F(Discovery, BulkInterfaceHeldElsewhereKeepsTheReducedHidTable) {
   EXPECT_EQ(d.Transport(3).GetDeviceInfo(0).pid, 0x5202);
   ASSERT_EQ(d.OpenProblems().size(), 1u);
   EXPECT_EQ(d.OpenProblems()[0].error, usbdev::OpenError::Busy);
+}
+
+// Every bulk slot opens every adapter of the family (its driver's interface
+// class holds them all), so an adapter of any generation held by another
+// program is an open failure for each of them; foreign devices and our own
+// slots' adapters never are, and a device counts once however many vendor
+// interfaces it has.
+TEST_F(Discovery, BulkSlotsSeeTheWholeFamilyOncePerDevice) {
+  struct Dev {
+    const char* name;
+    nlohmann::json config;
+    bool held;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Dev> devs;
+    std::vector<int> slots;
+    std::vector<uint16_t> pids;  // of the opened devices, in adapter order
+  };
+  const auto hid = [](uint16_t pid, int iface, const char* location) {
+    return SimConfig("hid", 0x0416, pid, iface, HidPath(pid, iface), location);
+  };
+  const auto bulk = [](uint16_t vid, uint16_t pid, int iface, const char* location) {
+    return SimConfig("bulk", vid, pid, iface, BulkPath(pid, iface), location, "", 512);
+  };
+  const std::vector<Case> cases = {
+      {"held third generation: slot 3 takes its reduced table",
+       {{"g3", bulk(0x0416, 0x200A, 3, "1-1"), true},
+        {"h5200", hid(0x5200, 3, "1-2"), false},
+        {"h5202", hid(0x5202, 3, "1-3"), false}},
+       {3},
+       {0x5202}},
+      {"held second generation: slot 0 takes its reduced table",
+       {{"g2", bulk(0x0416, 0x5200, 0, "1-1"), true},
+        {"h511c", hid(0x511C, 0, "1-2"), false},
+        {"h511b", hid(0x511B, 0, "1-3"), false}},
+       {0},
+       {0x511B}},
+      {"adapter held by an earlier slot of this pass: full tables",
+       {{"g3", bulk(0x0416, 0x200A, 3, "1-1"), false}, {"h5200", hid(0x5200, 3, "1-2"), false}},
+       {3, 6},
+       {0x5200, 0x200A}},
+      {"held foreign device: full tables",
+       {{"foreign", bulk(0x1234, 0x5200, 0, "1-1"), true}, {"h5200", hid(0x5200, 3, "1-2"), false}},
+       {3},
+       {0x5200}},
+      {"two vendor interfaces: one device, the first interface",
+       {{"if1", bulk(0x0416, 0x5200, 1, "1-4"), false}, {"if0", bulk(0x0416, 0x5200, 0, "1-4"), false}},
+       {4},
+       {0x5200}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    m_devices.clear();
+    std::vector<std::unique_ptr<RawConnection>> holders;
+    for (const Dev& d : c.devs) {
+      FakeSimDevice& dev = AddDevice(d.name, d.config);
+      if (d.held) holders.push_back(std::make_unique<RawConnection>(dev.SocketPath()));
+    }
+    CUsbDiscovery disc;
+    disc.Run();
+    EXPECT_EQ(Slots(disc), c.slots);
+    std::vector<uint16_t> pids;
+    for (int s = 0; s < CUsbDiscovery::kSlotCount; ++s)
+      for (unsigned i = 0; i < disc.Transport(s).GetDeviceCount(); ++i)
+        pids.push_back(disc.Transport(s).GetDeviceInfo(i).pid);
+    EXPECT_EQ(pids, c.pids);
+    if (c.slots == std::vector<int>{4}) {
+      EXPECT_EQ(disc.Transport(4).GetDeviceInfo(0).interfaceNumber, 0);
+    }
+    // A held adapter is reported once, however many slots tried it.
+    const auto heldAdapters = std::count_if(c.devs.begin(), c.devs.end(), [](const Dev& d) {
+      return d.held && d.config["vid"] == 0x0416;
+    });
+    EXPECT_EQ(disc.OpenProblems().size(), static_cast<size_t>(heldAdapters));
+  }
 }
 
 TEST_F(Discovery, HidSideIsUsedWhenNoBulkInterfaceExists) {
@@ -140,4 +225,31 @@ TEST_F(Discovery, ListAdaptersPrintsOpenedAndRefusedDevices) {
       << s;
   EXPECT_NE(s.find("not-opened: bulk 0416:200a"), std::string::npos) << s;
   EXPECT_NE(s.find("held by another program"), std::string::npos) << s;
+}
+
+// A hostile emulator folder: a FIFO named like a description file must not
+// hang the enumeration (nobody ever writes into it), and an oversized file
+// is not read.
+TEST_F(Discovery, OnlySmallRegularDescriptionFilesAreRead) {
+  AddDevice("good", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
+  const std::string fifo = m_simDir + "/fifo.json";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::ofstream(m_simDir + "/fifo.sock") << "";
+  nlohmann::json big = SimConfig("hid", 0x0416, 0x5203, 3, HidPath(0x5203, 3));
+  big["padding"] = std::string(usbdev::SimAccess::kMaxDescriptionBytes, ' ');
+  std::ofstream(m_simDir + "/big.json") << big.dump();
+  std::ofstream(m_simDir + "/big.sock") << "";
+
+  auto listed = std::async(std::launch::async, [] {
+    std::vector<uint16_t> pids;
+    for (const usbdev::Listed& l : usbdev::EnumerateAll(usbdev::Kind::Hid)) pids.push_back(l.info.pid);
+    return pids;
+  });
+  if (listed.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+    ADD_FAILURE() << "enumeration waits on the FIFO";
+    // Let the stuck reader go so the test can end.
+    const int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (w >= 0) ::close(w);
+  }
+  EXPECT_EQ(listed.get(), std::vector<uint16_t>{0x5202});
 }

@@ -2,6 +2,7 @@
 // emulated interfaces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "SimFixture.h"
@@ -96,18 +97,26 @@ struct CutCase {
   const char* kind;
   int mode;
   size_t expectedPacket;
-  size_t expectedPayload;
+  size_t maxPayload;
 };
 
-class PayloadCut : public SimFixture, public ::testing::WithParamInterface<CutCase> {};
+void PrintTo(const CutCase& c, std::ostream* os) {
+  *os << c.kind << " mode " << c.mode << ", " << c.expectedPacket << "-byte packets";
+}
 
-TEST_P(PayloadCut, LongPayloadIsCutToThePacket) {
+class PayloadLimit : public SimFixture, public ::testing::WithParamInterface<CutCase> {};
+
+// A request one byte longer than the packet carries is refused whole (a cut
+// request would be carried out on the wrong data); the largest one goes out
+// intact.
+TEST_P(PayloadLimit, LongerRequestIsRefusedNotCut) {
   const CutCase c = GetParam();
   const std::string kind = c.kind;
   std::unique_ptr<CUsbCmd> t;
   UsbDeviceId id{};
   if (kind == "hid") {
-    AddDevice("d", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
+    AddDevice("d", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3), "1-4.2", "A1B2",
+                             static_cast<int>(c.expectedPacket)));
     t = std::make_unique<CHidCmd>();
     id = kHid5202;
   } else if (kind == "bulk") {
@@ -121,27 +130,36 @@ TEST_P(PayloadCut, LongPayloadIsCutToThePacket) {
   }
   ASSERT_EQ(t->Open(c.mode, &id, 1), 1);
   ASSERT_EQ(t->GetPacketSize(false), c.expectedPacket);
-  const Bytes data = Payload(2000);
+  const Bytes data = Payload(c.maxPayload + 1);
+  SetCounter(*t, 5);
   {
     ScopedShareLock<UsbShareArea> lock(t->GetShareAreas());
-    ASSERT_TRUE(t->SendPacket(data.data(), static_cast<unsigned>(data.size()), nullptr, 1000));
+    unsigned sent = 99;
+    EXPECT_FALSE(t->SendPacket(data.data(), static_cast<unsigned>(data.size()), &sent, 1000));
+    EXPECT_EQ(sent, 0u);
+    EXPECT_EQ(t->GetShareArea().Data()->bSequence, 5);  // no number taken
+    ASSERT_TRUE(t->SendPacket(data.data(), static_cast<unsigned>(c.maxPayload), nullptr, 1000));
   }
   const auto received = m_devices.back()->WaitForReceived(1);
   ASSERT_EQ(received.size(), 1u);
   ASSERT_EQ(received[0].size(), c.expectedPacket);
+  EXPECT_EQ(received[0][0], 6);
   framing::Parsed p;
   ASSERT_TRUE(framing::ParsePacket(received[0], c.mode, p));
-  EXPECT_EQ(p.length, c.expectedPayload);
-  EXPECT_EQ(received[0][p.offset + p.length - 1], data[c.expectedPayload - 1]);
+  ASSERT_EQ(p.length, c.maxPayload);
+  EXPECT_TRUE(std::equal(data.begin(), data.begin() + static_cast<long>(c.maxPayload),
+                         received[0].begin() + static_cast<long>(p.offset)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, PayloadCut,
+INSTANTIATE_TEST_SUITE_P(Transports, PayloadLimit,
                          ::testing::Values(CutCase{"hid", 0, 64, 62}, CutCase{"hid", 1, 64, 61},
-                                           CutCase{"bulk", 0, 64, 62}, CutCase{"bulk", 1, 512, 509},
+                                           CutCase{"hid", 1, 67, 64}, CutCase{"bulk", 0, 64, 62},
+                                           CutCase{"bulk", 1, 512, 509},
                                            CutCase{"legacy", 0, 64, 62}),
                          [](const ::testing::TestParamInfo<CutCase>& info) {
                            return std::string(info.param.kind) + "_mode" +
-                                  std::to_string(info.param.mode);
+                                  std::to_string(info.param.mode) + "_" +
+                                  std::to_string(info.param.expectedPacket);
                          });
 
 TEST_F(Framing, NoDeviceAndEmptyTables) {
