@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -182,6 +183,21 @@ std::string SimLocationId(Kind kind, const std::string& location, const std::str
   return id.empty() ? LocationFromInstanceId(location) : id;
 }
 
+std::string SimDeviceOf(uint16_t vid, uint16_t pid, const std::string& path,
+                        const std::string& location) {
+  auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+  for (size_t i = 0; i + 6 <= path.size(); ++i) {
+    if (path[i] != '&' || std::tolower(static_cast<unsigned char>(path[i + 1])) != 'm' ||
+        std::tolower(static_cast<unsigned char>(path[i + 2])) != 'i' || path[i + 3] != '_' ||
+        !hex(path[i + 4]) || !hex(path[i + 5]))
+      continue;
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04x:%04x", vid, pid);
+    return std::string(ids) + "|" + path.substr(0, i) + path.substr(i + 6) + "|" + location;
+  }
+  return {};
+}
+
 SimAccess::SimAccess(std::string folder) : m_folder(std::move(folder)) {}
 
 std::vector<DeviceInfo> SimAccess::Enumerate(Kind kind) {
@@ -220,12 +236,7 @@ std::vector<DeviceInfo> SimAccess::Enumerate(Kind kind) {
       if (d.path.empty()) d.path = sock.string();
       const std::string location = j.value("location", std::string());
       d.locationId = SimLocationId(d.kind, location, d.path);
-      // The interfaces of one emulated device sit at one port.
-      if (!location.empty()) {
-        char ids[16];
-        std::snprintf(ids, sizeof ids, "%04x:%04x@", d.vid, d.pid);
-        d.device = ids + location;
-      }
+      d.device = SimDeviceOf(d.vid, d.pid, d.path, location);
       d.key = sock.string();
       out.push_back(std::move(d));
     } catch (const std::exception&) {

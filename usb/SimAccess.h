@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 #include "usb/DeviceAccess.h"
 
@@ -31,5 +33,12 @@ class SimAccess : public IDeviceAccess {
 // instance id, or for bulk kinds the interface path) and cut with the
 // patterns of LocationId.h, empty when it does not match.
 std::string SimLocationId(Kind kind, const std::string& location, const std::string& path);
+
+// The device an emulated interface belongs to: its ids, its path without the
+// interface tag ("&mi_03") and its location, so that the interfaces of one
+// emulated adapter agree and those of two adapters differ. Empty when the
+// path has no interface tag (the device is then not known).
+std::string SimDeviceOf(uint16_t vid, uint16_t pid, const std::string& path,
+                        const std::string& location);
 
 }  // namespace usbdev
