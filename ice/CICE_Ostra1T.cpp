@@ -23,9 +23,13 @@ void CICE_Ostra1T::InitBreakUnit() {
   // The adapter keeps its slots armed across reconnects; what this list put
   // there would go on stopping the core behind the host's back. Disarming is
   // best effort: a connect does not fail for it.
-  try {
-    for (uint32_t address : m_breakList) ClrBreakPointCmd(1, address, 0);
-  } catch (const CICEException&) {
+  for (uint32_t address : m_breakList) {
+    try {
+      ClrBreakPointCmd(1, address, 0);
+    } catch (const CICEException&) {
+      // refused for this slot, or the adapter is gone (then the rest fail
+      // at once without I/O)
+    }
   }
   m_breakList.clear();
 }
