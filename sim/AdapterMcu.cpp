@@ -47,7 +47,8 @@ AdapterMcu::AdapterMcu(const AdapterConfig& cfg)
     : m_class(std::min(sim::McuClass(cfg.chipId), 3)),
       m_family(FamilyOf(m_class)),
       m_chipId(cfg.chipId),
-      m_generation(cfg.generation) {
+      m_generation(cfg.generation),
+      m_flashOpTime(cfg.flashOpUs) {
   m_aprom.assign(m_family.apromSize, 0xFF);
   const auto app = images::MakeAppImage(m_class, cfg.firmwareVersion, cfg.revision);
   std::copy(app.begin(), app.end(), m_aprom.begin());
@@ -107,6 +108,11 @@ void AdapterMcu::SetConfigWords(const std::vector<uint32_t>& words) {
 
 uint32_t AdapterMcu::AdapterId() const { return images::WordAt(m_loader, m_family.idOffset / 4); }
 
+bool AdapterMcu::LoaderAccess() const {
+  const uint32_t word0 = images::WordAt(m_config, 0);
+  return m_class == 3 ? (word0 & 0x80) == 0 : (word0 & 0x80) != 0;
+}
+
 bool AdapterMcu::Ready() const { return !(m_ctrl & kCtrlEnable) && SimClock::now() >= m_readyAt; }
 
 void AdapterMcu::OnRestart() {
@@ -139,6 +145,11 @@ uint32_t AdapterMcu::FlashWord(const Region& r, uint32_t a) const {
 
 void AdapterMcu::FlashCommand() {
   bool ok = true;
+  if (FlashBusy()) {  // a trigger while an operation runs is refused
+    m_ctrl |= kCtrlError;
+    return;
+  }
+  m_busyUntil = SimClock::now() + m_flashOpTime;
   const bool quorleConfig = m_class == 3 && m_addr >= 0x0F300000 && m_addr <= 0x0F300034;
   Region* r = FindRegion(m_addr & ~3u, 4);
   if (!(m_clock & m_family.clockBit)) ok = false;
@@ -146,7 +157,8 @@ void AdapterMcu::FlashCommand() {
   else if (!r || (m_addr & 3)) ok = false;
   else if (m_cmd == 0x00) m_data = FlashWord(*r, m_addr);
   else if (m_cmd == 0x21 || m_cmd == 0x22 || (m_cmd == 0x24 && quorleConfig)) {
-    if (!(m_ctrl & r->enableBit) || (m_cmd == 0x22 && quorleConfig)) {
+    const bool loaderArea = r->bytes == &m_loader || r->bytes == &m_loader2;
+    if (!(m_ctrl & r->enableBit) || (m_cmd == 0x22 && quorleConfig) || (loaderArea && !LoaderAccess())) {
       ok = false;
     } else {
       uint8_t* p = r->bytes->data() + (m_addr - r->base);
@@ -175,9 +187,9 @@ uint32_t AdapterMcu::ReadMem(uint32_t a, uint32_t& v) {
   else if (a == f.clockAddr) v = m_clock;
   else if (a == f.ctrlBase) v = m_ctrl;
   else if (a == f.ctrlBase + 4) v = m_addr;
-  else if (a == f.ctrlBase + 8) v = m_data;
+  else if (a == f.ctrlBase + 8) v = FlashBusy() ? 0 : m_data;  // no result before the operation ends
   else if (a == f.ctrlBase + 0xC) v = m_cmd;
-  else if (a == f.ctrlBase + 0x10 || a == f.busyAddr) v = 0;  // operations finish at once
+  else if (a == f.ctrlBase + 0x10 || a == f.busyAddr) v = FlashBusy() ? 1 : 0;
   else if (f.optionAddr && a == f.optionAddr) v = m_option;
   else if (Region* r = FindRegion(a, 4)) v = FlashWord(*r, a);
   else if (a >= kRamBase && a < kRamBase + kRamSize) std::memcpy(&v, &m_ram[a - kRamBase], 4);
@@ -194,7 +206,9 @@ uint32_t AdapterMcu::WriteMem(uint32_t a, uint32_t v) {
   if (a == f.unlockAddr) {
     static constexpr uint32_t kKey[3] = {0x59, 0x16, 0x88};
     if (v == kKey[m_unlockStep]) {
-      if (++m_unlockStep == 3) {
+      if (++m_unlockStep == 3 && m_unlockRefused) {
+        m_unlockStep = 0;
+      } else if (m_unlockStep == 3) {
         m_unlocked = true;
         m_unlockStep = 0;
       }

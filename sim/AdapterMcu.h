@@ -74,6 +74,19 @@ class AdapterMcu {
   void SetConfigWords(const std::vector<uint32_t>& words);
   uint32_t AdapterId() const;
 
+  // How long a flash operation keeps the busy flag set; `stuck`: the flag
+  // never clears; `refuse`: the registers never unlock (faults for tests).
+  void SetFlashOpTime(std::chrono::microseconds t) { m_flashOpTime = t; }
+  void SetFlashStuck(bool stuck) { m_flashStuck = stuck; }
+  void SetUnlockRefused(bool refuse) {
+    m_unlockRefused = refuse;
+    if (refuse) m_unlocked = false;
+  }
+  bool FlashBusy() const { return m_flashStuck || SimClock::now() < m_busyUntil; }
+  // Whether configuration word 0 allows program and erase in the
+  // boot-loader areas (bit 7 set; third family: clear).
+  bool LoaderAccess() const;
+
   // Settle time after the boot-loader area changed (see README.md).
   void SetSettleTime(std::chrono::milliseconds t) { m_settle = t; }
   bool Ready() const;
@@ -108,6 +121,10 @@ class AdapterMcu {
   Restart m_restart = Restart::None;
   SimClock::time_point m_readyAt{};
   std::chrono::milliseconds m_settle{300};
+  std::chrono::microseconds m_flashOpTime{20};
+  SimClock::time_point m_busyUntil{};
+  bool m_flashStuck = false;
+  bool m_unlockRefused = false;
 };
 
 }  // namespace sim

@@ -29,6 +29,7 @@ constexpr const char* kHelp =
     "hold NAME [INTERFACE] | release NAME [INTERFACE]\n"
     "timing NAME on|off\n"
     "settle NAME MS\n"
+    "flash-time NAME US | flash-busy NAME on|off | flash-lock NAME on|off\n"
     "clear NAME\n"
     "stats\n";
 
@@ -173,6 +174,17 @@ std::string Server::Control(const std::string& line) {
   }
   if (cmd == "settle" && w.size() == 3 && ToNumber(w[2], kMaxMilliseconds, v)) {
     a.Mcu().SetSettleTime(std::chrono::milliseconds(v));
+    return "ok\n";
+  }
+  if (cmd == "flash-time" && w.size() == 3 && ToNumber(w[2], 10'000'000, v)) {
+    a.Mcu().SetFlashOpTime(std::chrono::microseconds(v));
+    return "ok\n";
+  }
+  if ((cmd == "flash-busy" || cmd == "flash-lock") && w.size() == 3 && (w[2] == "on" || w[2] == "off")) {
+    if (cmd == "flash-busy")
+      a.Mcu().SetFlashStuck(w[2] == "on");
+    else
+      a.Mcu().SetUnlockRefused(w[2] == "on");
     return "ok\n";
   }
   if (cmd == "clear") {

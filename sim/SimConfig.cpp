@@ -89,6 +89,8 @@ AdapterConfig ParseAdapter(const json& j) {
   Take(j, "location", a.location);
   Take(j, "loader_version", a.loaderVersion);
   Take(j, "loader_current", a.loaderCurrent);
+  Take(j, "flash_op_us", a.flashOpUs);
+  if (a.flashOpUs > 10'000'000) throw std::runtime_error("flash_op_us is at most 10000000 (10 s)");
   Take(j, "loader_pid", a.loaderPid);
   if (a.loaderPid == 0) a.loaderPid = DefaultLoaderPid(McuClass(a.chipId));
   Take(j, "loader_report_size", a.loaderReportSize);

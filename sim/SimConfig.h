@@ -37,6 +37,7 @@ struct AdapterConfig {
   std::string serial = "A1B2C3D4";
   std::string location = "1-4.2";
   uint8_t loaderVersion = 0x30;
+  uint32_t flashOpUs = 20;         // time each flash-controller operation keeps the busy flag set
   bool loaderCurrent = true;       // false: the boot-loader area differs from make-images' boot loader
   uint16_t loaderPid = 0;          // 0 = the default of the adapter's MCU class
   uint16_t loaderReportSize = 64;

@@ -47,12 +47,26 @@ struct Flash {
     for (uint32_t k : {0x59u, 0x16u, 0x88u}) c.Write(kMem, f.unlock, k);
     c.Write(kMem, f.ctrl, 0, ~f.openBits);
   }
+  // Polls the busy flag until it clears (an operation takes 100 us by default).
+  void WaitIdle() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (c.Read(kMem, f.busy) & 1) {
+      ASSERT_LT(std::chrono::steady_clock::now(), until);
+    }
+  }
   // Returns {control register, data register} after the command.
   std::pair<uint32_t, uint32_t> Op(uint32_t cmd, uint32_t address, uint32_t data = 0) {
-    EXPECT_EQ(c.Read(kMem, f.busy) & 1, 0u);
+    WaitIdle();
     c.Multi(kMem, {{f.ctrl + 0xC, cmd, 0}, {f.ctrl + 4, address, 0}, {f.ctrl + 8, data, 0}, {f.ctrl + 0x10, 1, 0}});
-    EXPECT_EQ(c.Read(kMem, f.busy) & 1, 0u);
+    WaitIdle();
     return {c.Read(kMem, f.ctrl), c.Read(kMem, f.ctrl + 8)};
+  }
+  // Boot-loader access: configuration word 0 bit 7 set (an erased page);
+  // the third family's default already allows it (bit 7 clear).
+  void AllowLoader() {
+    if (f.loaderBase == 0x00100000) {
+      EXPECT_EQ(Op(0x22, 0x00300000).first & 0x40, 0u);
+    }
   }
 };
 
@@ -69,6 +83,12 @@ TEST_F(AdapterMcu, FlashControllerErasesAndProgramsTheBootLoaderArea) {
     EXPECT_EQ(c.Read(kMem, f.ctrl) & 1, 0u);
     fl.Open();
     EXPECT_EQ(fl.Op(0x00, f.idAddress).second, 0x7788BEEFu);  // the adapter ID
+    if (f.loaderBase == 0x00100000) {  // without boot-loader access the area stays
+      EXPECT_EQ(fl.Op(0x22, f.loaderBase).first & 0x40, 0x40u);
+      c.Write(kMem, f.ctrl, 0x40, ~0x40u);
+      EXPECT_EQ(fl.Op(0x00, f.idAddress).second, 0x7788BEEFu);
+    }
+    fl.AllowLoader();
     auto [ctrl, data] = fl.Op(0x22, f.loaderBase);
     EXPECT_EQ(ctrl & 0x40, 0u);
     EXPECT_EQ(fl.Op(0x00, f.loaderBase + 4).second, 0xFFFFFFFFu);
@@ -113,6 +133,7 @@ TEST_F(AdapterMcu, ReadinessDropsAfterABootLoaderRewriteUntilItSettles) {
   Flash fl{c, f};
   fl.Open();
   EXPECT_EQ(c.Read(kReg, 0x00) & 1, 0u);  // busy while the controller is open
+  fl.AllowLoader();
   fl.Op(0x22, f.loaderBase);
   fl.Close();
   const uint32_t state = c.Read(kReg, 0x00);

@@ -1,0 +1,35 @@
+// The part table of the adapter's own microcontroller families: which chip
+// ids exist, their flash and data-flash rules, and where a third-family
+// part keeps its boot-loader region. Also the MCU class of a chip id and
+// the application-area (APROM) size rule.
+#pragma once
+
+#include <cstdint>
+
+namespace fwupdate {
+
+struct AdapterPart {
+  uint32_t idMask, idValue;     // matches when (chip id & mask) == value
+  int mcuClass;
+  uint32_t flashSize;           // application area plus data flash
+  bool variableDataFlash;       // data flash may start where configuration word 1 says
+  uint32_t fixedDataFlash;      // data flash at the end of flash otherwise
+  uint32_t dataFlashMask;       // rounds configuration word 1 down to the granularity
+  uint32_t loaderRegionBase, loaderRegionSize;  // both boot-loader areas lie here
+};
+
+// The part of a chip id, or null.
+const AdapterPart* FindAdapterPart(uint32_t chipId);
+
+// MCU class of an adapter chip id: 0 and 1 first generation, 2 second, 3
+// third, 4 cannot be updated.
+int McuClassOf(uint32_t chipId);
+
+// Size of the application area for the boot-loader update: with
+// configuration word 0 bit 0 clear and a variable data flash, the data flash
+// starts at word 1 rounded down to the part's granularity and the
+// application area ends there; otherwise the part's fixed sizes apply.
+// Throws CICEException "Unknown chip type!" for a chip outside the table.
+uint32_t ApplicationAreaSize(uint32_t chipId, uint32_t config0, uint32_t config1);
+
+}  // namespace fwupdate
