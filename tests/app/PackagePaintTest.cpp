@@ -224,3 +224,21 @@ TEST(PackagePaint, HugeTextsStayBounded) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PackageLayout, BallGridsStopAtTheLargestSide) {
+  struct Case {
+    size_t pins;
+    int side;
+  };
+  const Case cases[] = {{25, 5}, {4095, 63}, {4096, kMaxGridSide}, {1000000, kMaxGridSide}};
+  for (const Case& c : cases) {
+    const PackageLayout l = ComputeLayout(c.pins, 3);
+    EXPECT_TRUE(l.drawable) << c.pins;
+    EXPECT_EQ(l.gridSide, c.side) << c.pins;
+    EXPECT_EQ(l.s1, 41.0 * c.side + 37) << c.pins;
+  }
+}
+
+}  // namespace

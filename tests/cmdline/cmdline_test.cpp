@@ -92,12 +92,15 @@ TEST(CommandLine, ScriptModeEndToEnd) {
       {"-run_script " + dir.Write("fails.lua", "error('bad thing')"), 1, "bad thing"},
       {"-run_script " + (dir.Path() / "missing.lua").string(), 1, "cannot open"},
       {"-run_script", 1, "cannot open"},
+      // Finalisers that raise while the host reads the error value.
+      {"-run_script " + dir.Write("finalisers.lua", std::string(kRaisingFinalisers) + "error(42, 0)"), 1, "42"},
   };
   for (const Case& c : cases) {
     const RunResult r = RunGadrel(dir, c.args);
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_EQ(r.out, "") << c.args;
     EXPECT_NE(r.err.find(c.errPart), std::string::npos) << c.args << "\n" << r.err;
+    EXPECT_EQ(r.err.find("PANIC"), std::string::npos) << c.args << "\n" << r.err;
     if (c.status == 0) {
       EXPECT_EQ(r.err, "") << c.args;
     }
