@@ -193,6 +193,11 @@ TEST(DialogVersion, LinkClosesWithCancelAndCountsAsUsed) {
 // Every way out but the link's own close reports the link as not used, even
 // after the link was clicked in a dialog that stays open.
 TEST(DialogVersion, EveryOtherWayOutReportsTheLinkAsNotUsed) {
+  const auto pressEsc = [](CDialogVersion& d) {
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&d, &esc);
+  };
+  const auto closeBox = [](CDialogVersion& d) { d.close(); };
   struct Case {
     const char* name;
     bool clickLinkFirst;  // with close-on-link off, so the dialog stays
@@ -200,22 +205,12 @@ TEST(DialogVersion, EveryOtherWayOutReportsTheLinkAsNotUsed) {
     QDialog::DialogCode result;
   };
   const Case cases[] = {
-      {"Esc", false,
-       [](CDialogVersion& d) {
-         QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-         QApplication::sendEvent(&d, &esc);
-       },
-       QDialog::Rejected},
-      {"close box", false, [](CDialogVersion& d) { d.close(); }, QDialog::Rejected},
+      {"Esc", false, pressEsc, QDialog::Rejected},
+      {"close box", false, closeBox, QDialog::Rejected},
       {"Cancel", false, [](CDialogVersion& d) { d.CancelButton()->click(); }, QDialog::Rejected},
       {"OK", false, [](CDialogVersion& d) { d.OkButton()->click(); }, QDialog::Accepted},
-      {"Esc after the link", true,
-       [](CDialogVersion& d) {
-         QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-         QApplication::sendEvent(&d, &esc);
-       },
-       QDialog::Rejected},
-      {"close box after the link", true, [](CDialogVersion& d) { d.close(); }, QDialog::Rejected},
+      {"Esc after the link", true, pressEsc, QDialog::Rejected},
+      {"close box after the link", true, closeBox, QDialog::Rejected},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
