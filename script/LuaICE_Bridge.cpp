@@ -209,7 +209,7 @@ int CLuaICE::MessageBox(lua_State* L) {
   const bool warning = lua_toboolean(L, 2) != 0;
   void* owner = nullptr;
   if (lua_type(L, 5) == LUA_TSTRING) {
-    PushGlobalProtected(L, lua_tostring(L, 5));
+    lua_getfield(L, LUA_GLOBALSINDEX, lua_tostring(L, 5));
     if (lua_isuserdata(L, -1)) owner = lua_touserdata(L, -1);
     lua_pop(L, 1);
   }
