@@ -39,7 +39,7 @@ ScriptStamp ReadScriptStamp(const std::string& path) {
 }
 
 CVoGadrelView::CVoGadrelView(QWidget* parent)
-    : QAbstractScrollArea(parent), m_pAdapters(std::make_unique<CPinViewAdapters>()) {
+    : QAbstractScrollArea(parent), m_pAdapters(std::make_unique<CPinViewAdapters>(&m_userInteraction)) {
   setObjectName(QStringLiteral("pinView"));
   m_userInteraction.SetOwnerWindow(static_cast<IPrintSink*>(this), this);
   m_pinHost.SetUserInteraction(&m_userInteraction);
