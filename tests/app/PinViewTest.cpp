@@ -124,9 +124,9 @@ TEST_F(PinViewTest, ScriptsSeeTheirGlobalsAndPrintIntoThePane) {
   EXPECT_EQ(m_pane.Text(), "loaded\tGadrel\n");
 
   const std::string user = Path("user.lua");
-  WriteFile(user, "print(1, nil, 'x')\nprint(SCRIPT_APP_HOST, VoLink)\n");
+  WriteFile(user, "print(1, nil, 'x')\nprint(SCRIPT_APP_HOST, type(VoLink))\n");
   EXPECT_TRUE(m_view.RunUserScriptFile(user));
-  EXPECT_TRUE(m_pane.Text().endsWith("1\tnil\tx\nGadrel_User\tnil\n")) << m_pane.Text().toStdString();
+  EXPECT_TRUE(m_pane.Text().endsWith("1\tnil\tx\nGadrel_User\ttable\n")) << m_pane.Text().toStdString();
 
   WriteFile(user, "error('user failed')\n");
   EXPECT_FALSE(m_view.RunUserScriptFile(user));
