@@ -11,11 +11,12 @@ void DrawBallGrid(QPainter& p, const Tools& t, const PaintOptions& o, const Pack
   const double z = t.z;
   const int side = l.gridSide;
   const QString name = FromBytes(info.name).left(kMaxColumnChars);
-  const double w = t.nameFm.horizontalAdvance(name), h = t.nameFm.height();
+  const QSizeF size = TextBlockSize(t.nameFm, name);
+  const double w = size.width(), h = size.height();
   const double nx = kBodyX * z + (l.s1 * z - w) / 2, ny = (l.s2 + 848) * z;
   regions.push_back({static_cast<float>(nx), static_cast<float>(ny), static_cast<float>(w),
                      static_cast<float>(h), TipText(info.processor)});
-  DrawText(p, t.name, t.nameFm, Argb(info.name_color), nx, ny, name);
+  DrawTextBlock(p, t.name, Argb(info.name_color), nx, ny, name);
 
   QPen outline;
   outline.setWidthF(2);

@@ -12,10 +12,19 @@ class CPrintView : public QWidget {
  public:
   // Lines kept; older lines are dropped from the start.
   static constexpr int kMaxLines = 500;
+  // Characters one line keeps, the cut mark included: a longer line ends in
+  // kCutMark and drops the rest of its text.
+  static constexpr int kMaxLineChars = 4096;
+  // Characters the whole pane keeps; lines are dropped from the start to stay
+  // within it.
+  static constexpr int kMaxPaneChars = 512 * 1024;
+  static constexpr char16_t kCutMark = u'\u2026';
 
   explicit CPrintView(QWidget* parent = nullptr);
 
   // Appends `text` (UTF-8, may hold line ends) at the end and scrolls to it.
+  // Its cost follows the part of `text` that is kept, not what the pane
+  // already holds.
   void AppendText(std::string_view text);
 
   QString Text() const;

@@ -17,11 +17,6 @@
 #include "CPrintView.h"
 #include "PackageReader.h"
 #include "ViewSettings.h"
-#include "script/ScriptBinding.h"
-
-extern "C" {
-#include <lua.h>
-}
 
 namespace {
 constexpr int kFirstTickMs = 1;
@@ -44,10 +39,11 @@ ScriptStamp ReadScriptStamp(const std::string& path) {
 }
 
 CVoGadrelView::CVoGadrelView(QWidget* parent)
-    : QAbstractScrollArea(parent), m_pAdapters(std::make_unique<CPinViewAdapters>()) {
+    : QAbstractScrollArea(parent), m_pAdapters(std::make_unique<CPinViewAdapters>(&m_userInteraction)) {
   setObjectName(QStringLiteral("pinView"));
   m_userInteraction.SetOwnerWindow(static_cast<IPrintSink*>(this), this);
   m_pinHost.SetUserInteraction(&m_userInteraction);
+  m_pinHost.SetCallTimeLimit(kPinScriptTimeLimit);
   m_userHost.SetUserInteraction(&m_userInteraction);
   viewport()->setMouseTracking(true);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -104,13 +100,6 @@ void CVoGadrelView::PrintText(std::string_view text) {
   }
 }
 
-void CVoGadrelView::SetGlobalString(CICECmd& host, const char* name, const char* value) {
-  lua_State* L = host.GetLuaState();
-  if (L == nullptr) return;
-  lua_pushstring(L, value);
-  SetGlobalRaw(L, name);
-}
-
 void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
   if (m_bInitialised) return;
   m_bInitialised = true;
@@ -130,11 +119,11 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
   }
   CICE* adapter = m_pAdapters->ForSeries(m_series);
   if (m_pinHost.InitScript(adapter, "Gadrel", m_strAppDir.c_str())) {
-    SetGlobalString(m_pinHost, "CHIP_SERIES", ChipSeriesName(m_series));
+    m_pinHost.SetGlobalString("CHIP_SERIES", ChipSeriesName(m_series));
   }
   // 4. The view is the output sink of both states.
   void* const sink = static_cast<IPrintSink*>(this);
-  m_pinHost.SetGlobalObject("TOOL_VIEW_WIN", sink);
+  m_pinHost.SetGlobalObject(kPrintSinkGlobal, sink);
 
   // 5. First run of the pin script.
   m_scriptStamp = ReadScriptStamp(m_strPinScript);
@@ -145,7 +134,7 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
 
   // 6. User-script host.
   m_userHost.InitUserScript(adapter, "Gadrel_User", nullptr);
-  m_userHost.SetGlobalObject("TOOL_VIEW_WIN", sink);
+  m_userHost.SetGlobalObject(kPrintSinkGlobal, sink);
 
   // 7. The first refresh comes at once.
   if (m_bTimerEnabled) m_refreshTimer.start(kFirstTickMs);
@@ -182,7 +171,10 @@ void CVoGadrelView::RefreshPins() {
     }
   }
 
-  GetPinStatus(m_pinHost.GetLuaState(), m_package, false);
+  // A get_status (or the reading of its table) that runs into the time limit
+  // says so on every tick; any other failure stays silent.
+  GetPinStatus(m_pinHost, m_package, false);
+  if (m_pinHost.LastCallTimedOut()) PrintText(m_pinHost.GetLastScriptError() + "\n");
 
   if (m_pAdapters->SelectionCancelled()) {
     if (QWidget* frame = window()) QMetaObject::invokeMethod(frame, "close", Qt::QueuedConnection);

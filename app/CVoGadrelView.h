@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -50,6 +51,10 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   static constexpr int kCanvasHeight = 2460;
   static constexpr int kInitialScrollX = 780;
   static constexpr int kInitialScrollY = 560;
+  // Longest time one call into the pin script (its main chunk, get_status
+  // with the reading of its table, disconnect) may take before it is
+  // stopped with a line in the output pane.
+  static constexpr std::chrono::milliseconds kPinScriptTimeLimit{6000};
 
   explicit CVoGadrelView(QWidget* parent = nullptr);
   ~CVoGadrelView() override;
@@ -124,7 +129,6 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   void UpdateScrollSizes();
   void Zoom(bool in);
   void PaintInto(QImage& image, QPoint origin, bool cull);
-  void SetGlobalString(CICECmd& host, const char* name, const char* value);
 
   // Declaration order is construction order; destruction runs backwards.
   CQtUserInteraction m_userInteraction;

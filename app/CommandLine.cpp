@@ -1,7 +1,6 @@
 #include "app/CommandLine.h"
 
 #include <cstdio>
-#include <sys/stat.h>
 
 #include "script/CICECmd.h"
 
@@ -16,9 +15,9 @@ bool IsOptionArgument(const char* arg, std::string& option) {
     option = s.substr(s[1] == '-' ? 2 : 1);
     return true;
   }
-  if (s[0] == '/') {
-    struct stat st {};
-    if (s.find('/', 1) != std::string::npos || ::stat(arg, &st) == 0) return false;
+  // Here a leading slash starts a path as often as an option: only the
+  // options the program knows count as options.
+  if (s[0] == '/' && (s.substr(1) == "run_script" || OptionTakesValue(s.substr(1)))) {
     option = s.substr(1);
     return true;
   }

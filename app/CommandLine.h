@@ -30,9 +30,9 @@ class CCommandLineInfo2 {
 // --render, --ticks); their value is not a plain argument.
 bool OptionTakesValue(const std::string& option);
 
-// Splits an argument into (is option, option text). "-x", "--x" and "/x" are
-// options; an argument that starts with "/" but names a path (it holds
-// another "/", or it exists) is a plain argument.
+// Splits an argument into (is option, option text). "-x" and "--x" are
+// options; "/x" is one only when x is an option of the program (run_script
+// or one of those that take a value), else it is a path, a plain argument.
 bool IsOptionArgument(const char* arg, std::string& option);
 
 // Runs `path` in a temporary user host (no adapter object, host name

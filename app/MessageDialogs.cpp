@@ -111,19 +111,23 @@ CDialogVersion::CDialogVersion(int firmwareVersion, int appVersion, const std::s
     ReadControls();
     accept();
   });
-  connect(m_pCancel, &QPushButton::clicked, this, [this] {
-    m_bLinkUsed = false;
-    ReadControls();
-    reject();
-  });
+  connect(m_pCancel, &QPushButton::clicked, this, &CDialogVersion::reject);
 }
 
 QString CDialogVersion::Message() const { return m_pMessage->text(); }
 
+void CDialogVersion::reject() {
+  // Cancel, Esc and the close box all end here; only the link's own close
+  // (below) keeps the flag.
+  m_bLinkUsed = false;
+  ReadControls();
+  QDialog::reject();
+}
+
 void CDialogVersion::OnLink() {
   m_pLink->Open();
   m_bLinkUsed = true;
-  if (m_bCloseOnLink) reject();
+  if (m_bCloseOnLink) QDialog::reject();
 }
 
 void CDialogVersion::ReadControls() { m_nCheck = m_pCheck->isChecked() ? 1 : 0; }

@@ -56,6 +56,9 @@ class CDialogVersion : public QDialog {
   QPushButton* OkButton() const { return m_pOk; }
   QPushButton* CancelButton() const { return m_pCancel; }
 
+  // Cancel, Esc and the close box: the link counts as not used.
+  void reject() override;
+
  private:
   void OnLink();
   void ReadControls();

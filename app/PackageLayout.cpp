@@ -38,7 +38,7 @@ PackageLayout ComputeLayout(size_t pinCount, int32_t pkgFrame) {
       break;
     case 3: {
       l.frame = 3;
-      const auto side = static_cast<int>(std::sqrt(static_cast<double>(pinCount)));
+      const auto side = static_cast<int>(std::min(std::sqrt(static_cast<double>(pinCount)), double{kMaxGridSide}));
       if (side < 5) return l;
       l.gridSide = side;
       l.s1 = l.s2 = 41.0 * side + 37;

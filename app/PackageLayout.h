@@ -31,6 +31,10 @@ constexpr double kBodyY = 840;
 constexpr double kPinWidth = 8;
 constexpr double kPinLength = 24;
 
+// Balls per row and column of the largest ball grid drawn; pins beyond it
+// are left out like the pins beyond the square of a smaller grid.
+constexpr int kMaxGridSide = 64;
+
 // Layout for `pinCount` pins drawn as frame kind `pkgFrame` (values other
 // than 1, 2, 3 are the four-sided frame). Not drawable when the count does
 // not fit the frame.

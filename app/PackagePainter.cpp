@@ -257,11 +257,12 @@ void PaintPackage(QPainter& p, const PackageInfo& info, const PaintOptions& o, s
       p.drawEllipse(QRectF(m.x * z, m.y * z, m.w * z, m.h * z));
 
       const QString name = FromBytes(info.name).left(kMaxColumnChars);
-      const double w = t.nameFm.horizontalAdvance(name), h = t.nameFm.height();
+      const QSizeF size = TextBlockSize(t.nameFm, name);
+      const double w = size.width(), h = size.height();
       const double nx = kBodyX * z + (l.s1 * z - w) / 2, ny = kBodyY * z + (l.s2 * z - h) / 2;
       regions.push_back({static_cast<float>(nx), static_cast<float>(ny), static_cast<float>(w),
                          static_cast<float>(h), TipText(info.processor)});
-      DrawText(p, t.name, t.nameFm, Argb(info.name_color), nx, ny, name);
+      DrawTextBlock(p, t.name, Argb(info.name_color), nx, ny, name);
 
       size_t next = 0;
       for (PinSide side : {PinSide::Bottom, PinSide::Right, PinSide::Top, PinSide::Left}) {
@@ -269,8 +270,8 @@ void PaintPackage(QPainter& p, const PackageInfo& info, const PaintOptions& o, s
       }
     }
   }
-  DrawText(p, t.info, t.infoFm, Argb(kRed), 830, 560 + (2 * o.clientWidth) / 5,
-           FromBytes(info.information).left(kMaxColumnChars));
+  DrawTextBlock(p, t.info, Argb(kRed), 830, 560 + (2 * o.clientWidth) / 5,
+                FromBytes(info.information).left(kMaxColumnChars));
   p.restore();
 }
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "script/ScriptBinding.h"
+#include "script/CICECmd.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -14,47 +14,43 @@ extern "C" {
 
 namespace {
 
-// Runs inside lua_pcall: pushes table[key] for the table in argument 1 and
-// the key in argument 2 with an ordinary (metamethod-aware) read. Holds no
-// C++ object, so an error raised by a metamethod unwinds nothing that needs
-// a destructor.
-int FetchField(lua_State* L) {
-  lua_settop(L, 2);
-  lua_gettable(L, 1);
-  return 1;
-}
+// Everything below runs inside a protected call (see GetPinStatus): any
+// allocation may run a script's finaliser, and an error raised there, or by
+// a metamethod, leaves these frames with a jump. They hold no object with a
+// destructor while they call the interpreter; what they have read is
+// already stored in the PackageInfo, so an error ends the reading where it
+// happens and keeps the fields read before it.
 
-// Pushes table[key] (table at absolute index `table`); false with nothing
-// pushed when the read raised an error.
-bool Fetch(lua_State* L, int table, const char* key) {
-  lua_pushcfunction(L, FetchField);
-  lua_pushvalue(L, table);
-  lua_pushstring(L, key);
-  if (lua_pcall(L, 2, 1, 0) != 0) {
-    lua_pop(L, 1);
-    return false;
-  }
-  return true;
-}
-
-// Bytes of text one package may hold. A script can hand the same long
-// string to thousands of pins at no cost of its own; copied out, it would
-// not fit in memory. Past the budget, texts are cut short.
-struct TextBudget {
-  size_t remaining = kMaxPackageTextBytes;
+// What one package may bring in. A script can hand the same long string, or
+// the same long list, to thousands of pins at no cost of its own; copied
+// out, it would not fit in memory.
+struct ReadBudget {
+  size_t textBytes = kMaxPackageTextBytes;
+  size_t entries = kMaxPackageEntries;
 };
 
 // String value at `idx` (a string or a number), cut to what the budget
 // allows; converts a number in place, so never use it on a key that lua_next
 // still needs.
-std::string ValueString(lua_State* L, int idx, TextBudget& budget) {
+std::string ValueString(lua_State* L, int idx, ReadBudget& budget) {
   size_t len = 0;
   const char* s = lua_tolstring(L, idx, &len);
   if (s == nullptr) return {};
   len = std::min(len, kMaxTextBytes);
-  if (len > budget.remaining) len = std::min(len, kMinTextBytes);
-  budget.remaining -= std::min(budget.remaining, len);
+  if (len > budget.textBytes) len = std::min(len, kMinTextBytes);
+  budget.textBytes -= std::min(budget.textBytes, len);
   return std::string(s, len);
+}
+
+// lua_next within the entry budget: false at the end of the table, and also
+// when the budget is used up (the key is then popped as at the end).
+bool NextEntry(lua_State* L, int tableIdx, ReadBudget& budget) {
+  if (budget.entries == 0) {
+    lua_pop(L, 1);
+    return false;
+  }
+  --budget.entries;
+  return lua_next(L, tableIdx) != 0;
 }
 
 bool IsStringOrNumber(lua_State* L, int idx) {
@@ -70,19 +66,19 @@ bool IsNumericKey(lua_State* L, int idx) {
 
 uint32_t NumberAt(lua_State* L, int idx) { return ScriptNumberToU32(lua_tonumber(L, idx)); }
 
-void ReadTexts(lua_State* L, int tableIdx, std::vector<std::string>& texts, TextBudget& budget) {
+void ReadTexts(lua_State* L, int tableIdx, std::vector<std::string>& texts, ReadBudget& budget) {
   texts.clear();
   lua_pushnil(L);
-  while (lua_next(L, tableIdx) != 0) {
+  while (NextEntry(L, tableIdx, budget)) {
     if (IsNumericKey(L, -2) && IsStringOrNumber(L, -1)) texts.push_back(ValueString(L, -1, budget));
     lua_pop(L, 1);
   }
 }
 
-void ReadPin(lua_State* L, int tableIdx, PinInfo& pin, TextBudget& budget) {
+void ReadPin(lua_State* L, int tableIdx, PinInfo& pin, ReadBudget& budget) {
   pin = PinInfo{};
   lua_pushnil(L);
-  while (lua_next(L, tableIdx) != 0) {
+  while (NextEntry(L, tableIdx, budget)) {
     if (lua_type(L, -2) == LUA_TSTRING) {
       size_t len = 0;
       const char* k = lua_tolstring(L, -2, &len);
@@ -118,16 +114,71 @@ void ReadPin(lua_State* L, int tableIdx, PinInfo& pin, TextBudget& budget) {
   }
 }
 
-void ReadPins(lua_State* L, int tableIdx, std::vector<PinInfo>& pins, TextBudget& budget) {
+void ReadPins(lua_State* L, int tableIdx, std::vector<PinInfo>& pins, ReadBudget& budget) {
   pins.clear();
   lua_pushnil(L);
-  while (lua_next(L, tableIdx) != 0) {
+  while (NextEntry(L, tableIdx, budget)) {
     if (IsNumericKey(L, -2) && lua_istable(L, -1)) {
+      if (pins.size() == kMaxPackagePins) {
+        lua_pop(L, 2);
+        break;
+      }
       pins.emplace_back();
       ReadPin(L, lua_gettop(L), pins.back(), budget);
     }
     lua_pop(L, 1);
   }
+}
+
+// Reads the package table at `idx` into `info`, key by key in order, each
+// with an ordinary read (metamethods apply); the first key of the wrong type
+// ends the reading.
+void ReadPackageTable(lua_State* L, int idx, PackageInfo& info) {
+  if (!lua_istable(L, idx)) return;
+  luaL_checkstack(L, 16, "package table");
+  ReadBudget budget;
+  lua_getfield(L, idx, "name");
+  if (!lua_isstring(L, -1)) return;
+  info.name = ValueString(L, -1, budget);
+  lua_getfield(L, idx, "name_color");
+  if (!lua_isnumber(L, -1)) return;
+  info.name_color = NumberAt(L, -1);
+  lua_getfield(L, idx, "information");
+  if (!lua_isstring(L, -1)) return;
+  info.information = ValueString(L, -1, budget);
+  lua_getfield(L, idx, "pins");
+  if (!lua_istable(L, -1)) return;
+  ReadPins(L, lua_gettop(L), info.pins, budget);
+  lua_getfield(L, idx, "processor");
+  if (!lua_istable(L, -1)) return;
+  lua_getfield(L, lua_gettop(L), "information");
+  if (!lua_isstring(L, -1)) return;
+  info.processor = ValueString(L, -1, budget);
+  lua_getfield(L, idx, "pkg_frame");
+  if (!lua_isnumber(L, -1)) return;
+  info.pkg_frame = static_cast<int32_t>(NumberAt(L, -1));
+}
+
+struct PinStatusCall {
+  PackageInfo* info;
+  bool arg;
+  bool called;  // get_status returned; the reading may still have stopped early
+};
+
+// The protected body of GetPinStatus.
+int CallGetStatus(lua_State* L) {
+  auto& c = *static_cast<PinStatusCall*>(lua_touserdata(L, 1));
+  lua_getglobal(L, "get_status");
+  lua_pushboolean(L, c.arg ? 1 : 0);
+  lua_call(L, 1, 1);
+  c.called = true;
+  try {
+    ReadPackageTable(L, lua_gettop(L), *c.info);
+  } catch (...) {
+    // Out of memory while copying: the reading ends there. Nothing may
+    // unwind through the interpreter.
+  }
+  return 0;
 }
 
 }  // namespace
@@ -141,52 +192,27 @@ uint32_t ScriptNumberToU32(double x) {
   return static_cast<uint32_t>(low);
 }
 
-void ReadPackageTable(lua_State* L, int idx, PackageInfo& info) {
-  info.Reset();
-  if (!lua_istable(L, idx)) return;
-  if (!lua_checkstack(L, 16)) return;
-  const int top = lua_gettop(L);
-  const int table = idx > 0 || idx <= LUA_REGISTRYINDEX ? idx : top + idx + 1;
-
-  // Each key in order; the first of the wrong type (or whose read fails)
-  // ends the reading.
-  TextBudget budget;
-  [&] {
-    if (!Fetch(L, table, "name") || !lua_isstring(L, -1)) return;
-    info.name = ValueString(L, -1, budget);
-    if (!Fetch(L, table, "name_color") || !lua_isnumber(L, -1)) return;
-    info.name_color = NumberAt(L, -1);
-    if (!Fetch(L, table, "information") || !lua_isstring(L, -1)) return;
-    info.information = ValueString(L, -1, budget);
-    if (!Fetch(L, table, "pins") || !lua_istable(L, -1)) return;
-    ReadPins(L, lua_gettop(L), info.pins, budget);
-    if (!Fetch(L, table, "processor") || !lua_istable(L, -1)) return;
-    if (!Fetch(L, lua_gettop(L), "information") || !lua_isstring(L, -1)) return;
-    info.processor = ValueString(L, -1, budget);
-    if (!Fetch(L, table, "pkg_frame") || !lua_isnumber(L, -1)) return;
-    info.pkg_frame = static_cast<int32_t>(NumberAt(L, -1));
-  }();
-  lua_settop(L, top);
-}
-
 bool GetPinStatus(lua_State* L, PackageInfo& info, bool arg) {
   info.Reset();
   if (L == nullptr) return false;
+  PinStatusCall call{&info, arg, false};
   const int top = lua_gettop(L);
-  PushGlobalProtected(L, "get_status");
-  lua_pushboolean(L, arg ? 1 : 0);
-  if (lua_pcall(L, 1, 1, 0) != 0) {
-    lua_settop(L, top);
-    return false;
-  }
-  ReadPackageTable(L, -1, info);
+  lua_cpcall(L, CallGetStatus, &call);
   lua_settop(L, top);
-  return true;
+  return call.called;
+}
+
+bool GetPinStatus(CICECmd& host, PackageInfo& info, bool arg) {
+  info.Reset();
+  PinStatusCall call{&info, arg, false};
+  host.CallProtected(CallGetStatus, &call, "get_status");
+  return call.called;
 }
 
 int64_t PinNumberValue(const std::string& pinNo) {
+  // Digits after an optional sign, right at the start: a leading blank makes
+  // the text one without leading digits.
   size_t i = 0;
-  while (i < pinNo.size() && std::isspace(static_cast<unsigned char>(pinNo[i]))) ++i;
   bool negative = false;
   if (i < pinNo.size() && (pinNo[i] == '+' || pinNo[i] == '-')) negative = pinNo[i++] == '-';
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max();

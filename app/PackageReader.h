@@ -6,27 +6,35 @@
 #include <cstdint>
 
 #include "PackageInfo.h"
+#include "PackageLayout.h"
 
 struct lua_State;
+class CICECmd;
 
-// Limits on the text a package table may bring in: one text keeps at most
+// Limits on what a package table may bring in, so that reading it costs a
+// small multiple of what can be drawn. One text keeps at most
 // kMaxTextBytes; once all texts of the package have used up
-// kMaxPackageTextBytes, every further text keeps at most kMinTextBytes.
+// kMaxPackageTextBytes, every further text keeps at most kMinTextBytes. The
+// reading visits at most kMaxPackageEntries table entries in all (pins, pin
+// fields and list entries) and keeps at most kMaxPackagePins pins, the
+// largest ball grid drawn; entries past either limit are not read.
 constexpr size_t kMaxTextBytes = 64 * 1024;
 constexpr size_t kMaxPackageTextBytes = 16 * 1024 * 1024;
 constexpr size_t kMinTextBytes = 64;
+constexpr size_t kMaxPackageEntries = 256 * 1024;
+constexpr size_t kMaxPackagePins = static_cast<size_t>(kMaxGridSide) * kMaxGridSide;
 
 // Script number -> 32-bit value: rounds half away from zero and keeps the
 // low 32 bits of the integer. NaN and infinities give 0.
 uint32_t ScriptNumberToU32(double x);
 
-// Reads the table at stack index `idx` into `info` (which is reset first).
-// A value that is not a table leaves the defaults. Never raises a script
-// error into the caller: metamethods that fail end the reading as a wrong
-// type would. The stack is left as it was.
-void ReadPackageTable(lua_State* L, int idx, PackageInfo& info);
-
-// Calls the global `get_status(arg)` in protected mode and reads its result.
-// `info` is reset first; it keeps the defaults when the state is null, the
-// function is missing or fails. Returns true when the call succeeded.
+// Calls the global `get_status(arg)` in protected mode and reads its result
+// (a table; anything else leaves the defaults). `info` is reset first; it
+// keeps the defaults when the state is null or the function is missing or
+// fails. A metamethod that raises while the table is read ends the reading
+// as a wrong type would: the fields read before it stay. Returns true when
+// get_status returned. The stack is left as it was.
 bool GetPinStatus(lua_State* L, PackageInfo& info, bool arg);
+
+// The same through the pin-script host, under its time limit.
+bool GetPinStatus(CICECmd& host, PackageInfo& info, bool arg);

@@ -75,6 +75,20 @@ inline void DrawText(QPainter& p, const QFont& f, const QFontMetricsF& fm, QColo
   p.drawText(QPointF(x, y + fm.ascent()), s);
 }
 
+// Text whose layout box starts at (x, y), its line breaks kept: each line
+// starts at x, one line height below the one before.
+inline void DrawTextBlock(QPainter& p, const QFont& f, QColor c, double x, double y, const QString& s) {
+  if (s.isEmpty() || c.alpha() == 0) return;
+  p.setFont(f);
+  p.setPen(c);
+  p.drawText(QRectF(x, y, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, s);
+}
+
+// The size of `s` drawn with DrawTextBlock: its widest line by its lines.
+inline QSizeF TextBlockSize(const QFontMetricsF& fm, const QString& s) {
+  return fm.boundingRect(QRectF(0, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextDontClip, s).size();
+}
+
 // Vertical text (turned a quarter clockwise, reading downwards) whose layout
 // box starts at (x, y); `along` moves the start along the text direction.
 inline void DrawVertical(QPainter& p, const QFont& f, const QFontMetricsF& fm, QColor c, double x, double y,

@@ -1,11 +1,14 @@
-// The adapter objects of the pin view: one per chip series, of which the
-// chosen one goes to both script hosts. This build carries no adapter
-// layer yet, so there is no object to hand out and no adapter selection to
-// cancel; the view already asks through this class, which outlives both
-// script hosts (it is declared before them).
+// The adapter objects of the pin view: one per chip series, both bound to
+// the process's one adapter-ownership object. The view hands the object of
+// the chosen series to both of its script hosts; the other one is never
+// used. The view declares this before its script hosts, so every script
+// state is closed before the adapter objects go.
 #pragma once
 
-class CICE;
+#include "ice/CICEGlobalMutex.h"
+#include "ice/CVoICE.h"
+
+class IUserInteraction;
 
 enum class ChipSeries { CortexM, Ostra1T };
 
@@ -14,11 +17,31 @@ constexpr const char* ChipSeriesName(ChipSeries s) { return s == ChipSeries::Ost
 
 class CPinViewAdapters {
  public:
-  // The adapter object scripts of `series` work with; null without an
-  // adapter layer.
-  CICE* ForSeries(ChipSeries /*series*/) { return nullptr; }
+  // Connect state of a selection the user cancelled.
+  static constexpr int kConnectCancelled = 2;
+
+  // `ui` (may be null) asks the user when there is an adapter to choose; it
+  // must outlive this object.
+  explicit CPinViewAdapters(IUserInteraction* ui);
+  // Destroys the 8051 1T object, then the Cortex-M object, then the
+  // ownership object (which gives up any adapter still owned).
+  ~CPinViewAdapters();
+  CPinViewAdapters(const CPinViewAdapters&) = delete;
+  CPinViewAdapters& operator=(const CPinViewAdapters&) = delete;
+
+  // The adapter object scripts of `series` work with.
+  CICE* ForSeries(ChipSeries series);
 
   // True when the user cancelled an adapter selection (connect state 2 of
   // either object): the program then closes.
-  bool SelectionCancelled() const { return false; }
+  bool SelectionCancelled() const;
+
+  CVoICE& CortexM() { return m_cortexM; }
+  CVoICE_Ostra1T& Ostra1T() { return m_ostra1T; }
+
+ private:
+  // Declaration order is construction order; destruction runs backwards.
+  CICEGlobalMutex m_mutex;
+  CVoICE m_cortexM{&m_mutex};
+  CVoICE_Ostra1T m_ostra1T{&m_mutex};
 };

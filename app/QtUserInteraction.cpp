@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "CDialogSelectBox.h"
+#include "CDialogVoLinkSelect.h"
 
 QWidget* CQtUserInteraction::OwnerOf(const void* handle) const {
   if (handle != nullptr && handle == m_pOwnerHandle) return m_pOwnerWindow;
@@ -41,3 +42,8 @@ int CQtUserInteraction::SelectBox(const std::string& title, const std::vector<st
 }
 
 void CQtUserInteraction::PumpEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void CQtUserInteraction::AdapterSelectDialog(IAdapterSelectDialog& dialog) {
+  CDialogVoLinkSelect box(dialog, QApplication::activeWindow());
+  box.exec();
+}

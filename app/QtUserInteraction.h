@@ -1,5 +1,6 @@
 // The Qt side of the core's user interaction: message boxes, the option
-// selection dialog and the event pump used while a user script runs.
+// selection dialog, the adapter-selection dialog and the event pump used
+// while a user script runs.
 #pragma once
 
 #include <QPointer>
@@ -20,6 +21,7 @@ class CQtUserInteraction : public IUserInteraction {
                     void* owner) override;
   int SelectBox(const std::string& title, const std::vector<std::string>& options, int initialIndex) override;
   void PumpEvents() override;
+  void AdapterSelectDialog(IAdapterSelectDialog& dialog) override;
 
  private:
   QWidget* OwnerOf(const void* handle) const;

@@ -217,6 +217,7 @@ class CICE {
   CUsbDiscovery& Discovery() { return m_discovery; }
   // Where DiscoverAdapters reports "nothing found" (may stay unset).
   void SetUserInteraction(IUserInteraction* ui) { m_pUI = ui; }
+  IUserInteraction* GetUserInteraction() const { return m_pUI; }
 
   // Exchanges since construction (requests sent), for diagnostics.
   uint64_t GetExchangeCount() const { return m_nExchanges; }

@@ -1,5 +1,21 @@
 #include "ice/CVoICE.h"
 
+#include "ice/AdapterSelection.h"
+#include "ice/CICEGlobalMutex.h"
+
+void CVoOwnership::Acquire(CICE& ice) {
+  if (!m_pOwner) return;
+  IUserInteraction* ui = ice.GetUserInteraction();
+  ice::AcquireAdapter(
+      ice, *m_pOwner,
+      [ui](CICE& c, CICEGlobalMutex& owner) { return ice::SelectAdapter(c, owner, ui); }, m_pCheck,
+      m_nConnectState);
+}
+
+void CVoOwnership::Release(CICE& ice) {
+  if (m_pOwner) ice::ReleaseAdapter(ice, *m_pOwner);
+}
+
 CVoICE::~CVoICE() = default;
 CVoICE_Ostra1T::~CVoICE_Ostra1T() = default;
 

@@ -1,27 +1,56 @@
-// The application's adapter classes. Adapter ownership across processes
-// (AcquireAdapter, ReleaseAdapter) is added on top of these; until then both
-// do nothing, as in the base layer.
+// The application's adapter classes: the Cortex-M4 layer (CVoICE) and the
+// 8051 1T layer (CVoICE_Ostra1T) with adapter ownership across processes.
+// Both take the process's ownership object (none: acquiring and releasing
+// do nothing, as in the base layer) and ask the user through the layer's
+// user interaction when there is an adapter to choose.
 #pragma once
 
+#include "ice/AdapterAcquire.h"
 #include "ice/CICE_M4.h"
 #include "ice/CICE_Ostra1T.h"
 
-class CVoICE : public CICE_M4 {
+class CICEGlobalMutex;
+
+// What the two classes share: the ownership object, the firmware check and
+// the connect state of the last acquisition.
+class CVoOwnership {
  public:
-  CVoICE() = default;
+  explicit CVoOwnership(CICEGlobalMutex* owner) : m_pOwner(owner) {}
+  // 0 chosen, 1 none / refused, 2 cancelled (3 until a selection finished).
+  int GetConnectState() const { return m_nConnectState; }
+  // The firmware check that AcquireAdapter runs (null: none).
+  void SetFirmwareCheck(IFirmwareCheck* check) { m_pCheck = check; }
+
+ protected:
+  void Acquire(CICE& ice);
+  void Release(CICE& ice);
+
+ private:
+  CICEGlobalMutex* m_pOwner;
+  IFirmwareCheck* m_pCheck = nullptr;
+  int m_nConnectState = 3;
+};
+
+class CVoICE : public CICE_M4, public CVoOwnership {
+ public:
+  explicit CVoICE(CICEGlobalMutex* owner = nullptr) : CVoOwnership(owner) {}
   ~CVoICE() override;
 
-  void AcquireAdapter() override {}
-  void ReleaseAdapter() override {}
+  // Discovery, selection, ownership, firmware check; throws "An Korvane
+  // ICE/ICP program is already running!..." when another program owns the
+  // chosen adapter.
+  void AcquireAdapter() override { Acquire(*this); }
+  // Closes every adapter and gives up ownership.
+  void ReleaseAdapter() override { Release(*this); }
   // 0x10F for the chip named "K310Q" (parameter "ChipName"), else 0x400.
   uint32_t GetCoreType() override;
 };
 
-class CVoICE_Ostra1T : public CICE_Ostra1T {
+class CVoICE_Ostra1T : public CICE_Ostra1T, public CVoOwnership {
  public:
-  CVoICE_Ostra1T() = default;
+  explicit CVoICE_Ostra1T(CICEGlobalMutex* owner = nullptr) : CVoOwnership(owner) {}
   ~CVoICE_Ostra1T() override;
 
-  void AcquireAdapter() override {}
-  void ReleaseAdapter() override {}
+  void AcquireAdapter() override { Acquire(*this); }
+  void ReleaseAdapter() override { Release(*this); }
 };

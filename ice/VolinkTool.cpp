@@ -1,15 +1,24 @@
 #include "ice/VolinkTool.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
 
+#include <unistd.h>
+
+#include "ice/AdapterAcquire.h"
+#include "ice/AdapterSelection.h"
+#include "ice/CICEGlobalMutex.h"
 #include "ice/CICE_M0.h"
 #include "ice/CICE_M4.h"
 #include "ice/CICE_Ostra1T.h"
 #include "usb/CUsbDiscovery.h"
+#include "platform/UserInteraction.h"
 #include "usb/ListAdapters.h"
 
 using namespace ice;
@@ -18,7 +27,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: volink [--adapter N] [--core m0|m4|8051] COMMAND [ARGS]\n"
-    "  list                      adapters found by the discovery pass\n"
+    "  list                      adapters found by the discovery pass, their IDs and owners\n"
     "  info                      handshake: generation, firmware, chip id, design, COM port\n"
     "  read ADDR [LEN]           hex dump of LEN bytes (default 4)\n"
     "  write ADDR VALUE...       write 32-bit words from ADDR\n"
@@ -28,7 +37,10 @@ constexpr const char* kUsage =
     "                            CONNECT normal|pre-reset|under-reset|none|disconnect|icp or a number\n"
     "  blink                     blink the adapter's lights\n"
     "  loader                    restart the adapter into its boot loader\n"
-    "  ready                     whether the adapter's firmware reports ready\n";
+    "  ready                     whether the adapter's firmware reports ready\n"
+    "  hold [SECONDS]            own the adapter until SECONDS pass or standard input ends\n"
+    "Every command but list owns its adapter while it runs; with several adapters\n"
+    "and no --adapter it asks on the terminal.\n";
 
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -82,32 +94,108 @@ void HexDump(std::ostream& out, uint32_t address, const std::vector<uint8_t>& da
   }
 }
 
-class Probe {
+// The terminal's side of the adapter choice: a numbered list on standard
+// error and a number read from standard input, when that is a terminal.
+class TerminalInteraction : public IUserInteraction {
  public:
-  Probe(std::unique_ptr<CICE> ice, unsigned adapter, bool is8051)
-      : m_ice(std::move(ice)), m_adapter(adapter), m_b8051(is8051) {}
+  explicit TerminalInteraction(std::ostream& err) : m_err(err) {}
 
-  CICE& Ice() { return *m_ice; }
+  Answer MessageBox(const std::string&, const std::string& text, Icon, Buttons buttons, void*) override {
+    m_err << text << "\n";
+    return buttons == Buttons::YesNo ? Answer::No : buttons == Buttons::OkCancel ? Answer::Cancel : Answer::Ok;
+  }
+  int SelectBox(const std::string&, const std::vector<std::string>&, int) override { return -1; }
+  void PumpEvents() override {}
 
-  // Discovery and selection.
-  void Select() {
-    m_ice->DiscoverAdapters(false);
-    const unsigned found = m_ice->CheckUSBLink() ? m_ice->GetDeviceCount() : 0;
-    if (m_adapter < found) {
-      m_ice->SelectAdapter(m_adapter);
+  void AdapterSelectDialog(IAdapterSelectDialog& dialog) override {
+    if (!::isatty(STDIN_FILENO)) {
+      m_bNoTerminal = true;
+      DefaultAdapterSelectDialog(dialog);
       return;
     }
-    // An interface that another program holds hides its adapter from the
-    // pass: the numbering cannot say which adapter is meant, so say that.
-    std::string busy;
-    for (const OpenProblem& problem : m_ice->Discovery().OpenProblems())
-      if (problem.error == usbdev::OpenError::Busy) busy += "\n  " + DescribeOpenProblem(problem);
-    const std::string which =
-        "no adapter " + std::to_string(m_adapter) + " (found " + std::to_string(found) + ")";
-    if (!busy.empty())
-      throw std::runtime_error(which + ": an interface is busy (held by another program)" + busy);
-    if (found == 0) throw CICEException("There is no Vo-Link connected to a USB port.");
-    throw UsageError(which);
+    // The worker blinks the adapter that starts selected while the user reads.
+    const IAdapterSelectDialog::Form& form = dialog.Initialise([] {});
+    if (form.messageVisible) {
+      m_err << form.message << "\n";
+      dialog.Ok(-1);
+      dialog.Finish();
+      return;
+    }
+    m_err << "Several adapters are connected (the one that blinks is marked *):\n";
+    int count = 0;
+    for (int i = 0; i < IAdapterSelectDialog::kButtons; ++i) {
+      const IAdapterSelectDialog::Button& b = form.buttons[i];
+      if (!b.visible) continue;
+      count = i + 1;
+      m_err << (i == form.checked ? " *" : "  ") << i << ": " << b.text
+            << (b.enabled ? "" : "  (in use by another program)") << "\n";
+    }
+    m_err << "adapter number (0-" << count - 1 << "): " << std::flush;
+    std::string line;
+    int chosen = -1;
+    if (std::getline(std::cin, line)) {
+      try {
+        size_t used = 0;
+        const int n = std::stoi(line, &used);
+        if (used == line.size() && n >= 0 && n < count && form.buttons[n].enabled) chosen = n;
+      } catch (const std::exception&) {
+      }
+    }
+    if (chosen < 0) {
+      m_err << "no adapter chosen\n";
+      dialog.Cancel();
+    } else {
+      dialog.Ok(chosen);
+    }
+    dialog.Finish();
+  }
+
+  bool NoTerminal() const { return m_bNoTerminal; }
+
+ private:
+  std::ostream& m_err;
+  bool m_bNoTerminal = false;
+};
+
+class Probe {
+ public:
+  // `adapter` < 0: none named on the command line.
+  Probe(std::unique_ptr<CICE> ice, int adapter, bool is8051, std::ostream& err)
+      : m_ui(err), m_ice(std::move(ice)), m_adapter(adapter), m_b8051(is8051) {
+    m_ice->SetUserInteraction(&m_ui);
+  }
+  ~Probe() {
+    // Every adapter closed before ownership ends.
+    try {
+      ice::ReleaseAdapter(*m_ice, m_owner);
+    } catch (...) {
+    }
+  }
+  Probe(const Probe&) = delete;
+  Probe& operator=(const Probe&) = delete;
+
+  CICE& Ice() { return *m_ice; }
+  CICEGlobalMutex& Owner() { return m_owner; }
+
+  // Discovery, selection and ownership, as every program of the family
+  // takes an adapter (without the firmware check: only an update does that).
+  void Select() {
+    int state = ice::kSelectRetry;
+    ice::AcquireAdapter(
+        *m_ice, m_owner,
+        [this](CICE& c, CICEGlobalMutex& owner) {
+          m_strIdError.clear();
+          return m_adapter >= 0 ? SelectNamed(c, owner) : ice::SelectAdapter(c, owner, &m_ui, &m_strIdError);
+        },
+        nullptr, state);
+    if (state == ice::kSelectChosen && m_ice->CheckUSBLink()) return;
+    if (state == ice::kSelectCancelled && m_ui.NoTerminal())
+      throw std::runtime_error(
+          "several adapters are connected; name one with --adapter N (volink list shows them)");
+    if (state == ice::kSelectCancelled) throw std::runtime_error("no adapter chosen");
+    if (!m_strIdError.empty()) throw CICEException(m_strIdError);  // found, but it did not answer
+    RequireFound(0);
+    throw CICEException("There is no Vo-Link connected to a USB port.");
   }
 
   // Selection and the version handshake.
@@ -127,10 +215,67 @@ class Probe {
   bool Is8051() const { return m_b8051; }
 
  private:
+  // The adapter named by --adapter: its ID is the key.
+  int SelectNamed(CICE& c, CICEGlobalMutex& owner) {
+    const unsigned n = static_cast<unsigned>(m_adapter);
+    RequireFound(n);
+    std::vector<unsigned> index;
+    const std::vector<uint32_t> ids = ice::CollectAdapterIds(c, &index, &m_strIdError);
+    for (size_t i = 0; i < ids.size(); ++i) {
+      if (index[i] != n) continue;
+      ice::SelectAdapterIndex(c, n);
+      owner.SetKey(ids[i]);
+      return ice::kSelectChosen;
+    }
+    owner.ClearKey();
+    throw CICEException(m_strIdError.empty() ? "adapter " + std::to_string(n) + " does not answer" : m_strIdError);
+  }
+
+  // Throws unless adapter `n` exists. An interface that another program
+  // holds hides its adapter from the pass: the numbering cannot say which
+  // adapter is meant, so say that.
+  void RequireFound(unsigned n) {
+    const unsigned found = m_ice->CheckUSBLink() ? m_ice->GetDeviceCount() : 0;
+    if (n < found) return;
+    std::string busy;
+    for (const OpenProblem& problem : m_ice->Discovery().OpenProblems())
+      if (problem.error == usbdev::OpenError::Busy) busy += "\n  " + DescribeOpenProblem(problem);
+    const std::string which = "no adapter " + std::to_string(n) + " (found " + std::to_string(found) + ")";
+    if (!busy.empty())
+      throw std::runtime_error(which + ": an interface is busy (held by another program)" + busy);
+    if (found == 0) throw CICEException("There is no Vo-Link connected to a USB port.");
+    throw UsageError(which);
+  }
+
+  TerminalInteraction m_ui;
+  std::string m_strIdError;  // why an adapter did not answer its identification
+  CICEGlobalMutex m_owner;  // outlives the adapter layer's handles
   std::unique_ptr<CICE> m_ice;
-  unsigned m_adapter;
+  int m_adapter;
   bool m_b8051;
 };
+
+// Every adapter of the pass with its ID and whether another program owns it.
+int List(CICE& c, std::ostream& out) {
+  c.DiscoverAdapters(false);
+  PrintAdapters(c.Discovery(), out);
+  if (!c.CheckUSBLink()) return 1;
+  std::vector<unsigned> index;
+  const std::vector<uint32_t> ids = ice::CollectAdapterIds(c, &index);
+  const unsigned count = c.GetDeviceCount();
+  for (unsigned n = 0; n < count; ++n) {
+    out << "adapter " << n << ": ";
+    size_t i = 0;
+    while (i < index.size() && index[i] != n) ++i;
+    if (i == index.size()) {
+      out << "no answer\n";
+      continue;
+    }
+    out << "ID: " << Hex(ids[i]) << ", "
+        << (CICEGlobalMutex::IsAdapterInUse(ids[i]) ? "owned by another program" : "free") << "\n";
+  }
+  return 0;
+}
 
 int Info(Probe& p, std::ostream& out) {
   CICE& ice = p.Ice();
@@ -189,12 +334,12 @@ int Regs(Probe& p, std::ostream& out) {
 
 int RunVolink(const std::vector<std::string>& argsIn, std::ostream& out, std::ostream& err) {
   std::vector<std::string> args;
-  unsigned adapter = 0;
+  int adapter = -1;
   std::string core = "m4";
   try {
     for (size_t i = 0; i < argsIn.size(); ++i) {
       if (argsIn[i] == "--adapter" && i + 1 < argsIn.size())
-        adapter = ParseNumber(argsIn[++i]);
+        adapter = static_cast<int>(std::min<uint32_t>(ParseNumber(argsIn[++i]), 0x7FFFFFFF));
       else if (argsIn[i] == "--core" && i + 1 < argsIn.size())
         core = argsIn[++i];
       else if (argsIn[i] == "--help" || argsIn[i] == "-h") {
@@ -213,16 +358,12 @@ int RunVolink(const std::vector<std::string>& argsIn, std::ostream& out, std::os
       ice = std::make_unique<CICE_Ostra1T>();
     else
       throw UsageError("unknown core: " + core);
-    Probe p(std::move(ice), adapter, core == "8051");
+    Probe p(std::move(ice), adapter, core == "8051", err);
     CICE& c = p.Ice();
     const std::string& cmd = args[0];
     const size_t argc = args.size() - 1;
 
-    if (cmd == "list" && argc == 0) {
-      c.DiscoverAdapters(false);
-      PrintAdapters(c.Discovery(), out);
-      return c.CheckUSBLink() ? 0 : 1;
-    }
+    if (cmd == "list" && argc == 0) return List(c, out);
     if (cmd == "info" && argc == 0) return Info(p, out);
     if (cmd == "read" && (argc == 1 || argc == 2)) {
       const uint32_t address = ParseNumber(args[1]);
@@ -305,6 +446,19 @@ int RunVolink(const std::vector<std::string>& argsIn, std::ostream& out, std::os
       const bool ready = c.IsAdapterReady();
       out << (ready ? "ready\n" : "not ready\n");
       return ready ? 0 : 1;
+    }
+    if (cmd == "hold" && argc <= 1) {
+      const uint32_t seconds = argc == 1 ? ParseNumber(args[1]) : 0;
+      p.Open();
+      out << "holding adapter " << c.GetSelectedAdapter() << " (ID: " << Hex(c.ReadAdapterId()) << ")"
+          << std::endl;
+      if (argc == 1) {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+      } else {
+        for (std::string line; std::getline(std::cin, line);) {
+        }
+      }
+      return 0;
     }
     throw UsageError("unknown command or wrong arguments: " + cmd);
   } catch (const UsageError& e) {

@@ -6,6 +6,7 @@
 
 #include <lua.hpp>
 
+#include "script/CICECmd.h"
 #include "script/PrintSink.h"
 
 extern "C" {
@@ -54,13 +55,20 @@ int PrintNoLineEnd(lua_State* L) { return PrintArguments(L, false); }
 
 int OpenConsole(lua_State*) { return 0; }
 
+// Sleeps at most until the host's time limit for the running call, and
+// stops the call when the sleep would have gone past it.
 int MilliSleep(lua_State* L) {
-  const double ms = std::trunc(luaL_checknumber(L, 1));
+  double ms = std::trunc(luaL_checknumber(L, 1));
+  CICECmd* host = CICECmd::FromState(L);
+  const double left = host != nullptr ? static_cast<double>(host->TimeLeft().count()) : 0;
+  const bool cut = host != nullptr && ms >= left;
+  if (cut) ms = left;
   if (ms > 0) {
     constexpr double kLongest = 1e12;  // about 31 years; keeps the cast defined
     std::this_thread::sleep_for(
         std::chrono::milliseconds(static_cast<long long>(ms < kLongest ? ms : kLongest)));
   }
+  if (cut && host->CheckTimeLimit()) host->RaiseStop(L);
   return 0;
 }
 

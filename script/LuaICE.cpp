@@ -1,17 +1,63 @@
 #include "script/LuaICE.h"
 
-#include <string>
+#include <cstdio>
+
+#include "ice/CICE.h"
 
 #include <lua.hpp>
 
 namespace {
 
+// The order is the order of the help listing.
 const ScriptMethod kIceMethods[] = {
     {"GetVersion", ScriptMember<CLuaICE, &CLuaICE::GetVersion>},
     {"GetHelp", ScriptMember<CLuaICE, &CLuaICE::GetHelp>},
+    {"OpenPort", ScriptMember<CLuaICE, &CLuaICE::OpenPort>},
+    {"ClosePort", ScriptMember<CLuaICE, &CLuaICE::ClosePort>},
+    {"SetParam", ScriptMember<CLuaICE, &CLuaICE::SetParam>},
+    {"ReadICEMem32", ScriptMember<CLuaICE, &CLuaICE::ReadICEMem32>},
+    {"ReadICEMemMulti", ScriptMember<CLuaICE, &CLuaICE::ReadICEMemMulti>},
+    {"ResetCmdSerial", ScriptMember<CLuaICE, &CLuaICE::ResetCmdSerial>},
+    {"ReadReg", ScriptMember<CLuaICE, &CLuaICE::ReadReg>},
+    {"WriteReg", ScriptMember<CLuaICE, &CLuaICE::WriteReg>},
+    {"ReadMem32", ScriptMember<CLuaICE, &CLuaICE::ReadMem32>},
+    {"WriteMem32", ScriptMember<CLuaICE, &CLuaICE::WriteMem32>},
+    {"ReadMemMulti", ScriptMember<CLuaICE, &CLuaICE::ReadMemMulti>},
+    {"WriteMemMulti", ScriptMember<CLuaICE, &CLuaICE::WriteMemMulti>},
+    {"ReadMem", ScriptMember<CLuaICE, &CLuaICE::ReadMem>},
+    {"WriteMem", ScriptMember<CLuaICE, &CLuaICE::WriteMem>},
+    {"CheckUSBLink", ScriptMember<CLuaICE, &CLuaICE::CheckUSBLink>},
+    {"CheckLink", ScriptMember<CLuaICE, &CLuaICE::CheckLink>},
+    {"ReadDbgID", ScriptMember<CLuaICE, &CLuaICE::ReadDbgID>},
+    {"MCUConnect", ScriptMember<CLuaICE, &CLuaICE::MCUConnect>},
+    {"CheckMCUStop", ScriptMember<CLuaICE, &CLuaICE::CheckMCUStop>},
+    {"MCUStepRun", ScriptMember<CLuaICE, &CLuaICE::MCUStepRun>},
+    {"MCUStopRun", ScriptMember<CLuaICE, &CLuaICE::MCUStopRun>},
+    {"MCUFreeRun", ScriptMember<CLuaICE, &CLuaICE::MCUFreeRun>},
+    {"GetMCUState", ScriptMember<CLuaICE, &CLuaICE::GetMCUState>},
+    {"SetConfig", ScriptMember<CLuaICE, &CLuaICE::SetConfig>},
+    {"ReadFlash", ScriptMember<CLuaICE, &CLuaICE::ReadFlash>},
+    {"SelectBox", ScriptMember<CLuaICE, &CLuaICE::SelectBox>},
+    {"MessageBox", ScriptMember<CLuaICE, &CLuaICE::MessageBox>},
     {"LoadDwarf", ScriptMember<CLuaICE, &CLuaICE::LoadDwarf>},
     {"UnLoadDwarf", ScriptMember<CLuaICE, &CLuaICE::UnLoadDwarf>},
     {"DwarfGetText", ScriptMember<CLuaICE, &CLuaICE::DwarfGetText>},
+    {"SetEtmc", ScriptMember<CLuaICE, &CLuaICE::SetEtmc>},
+    {"GetEtmcState", ScriptMember<CLuaICE, &CLuaICE::GetEtmcState>},
+    {"SwoMode", ScriptMember<CLuaICE, &CLuaICE::SwoMode>},
+    {"SwoStatus", ScriptMember<CLuaICE, &CLuaICE::SwoStatus>},
+    {"SwoData", ScriptMember<CLuaICE, &CLuaICE::SwoData>},
+};
+
+// The user object offers the memory words and the peripheral bridge.
+const ScriptMethod kIceUserMethods[] = {
+    {"ReadMem32", ScriptMember<CLuaICE, &CLuaICE::ReadMem32>},
+    {"WriteMem32", ScriptMember<CLuaICE, &CLuaICE::WriteMem32>},
+    {"AdcScan", ScriptMember<CLuaICE, &CLuaICE::AdcScan>},
+    {"PwmCapture", ScriptMember<CLuaICE, &CLuaICE::PwmCapture>},
+    {"PwmOutput", ScriptMember<CLuaICE, &CLuaICE::PwmOutput>},
+    {"GpioInput", ScriptMember<CLuaICE, &CLuaICE::GpioInput>},
+    {"GpioOutput", ScriptMember<CLuaICE, &CLuaICE::GpioOutput>},
 };
 
 const ScriptConstant kIceConstants[] = {
@@ -63,12 +109,14 @@ std::unique_ptr<CLuaObject> CreateIceUser(void* param) {
 }
 
 const ScriptObjectType kIceType{"LuaICE__", kIceMethods, kIceConstants, CreateIce};
-const ScriptObjectType kIceUserType{"LuaICE_User__", {}, {}, CreateIceUser};
+const ScriptObjectType kIceUserType{"LuaICE_User__", kIceUserMethods, {}, CreateIceUser};
 
 }  // namespace
 
 const ScriptObjectType& LuaICEType() { return kIceType; }
 const ScriptObjectType& LuaICEUserType() { return kIceUserType; }
+
+uint32_t CLuaICE::GetCoreType() { return m_pICE->GetCoreType(); }
 
 int CLuaICE::GetVersion(lua_State* L) {
   lua_pushnumber(L, kFirmwareLowerBound);

@@ -2,13 +2,20 @@
 
 #include <lua.hpp>
 
+#include "script/CICECmd.h"
+
 IPrintSink* FindPrintSink(lua_State* L) {
-  lua_getglobal(L, "TOOL_VIEW_WIN");
-  // Only a light userdata can be a published view: a full userdata is
-  // something a script made (newproxy) and points at no sink.
-  void* view = lua_type(L, -1) == LUA_TLIGHTUSERDATA ? lua_touserdata(L, -1) : nullptr;
+  // Only the very pointer the host published is a sink: a script can put any
+  // light userdata it gets hold of (the hook object, an adapter from the
+  // registry) into the global, and none of those is an output pane.
+  const CICECmd* host = CICECmd::FromState(L);
+  void* published = host != nullptr ? host->PublishedObject(kPrintSinkGlobal) : nullptr;
+  if (published == nullptr) return nullptr;
+  lua_pushstring(L, kPrintSinkGlobal);
+  lua_rawget(L, LUA_GLOBALSINDEX);
+  const bool same = lua_type(L, -1) == LUA_TLIGHTUSERDATA && lua_touserdata(L, -1) == published;
   lua_pop(L, 1);
-  return static_cast<IPrintSink*>(view);
+  return same ? static_cast<IPrintSink*>(published) : nullptr;
 }
 
 void ScriptPrint(lua_State* L, std::string_view text) {

@@ -1,11 +1,14 @@
-// Where script output goes. The window that a script state publishes as its
-// global TOOL_VIEW_WIN (a light userdata) must point at an IPrintSink; a
-// state without that global drops its output.
+// Where script output goes. The host publishes the window as the state's
+// global TOOL_VIEW_WIN (a light userdata that points at an IPrintSink, set
+// with CICECmd::SetGlobalObject); while the global holds that pointer, print
+// reaches it. Any other value, or a state without it, drops the output.
 #pragma once
 
 #include <string_view>
 
 struct lua_State;
+
+constexpr const char* kPrintSinkGlobal = "TOOL_VIEW_WIN";
 
 class IPrintSink {
  public:
@@ -14,7 +17,8 @@ class IPrintSink {
   virtual void PrintText(std::string_view text) = 0;
 };
 
-// The sink that `L` publishes as TOOL_VIEW_WIN, or null.
+// The sink that the host of `L` published as TOOL_VIEW_WIN, while the global
+// still holds it; else null. Runs inside a script call (it allocates).
 IPrintSink* FindPrintSink(lua_State* L);
 
 // Sends `text` to the sink of `L`; dropped when there is none.

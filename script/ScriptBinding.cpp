@@ -14,14 +14,20 @@ const ScriptObjectType& UpvalueType(lua_State* L, int n) {
   return *static_cast<const ScriptObjectType*>(lua_touserdata(L, lua_upvalueindex(n)));
 }
 
+// True when the value at `idx` is a userdata with the type's metatable.
+bool IsObjectOf(lua_State* L, int idx, const ScriptObjectType& type) {
+  if (idx < 0) idx = lua_gettop(L) + idx + 1;
+  if (lua_type(L, idx) != LUA_TUSERDATA || !lua_getmetatable(L, idx)) return false;
+  luaL_getmetatable(L, type.typeName);
+  const bool ours = lua_rawequal(L, -1, -2) != 0;
+  lua_pop(L, 2);
+  return ours;
+}
+
 // __gc of a type's metatable: deletes the wrapper owned by the userdata.
 int CollectWrapper(lua_State* L) {
   const ScriptObjectType& type = UpvalueType(L, 1);
-  if (!lua_isuserdata(L, 1) || !lua_getmetatable(L, 1)) return 0;
-  luaL_getmetatable(L, type.typeName);
-  const bool ours = lua_rawequal(L, -1, -2);
-  lua_pop(L, 2);
-  if (!ours) return 0;
+  if (!IsObjectOf(L, 1, type)) return 0;
   auto** slot = static_cast<CLuaObject**>(lua_touserdata(L, 1));
   std::unique_ptr<CLuaObject> owned(*slot);
   *slot = nullptr;
@@ -32,15 +38,19 @@ int CollectWrapper(lua_State* L) {
 int DispatchMethod(lua_State* L) {
   const auto index = static_cast<size_t>(lua_tointeger(L, lua_upvalueindex(1)));
   const ScriptObjectType& type = UpvalueType(L, 2);
+  if (index >= type.methods.size()) return luaL_error(L, "%s: no such method", type.typeName);
+  const ScriptMethod& method = type.methods[index];
   lua_pushinteger(L, 0);
   lua_gettable(L, 1);  // indexing a non-table raises the interpreter's own error
-  void* ud = luaL_checkudata(L, lua_gettop(L), type.typeName);
-  CLuaObject* self = *static_cast<CLuaObject**>(ud);
-  lua_pop(L, 1);
-  if (self == nullptr || index >= type.methods.size()) {
-    return luaL_error(L, "%s: object is gone", type.typeName);
+  if (!IsObjectOf(L, -1, type)) {
+    // The interpreter's bad-argument error, naming the method even when the
+    // call gives the interpreter no name to show.
+    return luaL_error(L, "bad argument #1 to '%s' (%s expected, got %s)", method.name, type.typeName,
+                      luaL_typename(L, -1));
   }
-  const ScriptMethod& method = type.methods[index];
+  CLuaObject* self = *static_cast<CLuaObject**>(lua_touserdata(L, -1));
+  lua_pop(L, 1);
+  if (self == nullptr) return luaL_error(L, "%s: object is gone", type.typeName);
   char failure[256] = {0};
   try {
     return method.call(*self, L);
@@ -90,22 +100,7 @@ int ConstructObject(lua_State* L) {
   return 1;
 }
 
-int GetGlobalByName(lua_State* L) {
-  lua_pushvalue(L, 1);
-  lua_gettable(L, LUA_GLOBALSINDEX);
-  return 1;
-}
-
 }  // namespace
-
-void PushGlobalProtected(lua_State* L, const char* name) {
-  lua_pushcfunction(L, GetGlobalByName);
-  lua_pushstring(L, name);
-  if (lua_pcall(L, 1, 1, 0) != 0) {
-    lua_pop(L, 1);
-    lua_pushnil(L);
-  }
-}
 
 void SetGlobalRaw(lua_State* L, const char* name) {
   lua_pushstring(L, name);

@@ -53,14 +53,9 @@ int ScriptMember(CLuaObject& self, lua_State* L) {
 // metatable with __gc and my_param__ = `param`. The type must outlive `L`.
 void RegisterScriptType(lua_State* L, const ScriptObjectType& type, void* param);
 
-// ---- globals, read and written from native code outside a protected call ----
-
-// Pushes global `name`, or nil when reading it raises (a script may guard its
-// globals with an __index that raises). Never raises.
-void PushGlobalProtected(lua_State* L, const char* name);
-
 // Sets global `name` to the value on top of the stack (popped), bypassing any
-// metatable a script gave the globals table, so it cannot raise.
+// metatable a script gave the globals table. It allocates, so, like every
+// call that may allocate, it belongs inside a protected call.
 void SetGlobalRaw(lua_State* L, const char* name);
 
 // ---- argument and result conventions shared by every method ----

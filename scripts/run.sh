@@ -29,6 +29,7 @@ if ! "$BIN/gadrel" --list-adapters >/dev/null 2>&1; then
       "$BIN/volink-sim" ctl list >/dev/null 2>&1 || exit 1
     fi
     echo "No adapter plugged in: using the emulated adapter in $VOLINK_SIM_DIR"
+    echo "Drive a pin of its chip: VOLINK_SIM_DIR=$VOLINK_SIM_DIR $BIN/volink-sim ctl pin demo PB8 1"
   fi
   "$BIN/gadrel" --list-adapters || true
 fi

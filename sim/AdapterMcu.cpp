@@ -27,6 +27,11 @@ constexpr FlashFamily kQuorle{"Quorle", 0x40044000, 0x40044040, 0x40000100, 0x40
 
 constexpr uint32_t kLedWord0 = 0x50004048;
 constexpr uint32_t kInputWord0 = 0x50004010;
+// Pin words of the four lights, generations 1 and 2 (word = base + 4 * pin).
+constexpr uint32_t kLedPinBase1 = 0x40004800;
+constexpr uint32_t kLedPinBase2 = 0x40229800;
+constexpr uint32_t kLedPins1[4] = {84, 38, 25, 24};
+constexpr uint32_t kLedPins2[4] = {33, 32, 146, 111};
 
 void PutWord(std::vector<uint8_t>& v, uint32_t off, uint32_t w) {
   for (int i = 0; i < 4; ++i) v[off + i] = static_cast<uint8_t>(w >> (8 * i));
@@ -245,6 +250,29 @@ uint32_t AdapterMcu::WriteMem(uint32_t a, uint32_t v) {
     m_words[a] = v;
   }
   return kErrOk;
+}
+
+void AdapterMcu::NoteLeds() {
+  const uint32_t leds = Leds();
+  if (leds == m_ledsNoted) return;
+  m_ledsNoted = leds;
+  ++m_ledChanges;
+  m_ledLog.push_back({SimClock::now(), leds});
+  if (m_ledLog.size() > kLedLogSize) m_ledLog.pop_front();
+}
+
+uint32_t AdapterMcu::Leds() const {
+  auto word = [this](uint32_t a) {
+    const auto it = m_words.find(a);
+    return it == m_words.end() ? 0u : it->second;
+  };
+  if (m_generation == 0) return (word(kLedWord0) >> 4) & 0xF;
+  const uint32_t base = m_generation == 1 ? kLedPinBase1 : kLedPinBase2;
+  const uint32_t* pins = m_generation == 1 ? kLedPins1 : kLedPins2;
+  uint32_t bits = 0;
+  for (int i = 0; i < 4; ++i)
+    if (word(base + 4 * pins[i]) != 0) bits |= 1u << i;
+  return bits;
 }
 
 uint32_t AdapterMcu::ReadReg(uint32_t a, uint32_t& v) {

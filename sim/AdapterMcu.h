@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -94,6 +95,22 @@ class AdapterMcu {
   // Called when the adapter restarts: flash access closes, the registers lock.
   void OnRestart();
 
+  // The four indicator lights (bit i = light i on), from the indicator
+  // word (generation 0) or the four pin words (generations 1 and 2).
+  uint32_t Leds() const;
+  struct LedChange {
+    SimClock::time_point when;
+    uint32_t leds;
+  };
+  static constexpr size_t kLedLogSize = 32;
+  // The last kLedLogSize changes of the lights, oldest first, and how many
+  // changes there were since start.
+  const std::deque<LedChange>& LedLog() const { return m_ledLog; }
+  uint64_t LedChanges() const { return m_ledChanges; }
+  // Logs the lights when they differ from the last state logged (the
+  // firmware calls it after each adapter-memory command).
+  void NoteLeds();
+
  private:
   struct Region {
     uint32_t base;
@@ -111,6 +128,9 @@ class AdapterMcu {
   std::vector<uint8_t> m_aprom, m_loader, m_loader2, m_config, m_ram;
   std::vector<Region> m_regions;
   std::map<uint32_t, uint32_t> m_words;  // other words of the MCU
+  std::deque<LedChange> m_ledLog;
+  uint64_t m_ledChanges = 0;
+  uint32_t m_ledsNoted = 0;
   bool m_unlocked = false;
   int m_unlockStep = 0;
   uint32_t m_ctrl = 0, m_addr = 0, m_data = 0, m_cmd = 0, m_option = 0;

@@ -14,6 +14,7 @@ namespace {
 constexpr const char* kHelp =
     "list\n"
     "status NAME\n"
+    "leds NAME\n"
     "plug NAME [loader] | unplug NAME\n"
     "pin NAME PIN 0|1|z\n"
     "bridge NAME 0|1 0|1\n"
@@ -93,6 +94,21 @@ std::string Server::Control(const std::string& line) {
                   a.CurrentMode() == Adapter::Mode::Loader ? "loader" : "application", a.FirmwareVersion(),
                   a.Mcu().AdapterId(), a.Mcu().Ready() ? 1 : 0);
     return buf;
+  }
+  if (cmd == "leds" && w.size() == 2) {
+    // The recent changes, oldest first, with their age in milliseconds.
+    const AdapterMcu& mcu = a.Mcu();
+    const auto now = SimClock::now();
+    std::string out;
+    char buf[120];
+    for (const AdapterMcu::LedChange& c : mcu.LedLog()) {
+      const long long age = std::chrono::duration_cast<std::chrono::milliseconds>(now - c.when).count();
+      std::snprintf(buf, sizeof buf, "-%lld ms leds 0x%x\n", age, c.leds);
+      out += buf;
+    }
+    std::snprintf(buf, sizeof buf, "ok leds 0x%x changes %llu\n", mcu.Leds(),
+                  static_cast<unsigned long long>(mcu.LedChanges()));
+    return out + buf;
   }
   if (cmd == "unplug") {
     if (a.Plugged()) {

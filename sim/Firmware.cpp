@@ -159,6 +159,11 @@ Reply Firmware::Handshake(const Ctx&) {
 }
 
 Reply Firmware::MultiAccess(uint32_t kind, const Ctx& c) {
+  // The lights change once per command, however many of their words it writes.
+  struct LedNote {
+    AdapterMcu& mcu;
+    ~LedNote() { mcu.NoteLeds(); }
+  } note{m_mcu};
   if (c.req.size() < 8) return Fail(kErrUnimplemented);
   const size_t n = c.req[4];
   if (8 + 12 * n > c.req.size()) return Fail(kErrUnimplemented);

@@ -224,3 +224,54 @@ TEST(PackagePaint, HugeTextsStayBounded) {
 }
 
 }  // namespace
+
+namespace {
+
+// Line breaks in the package name and the information line start new lines,
+// as the name's measured box and the drawn pixels show.
+TEST(PackagePaint, LineBreaksInTheNameAndTheInformationLineAreKept) {
+  struct Case {
+    const char* name;
+    int frame;
+    int pins;
+  };
+  for (const Case& c : {Case{"four-sided", 0, 20}, Case{"ball grid", 3, 25}}) {
+    SCOPED_TRACE(c.name);
+    PackageInfo one = Package(c.pins, c.frame);
+    one.name = "ABCD";
+    PackageInfo two = one;
+    two.name = "AB\nCD";
+    const TipRegion r1 = Paint(one).regions.at(0), r2 = Paint(two).regions.at(0);
+    EXPECT_GT(r2.height, 1.8 * r1.height) << "two lines";
+    EXPECT_LT(r2.width, 0.75 * r1.width) << "as wide as its wider line";
+  }
+
+  // The information line: red pixels one line below its first line only
+  // when the text holds a line break. Without pins nothing else is drawn.
+  PackageInfo info = Package(0, 0);
+  const int top = 560 + 2 * 700 / 5;  // the client width Paint uses
+  auto redBelowFirstLine = [&](const std::string& text) {
+    info.information = text;
+    const Painted p = Paint(info);
+    // The second line's band: from 1.2 to 2 line heights below the top (14 pixels a line).
+    return CountColour(p.image, QRect(830, top + 17, 300, 11), 0xFFFF0000);
+  };
+  EXPECT_EQ(redBelowFirstLine("first line second part"), 0);
+  EXPECT_GT(redBelowFirstLine("first line\nsecond line"), 20);
+}
+
+TEST(PackageLayout, BallGridsStopAtTheLargestSide) {
+  struct Case {
+    size_t pins;
+    int side;
+  };
+  const Case cases[] = {{25, 5}, {4095, 63}, {4096, kMaxGridSide}, {1000000, kMaxGridSide}};
+  for (const Case& c : cases) {
+    const PackageLayout l = ComputeLayout(c.pins, 3);
+    EXPECT_TRUE(l.drawable) << c.pins;
+    EXPECT_EQ(l.gridSide, c.side) << c.pins;
+    EXPECT_EQ(l.s1, 41.0 * c.side + 37) << c.pins;
+  }
+}
+
+}  // namespace

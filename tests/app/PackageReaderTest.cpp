@@ -5,6 +5,8 @@
 #include <string>
 
 #include "PackageReader.h"
+#include "tests/script/ChildProcess.h"
+#include "tests/script/ScriptTestUtil.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -215,14 +217,15 @@ TEST(PackageReader, MetamethodsApplyAndTheirErrorsEndTheReading) {
 }
 
 TEST(PackageReader, LargeAndOddInputIsReadSafely) {
+  // More pins than the largest ball grid: the first ones in order are kept.
   const PackageInfo many = Read(
       "(function() local p = {} for i = 1, 10000 do p[i] = {pin_no = i, texts = {'F' .. i}} end"
       " return {name = string.rep('x', 100000), name_color = 1, information = '\\255\\254 bad utf-8',"
       " pins = p, processor = {information = 'P'}, pkg_frame = -5} end)()");
-  EXPECT_EQ(many.pins.size(), 10000u);
+  ASSERT_EQ(many.pins.size(), kMaxPackagePins);
   EXPECT_EQ(many.name.size(), kMaxTextBytes);
   EXPECT_EQ(many.pkg_frame, -5);
-  EXPECT_EQ(many.pins[9999].texts.at(0), "F10000");
+  EXPECT_EQ(many.pins.back().texts.at(0), "F" + std::to_string(kMaxPackagePins));
 
   // One long string shared by every pin costs the script nothing; the copy
   // stays within the package's text budget.
@@ -230,15 +233,15 @@ TEST(PackageReader, LargeAndOddInputIsReadSafely) {
       "(function() local s = string.rep('y', 100000) local p = {} for i = 1, 10000 do"
       " p[i] = {pin_no = i, information = s, texts = {s, s}} end"
       " return {name = 'N', name_color = 1, information = '', pins = p, processor = {information = s}} end)()");
-  ASSERT_EQ(shared.pins.size(), 10000u);
+  ASSERT_EQ(shared.pins.size(), kMaxPackagePins);
   size_t total = 0;
   for (const PinInfo& pin : shared.pins) {
     total += pin.information.size();
     for (const auto& t : pin.texts) total += t.size();
   }
-  EXPECT_LE(total, kMaxPackageTextBytes + 3 * 10000 * kMinTextBytes);
+  EXPECT_LE(total, kMaxPackageTextBytes + 3 * kMaxPackagePins * kMinTextBytes);
   EXPECT_EQ(shared.pins[0].information.size(), kMaxTextBytes);
-  EXPECT_EQ(shared.pins[9999].information.size(), kMinTextBytes);
+  EXPECT_EQ(shared.pins.back().information.size(), kMinTextBytes);
 
   // Self-referencing tables: only the levels of the contract are visited.
   const PackageInfo cyclic = Read(
@@ -254,7 +257,7 @@ TEST(PackageReader, PinNumbersSortByTheirLeadingInteger) {
     int64_t value;
   };
   const Case cases[] = {{"12", 12},  {"12A", 12}, {"A1", 0},  {"", 0},      {"-3", -3},
-                        {"+4", 4},   {" 7", 7},   {"1.9", 1}, {"99999999999999999999999", INT64_MAX}};
+                        {"+4", 4},   {" 7", 0},   {"\t7", 0},  {"- 7", 0}, {"1.9", 1}, {"99999999999999999999999", INT64_MAX}};
   for (const Case& c : cases) EXPECT_EQ(PinNumberValue(c.text), c.value) << c.text;
 
   const PackageInfo info = Read(
@@ -268,6 +271,68 @@ TEST(PackageReader, PinNumbersSortByTheirLeadingInteger) {
   EXPECT_EQ(PinNumberValue(sorted[3].pin_no), 12);
   EXPECT_EQ(PinNumberValue(sorted[4].pin_no), 12);
   EXPECT_EQ(info.pins[0].pin_no, "12A") << "the view keeps the script's order";
+}
+
+}  // namespace
+
+namespace {
+
+// Lists and tables that cost a script nothing to hand out many times (the
+// same list for every pin) stay within the reader's entry limits.
+TEST(PackageReader, SharedListsAndHugeTablesStayWithinTheEntryLimits) {
+  struct Case {
+    const char* name;
+    const char* build;  // Lua statements that fill the local `p` (the pins)
+    size_t maxPins;
+  };
+  const Case cases[] = {
+      {"one long list of empty texts shared by every pin",
+       "local t = {} for i = 1, 20000 do t[i] = '' end for i = 1, 200 do p[i] = {pin_no = i, texts = t} end", 200},
+      // Each pin visits all 20000 keys: the budget runs out after a dozen.
+      {"one pin table with many keys shared by every pin",
+       "local q = {pin_no = 1} for i = 1, 20000 do q['k' .. i] = i end for i = 1, 200 do p[i] = q end", 20},
+      {"many empty pins", "for i = 1, 100000 do p[i] = {} end", kMaxPackagePins},
+      {"many entries that are no pins", "for i = 1, 2000000 do p[i] = i end p[2000001] = {}", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const PackageInfo info = Read(std::string("(function() local p = {} ") + c.build +
+                                  " return {name = 'N', name_color = 1, information = '', pins = p} end)()");
+    EXPECT_LE(info.pins.size(), c.maxPins);
+    size_t texts = 0;
+    for (const PinInfo& pin : info.pins) texts += pin.texts.size();
+    EXPECT_LE(texts + info.pins.size(), kMaxPackageEntries);
+  }
+}
+
+// Reading converts numbers to text, and every conversion may run the
+// collector and with it a finaliser that raises. The process survives it.
+TEST(PackageReader, RaisingFinalisersWhileReadingNeverEndTheProcess) {
+  EXPECT_SURVIVES_IN_CHILD(30, []() -> std::string {
+    lua_State* L = luaL_newstate();
+    luaL_openlibs(L);
+    const std::string chunk = std::string(R"(
+      local pins = {}
+      for i = 1, 200 do
+        local texts = {}
+        for j = 1, 200 do texts[j] = i * 1000 + j + 0.5 end
+        pins[i] = {pin_no = i, texts = texts, information = i + 0.25, highlight_text = i + 0.75}
+      end
+      local result = {name = 1.5, name_color = 1, information = 2.5, pins = pins,
+                      processor = {information = 3.5}, pkg_frame = 0}
+      function get_status() return result end
+    )") + kRaisingFinalisers;
+    if (luaL_loadstring(L, chunk.c_str()) != 0) return lua_tostring(L, -1);
+    lua_pcall(L, 0, 0, 0);  // the finalisers may already raise as the chunk ends
+    lua_settop(L, 0);
+    for (int i = 0; i < 50; ++i) {
+      PackageInfo info;
+      GetPinStatus(L, info, false);
+      if (lua_gettop(L) != 0) return "stack not balanced";
+    }
+    lua_close(L);
+    return "";
+  });
 }
 
 }  // namespace

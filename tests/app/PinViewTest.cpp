@@ -124,26 +124,77 @@ TEST_F(PinViewTest, ScriptsSeeTheirGlobalsAndPrintIntoThePane) {
   EXPECT_EQ(m_pane.Text(), "loaded\tGadrel\n");
 
   const std::string user = Path("user.lua");
-  WriteFile(user, "print(1, nil, 'x')\nprint(SCRIPT_APP_HOST, VoLink)\n");
+  WriteFile(user, "print(1, nil, 'x')\nprint(SCRIPT_APP_HOST, type(VoLink))\n");
   EXPECT_TRUE(m_view.RunUserScriptFile(user));
-  EXPECT_TRUE(m_pane.Text().endsWith("1\tnil\tx\nGadrel_User\tnil\n")) << m_pane.Text().toStdString();
+  EXPECT_TRUE(m_pane.Text().endsWith("1\tnil\tx\nGadrel_User\ttable\n")) << m_pane.Text().toStdString();
 
   WriteFile(user, "error('user failed')\n");
   EXPECT_FALSE(m_view.RunUserScriptFile(user));
   EXPECT_TRUE(m_pane.Text().endsWith("user failed\n"));
 }
 
-TEST(PinViewShutdown, CallsDisconnect) {
-  QTemporaryDir dir;
-  const std::string script = dir.filePath("gadrel.lua").toStdString();
-  WriteFile(script, "function disconnect() ext.redirect_print_lumeth('bye') end\n");
-  CPrintView pane;
-  {
+// A pin script that never returns stops at the time limit with a line in the
+// output pane; the view keeps what the script defined before and carries on.
+TEST_F(PinViewTest, EndlessPinScriptCallsStopAtTheTimeLimit) {
+  EXPECT_EQ(CVoGadrelView::kPinScriptTimeLimit, std::chrono::seconds(6)) << "the limit README states";
+  struct Case {
+    const char* name;
+    const char* second;    // the pin script as changed on disk
+    const char* expected;  // package name after the next refresh
+    const char* message;   // what the pane says
+  };
+  const Case cases[] = {
+      {"main chunk", "while true do end", "A", "gadrel.lua: stopped after running longer than the time limit"},
+      {"get_status", "function get_status() while true do end end", "",
+       "get_status: stopped after running longer than the time limit"},
+      {"__index of the table it returns",
+       "function get_status() return setmetatable({name = 'B'}, {__index = function() while true do end end}) end",
+       "B", "get_status: stopped after running longer than the time limit"},
+      {"get_status removing the hook", "function get_status() debug.sethook() while true do end end", "",
+       "get_status: stopped after running longer than the time limit"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CPrintView pane;
     CVoGadrelView view;
     view.SetPrintPane(&pane);
+    view.PinHost().SetCallTimeLimit(std::chrono::milliseconds(100));
+    const std::string script = Path("gadrel.lua");
+    WriteFile(script, PinScript("A"));
     view.OnInitialUpdate({ChipSeries::CortexM, script, false});
+    view.RefreshPins();
+    ASSERT_EQ(view.Package().name, "A");
+
+    WriteFile(script, std::string(c.second) + "\n-- " + c.name + "\n");
+    view.RefreshPins();
+    EXPECT_EQ(view.Package().name, c.expected);
+    EXPECT_TRUE(pane.Text().contains(QString::fromLatin1(c.message))) << pane.Text().toStdString();
+    EXPECT_TRUE(pane.Text().contains("0.1 s\n")) << pane.Text().toStdString();
+    EXPECT_NE(view.PinHost().GetLuaState(), nullptr) << "the state stays open";
   }
-  EXPECT_EQ(pane.Text(), "bye\n");
+}
+
+// Destroying the view calls disconnect, under the time limit: an endless one
+// ends there and the view goes.
+TEST(PinViewShutdown, CallsDisconnect) {
+  const char* scripts[] = {
+      "function disconnect() ext.redirect_print_lumeth('bye') end\n",
+      "function disconnect() ext.redirect_print_lumeth('bye') while true do end end\n",
+  };
+  for (const char* text : scripts) {
+    SCOPED_TRACE(text);
+    QTemporaryDir dir;
+    const std::string script = dir.filePath("gadrel.lua").toStdString();
+    WriteFile(script, text);
+    CPrintView pane;
+    {
+      CVoGadrelView view;
+      view.SetPrintPane(&pane);
+      view.PinHost().SetCallTimeLimit(std::chrono::milliseconds(100));
+      view.OnInitialUpdate({ChipSeries::CortexM, script, false});
+    }
+    EXPECT_EQ(pane.Text(), "bye\n");
+  }
 }
 
 TEST_F(PinViewTest, PeriodListDrivesTheTimer) {

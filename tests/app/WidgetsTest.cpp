@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <functional>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
 
@@ -40,6 +43,54 @@ TEST(PrintView, KeepsTheLast500Lines) {
   joined.AppendText("b");
   joined.AppendText("\n");
   EXPECT_EQ(joined.Text(), "ab\n");
+}
+
+// Long lines and floods of them: every line and the whole pane stay within
+// their sizes, so a print costs what it keeps, not what the pane holds.
+TEST(PrintView, LinesAndThePaneStayWithinTheirSizes) {
+  const std::string megabyte(1 << 20, 'x');
+  std::string twoByteLine;
+  for (int i = 0; i < 150000; ++i) twoByteLine += "\xC3\xA9";  // e with an acute accent
+  twoByteLine += "\n";
+  struct Case {
+    const char* name;
+    std::vector<std::string> prints;
+    const char* lastLine;  // the text's last line, when it is checked
+  };
+  const Case cases[] = {
+      {"one long line", {megabyte + "\n"}, nullptr},
+      {"many long lines", std::vector<std::string>(40, megabyte + "\n"), nullptr},
+      {"one long line in many pieces", std::vector<std::string>(300, std::string(1000, 'y')), nullptr},
+      {"long lines of two-byte characters", std::vector<std::string>(5, twoByteLine), nullptr},
+      {"a short line after long ones", {megabyte + "\n", megabyte + "\n", "short\n"}, "short"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CPrintView pane;
+    for (const std::string& text : c.prints) pane.AppendText(text);
+    const QTextDocument* doc = pane.Edit()->document();
+    EXPECT_LE(doc->characterCount(), CPrintView::kMaxPaneChars + CPrintView::kMaxLineChars);
+    for (QTextBlock b = doc->firstBlock(); b.isValid(); b = b.next()) {
+      ASSERT_LE(b.text().size(), CPrintView::kMaxLineChars);
+      if (b.text().size() == CPrintView::kMaxLineChars) {
+        EXPECT_EQ(b.text().back(), QChar(CPrintView::kCutMark));
+      }
+    }
+    EXPECT_GE(doc->firstBlock().text().size(), 1) << "the pane keeps text";
+    if (c.lastLine != nullptr) {
+      EXPECT_TRUE(pane.Text().endsWith(QString::fromLatin1(c.lastLine) + "\n"));
+    }
+  }
+
+  // A cut line keeps its start and says it was cut; the next line is whole.
+  CPrintView pane;
+  pane.AppendText("start" + megabyte + "\nnext\n");
+  const QStringList lines = pane.Text().split(QLatin1Char('\n'));
+  ASSERT_GE(lines.size(), 2);
+  EXPECT_TRUE(lines[0].startsWith("startxxx"));
+  EXPECT_EQ(lines[0].size(), CPrintView::kMaxLineChars);
+  EXPECT_TRUE(lines[0].endsWith(QChar(CPrintView::kCutMark)));
+  EXPECT_EQ(lines[1], "next");
 }
 
 TEST(PrintView, SwallowsMouseButtons) {
@@ -137,6 +188,46 @@ TEST(DialogVersion, LinkClosesWithCancelAndCountsAsUsed) {
   ok.OkButton()->click();
   EXPECT_EQ(ok.result(), QDialog::Accepted);
   EXPECT_FALSE(ok.LinkUsed());
+}
+
+// Every way out but the link's own close reports the link as not used, even
+// after the link was clicked in a dialog that stays open.
+TEST(DialogVersion, EveryOtherWayOutReportsTheLinkAsNotUsed) {
+  const auto pressEsc = [](CDialogVersion& d) {
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(&d, &esc);
+  };
+  const auto closeBox = [](CDialogVersion& d) { d.close(); };
+  struct Case {
+    const char* name;
+    bool clickLinkFirst;  // with close-on-link off, so the dialog stays
+    std::function<void(CDialogVersion&)> leave;
+    QDialog::DialogCode result;
+  };
+  const Case cases[] = {
+      {"Esc", false, pressEsc, QDialog::Rejected},
+      {"close box", false, closeBox, QDialog::Rejected},
+      {"Cancel", false, [](CDialogVersion& d) { d.CancelButton()->click(); }, QDialog::Rejected},
+      {"OK", false, [](CDialogVersion& d) { d.OkButton()->click(); }, QDialog::Accepted},
+      {"Esc after the link", true, pressEsc, QDialog::Rejected},
+      {"close box after the link", true, closeBox, QDialog::Rejected},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CDialogVersion d(7973, 7972, "https://example.invalid/fw", nullptr);
+    d.Link()->SetOpener([](const QUrl&) { return true; });
+    d.show();
+    if (c.clickLinkFirst) {
+      d.SetCloseOnLink(false);
+      emit d.Link()->clicked();
+      ASSERT_TRUE(d.isVisible());
+      ASSERT_TRUE(d.LinkUsed());
+    }
+    c.leave(d);
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.result(), c.result);
+    EXPECT_FALSE(d.LinkUsed());
+  }
 }
 
 TEST(HyperLink, FailureShowsTheReasonAndStaysUnvisited) {

@@ -32,6 +32,11 @@ TEST(CommandLine, ScriptModeAndPath) {
       {{"-Run_Script", "a.lua"}, false, ""},
       {{"-run_script", "/tmp/some/dir/a.lua"}, true, "/tmp/some/dir/a.lua"},
       {{"-run_script", "-", "a.lua"}, true, "-"},
+      // A path right under the root is a path, not an option.
+      {{"-run_script", "/missing.lua"}, true, "/missing.lua"},
+      {{"/run_script", "/a.lua", "/b.lua"}, true, "/a.lua"},
+      {{"/series", "8051", "/run_script", "/a.lua"}, true, "/a.lua"},
+      {{"/a.lua", "-run_script", "b.lua"}, true, "b.lua"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"gadrel"};
@@ -92,12 +97,16 @@ TEST(CommandLine, ScriptModeEndToEnd) {
       {"-run_script " + dir.Write("fails.lua", "error('bad thing')"), 1, "bad thing"},
       {"-run_script " + (dir.Path() / "missing.lua").string(), 1, "cannot open"},
       {"-run_script", 1, "cannot open"},
+      {"-run_script /gadrel-no-such-script.lua", 1, "cannot open /gadrel-no-such-script.lua"},
+      // Finalisers that raise while the host reads the error value.
+      {"-run_script " + dir.Write("finalisers.lua", std::string(kRaisingFinalisers) + "error(42, 0)"), 1, "42"},
   };
   for (const Case& c : cases) {
     const RunResult r = RunGadrel(dir, c.args);
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_EQ(r.out, "") << c.args;
     EXPECT_NE(r.err.find(c.errPart), std::string::npos) << c.args << "\n" << r.err;
+    EXPECT_EQ(r.err.find("PANIC"), std::string::npos) << c.args << "\n" << r.err;
     if (c.status == 0) {
       EXPECT_EQ(r.err, "") << c.args;
     }

@@ -146,11 +146,13 @@ class ForeignAdapter {
         for (uint32_t i = 0; i < arg(1); ++i) put(4 * i, m_regs[arg(0) + i]);
         return r;
       }
-      case 0xB8: case 0xB9: {
+      case 0xB8: case 0xB9: case 0xFB: {
         r.clear();
         for (unsigned i = 0; i < req[4]; ++i) {
           const uint8_t* e = req + 8 + 12 * i;
-          uint32_t& cell = code == 0xB8 ? m_regs[GetLE32(e) & 31] : m_mem[GetLE32(e)];
+          uint32_t& cell = code == 0xB8   ? m_regs[GetLE32(e) & 31]
+                           : code == 0xB9 ? m_mem[GetLE32(e)]
+                                          : m_adapterMem[GetLE32(e)];
           const uint32_t before = cell;
           cell = (cell & GetLE32(e + 8)) | GetLE32(e + 4);
           put(8 * i, before);
@@ -176,6 +178,8 @@ class ForeignAdapter {
   std::atomic<bool> m_stop{false};
   std::thread m_thread;
   std::map<uint32_t, uint32_t> m_mem;
+  // The adapter's own memory: its ID in the boot-loader area (generation 1).
+  std::map<uint32_t, uint32_t> m_adapterMem{{0x0010001C, 0xCAFE0001}};
   uint32_t m_regs[32] = {};
   bool m_running = true;
   uint32_t m_lastError = 0;

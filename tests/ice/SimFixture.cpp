@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,11 @@ SimProcess::SimProcess(const std::string& configJson, int interfaces) {
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   m_dir = tmpl;
   ::setenv("VOLINK_SIM_DIR", m_dir.c_str(), 1);
+  // Named objects (share areas, adapter ownership) of this test stay apart
+  // from other tests and from programs of the user.
+  if (const char* old = std::getenv("XDG_RUNTIME_DIR")) m_oldRuntimeDir = old;
+  ::mkdir((m_dir + "/rt").c_str(), 0700);
+  ::setenv("XDG_RUNTIME_DIR", (m_dir + "/rt").c_str(), 1);
   ::setenv("GADREL_USB_REAL", "0", 1);
 
   std::vector<std::string> args = {VOLINK_SIM_EXE, "--dir", m_dir};
@@ -64,6 +70,10 @@ SimProcess::~SimProcess() {
     int status = 0;
     ::waitpid(m_pid, &status, 0);
   }
+  if (m_oldRuntimeDir.empty())
+    ::unsetenv("XDG_RUNTIME_DIR");
+  else
+    ::setenv("XDG_RUNTIME_DIR", m_oldRuntimeDir.c_str(), 1);
   std::error_code ec;
   fs::remove_all(m_dir, ec);
 }

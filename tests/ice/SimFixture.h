@@ -1,6 +1,7 @@
 // A private volink-sim for one test: started in a fresh temporary folder
-// (VOLINK_SIM_DIR points there, real USB devices are left alone), stopped
-// and removed at the end. Also a spy over an adapter class that records the
+// (VOLINK_SIM_DIR points there, real USB devices are left alone; named
+// objects live in a folder of its own, XDG_RUNTIME_DIR), stopped and removed
+// at the end. Also a spy over an adapter class that records the
 // command records it sends and the reply lengths it receives.
 #pragma once
 
@@ -30,6 +31,7 @@ class SimProcess {
 
  private:
   std::string m_dir;
+  std::string m_oldRuntimeDir;
   pid_t m_pid = -1;
 };
 

@@ -1,8 +1,14 @@
 // The volink probe over the emulator: what a user types and sees.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
 #include <sstream>
 
+#include "../platform/ChildProcess.h"
 #include "SimFixture.h"
 #include "ice/VolinkTool.h"
 
@@ -96,4 +102,67 @@ TEST(Volink, AdapterHiddenByABusyInterfaceIsReportedAsBusy) {
     ASSERT_EQ(sim.Ctl(std::string("release ") + held), "ok\n");
   }
   EXPECT_EQ(Volink({"--adapter", "3", "info"}).status, 2);  // nothing busy: a plain wrong number
+}
+
+namespace {
+const std::string kPair = R"({"adapters": [
+  {"name": "left", "generation": 1, "adapter_id": "0x7788A1B2", "serial": "L1", "location": "1-1",
+   "interfaces": [{"kind": "hid", "interface": 3, "size": 64}]},
+  {"name": "right", "generation": 1, "adapter_id": "0x7788A1B3", "serial": "R1", "location": "1-2",
+   "interfaces": [{"kind": "hid", "interface": 3, "size": 64}]}]})";
+
+std::unique_ptr<ChildProcess> VolinkChild(std::vector<std::string> args) {
+  args.insert(args.begin(), VOLINK_EXE);
+  return std::make_unique<ChildProcess>(args);
+}
+}  // namespace
+
+TEST(Volink, ListShowsEveryAdapterWithItsIdAndOwner) {
+  SimProcess sim(kPair, 2);
+  ProbeRun r = Volink({"list"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("adapter 0: ID: 7788a1b2, free\nadapter 1: ID: 7788a1b3, free\n"), std::string::npos)
+      << r.out;
+  auto holder = VolinkChild({"--adapter", "1", "hold"});
+  ASSERT_EQ(holder->ReadLine(), "holding adapter 1 (ID: 7788a1b3)");
+  r = Volink({"list"});
+  EXPECT_NE(r.out.find("adapter 1: ID: 7788a1b3, owned by another program\n"), std::string::npos) << r.out;
+}
+
+TEST(Volink, SeveralAdaptersWithoutATerminalNeedAnAdapterNumber) {
+  SimProcess sim(kPair, 2);
+  if (::isatty(STDIN_FILENO)) {
+    ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
+  }
+  ProbeRun r = Volink({"info"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("--adapter N"), std::string::npos) << r.err;
+  r = Volink({"--adapter", "1", "info"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("serial:      R1\n"), std::string::npos) << r.out;
+}
+
+TEST(Volink, AnOwnedAdapterIsRefusedUntilItsOwnerDies) {
+  SimProcess sim(kPair, 2);
+  auto holder = VolinkChild({"--adapter", "1", "hold"});
+  ASSERT_EQ(holder->ReadLine(), "holding adapter 1 (ID: 7788a1b3)");
+  ProbeRun r = Volink({"--adapter", "1", "read", "0x20000000"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "An Korvane ICE/ICP program is already running!\nPlease close any other Korvane ICE/ICP program "
+            "and try again!\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(Volink({"--adapter", "0", "info"}).status, 0);  // the other adapter is free
+
+  holder->Kill();
+  EXPECT_EQ(holder->Wait(), 128 + SIGKILL);
+  r = Volink({"--adapter", "1", "read", "0x20000000"});
+  EXPECT_EQ(r.status, 0) << r.err;
+
+  // A holder that ends normally gives the adapter back as well.
+  holder = VolinkChild({"--adapter", "1", "hold"});
+  ASSERT_EQ(holder->ReadLine(), "holding adapter 1 (ID: 7788a1b3)");
+  holder->CloseInput();
+  EXPECT_EQ(holder->Wait(), 0);
+  EXPECT_EQ(Volink({"--adapter", "1", "info"}).status, 0);
 }

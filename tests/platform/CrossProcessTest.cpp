@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "platform/COneInstance.h"
 #include "platform/COneInstance2.h"
 #include "platform/ShareArea.h"
 #include "TempRuntimeDir.h"
@@ -132,4 +133,34 @@ TEST(CrossProcess, RecordOfKilledUsersStartsFromZero) {
   area.Open();
   EXPECT_EQ(area.LockData()->value, 0u);  // as a mapping whose last user died
   area.FlushAndUnlock();
+}
+
+TEST(CrossProcess, PresenceMarkerTellsWhetherAnotherProgramHasItOpen) {
+  TempRuntimeDir rt;
+  {
+    COneInstance alone;
+    alone.SetName("family-marker");
+    alone.CreateExclusive();
+    EXPECT_TRUE(alone.IsCreated());
+    EXPECT_FALSE(alone.ExistedBefore());
+  }
+  auto other = Child({"marker", "family-marker"});
+  ASSERT_EQ(other->ReadLine(), "open");
+  COneInstance exclusive, shared;
+  exclusive.SetName("family-marker");
+  exclusive.CreateExclusive();
+  EXPECT_FALSE(exclusive.IsCreated());
+  shared.SetName("family-marker");
+  shared.CreateShared();
+  EXPECT_TRUE(shared.IsCreated());
+  EXPECT_TRUE(shared.ExistedBefore());
+  shared.Close();
+  EXPECT_FALSE(shared.IsCreated());
+  EXPECT_FALSE(shared.ExistedBefore());
+
+  // A holder that dies leaves no marker behind.
+  other->Kill();
+  other->Wait();
+  exclusive.CreateExclusive();
+  EXPECT_TRUE(exclusive.IsCreated());
 }

@@ -4,6 +4,8 @@
 //   try BASE       CreateAndLock(0); prints "locked" or "busy"
 //   race NAME      waits for a byte on stdin, opens the record and adds 1,
 //                  prints "done", keeps it open until stdin ends
+//   marker NAME    opens the presence marker NAME, prints "open", keeps it
+//                  until stdin ends
 #include <sched.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/COneInstance.h"
 #include "platform/COneInstance2.h"
 #include "platform/ShareArea.h"
 
@@ -41,6 +44,15 @@ int main(int argc, char** argv) {
       c->value = v + 1;
       area.FlushAndUnlock();
     }
+    return 0;
+  }
+  if (cmd == "marker") {
+    COneInstance marker;
+    marker.SetName(argv[2]);
+    marker.CreateShared();
+    std::printf("%s\n", marker.IsCreated() ? "open" : "failed");
+    std::fflush(stdout);
+    WaitForEndOfInput();
     return 0;
   }
   if (cmd == "hold") {

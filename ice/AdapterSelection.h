@@ -1,0 +1,43 @@
+// Choosing one adapter among those the discovery pass found: collecting
+// their IDs, the decision rule with the remembered choice, and selecting by
+// index. Enumeration and switching of adapters happen under the family's
+// global adapter mutex, so that two programs never switch at the same time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CICE;
+class CICEGlobalMutex;
+class IUserInteraction;
+
+namespace ice {
+
+// Result codes of SelectAdapter.
+enum SelectResult : int {
+  kSelectChosen = 0,     // an adapter was chosen and selected
+  kSelectNone = 1,       // no adapter answered, or no valid selection
+  kSelectCancelled = 2,  // cancelled, or the too-many / duplicate-ID message
+  kSelectRetry = 3,      // the dialog's worker failed: discover again and repeat
+};
+
+// IDs of the adapters found, in adapter index order; an adapter that fails
+// to answer is left out, and `indices` (when given) receives the adapter
+// index of each ID and `error` (when given) the message of the last adapter
+// that failed. Empty when nothing is found.
+std::vector<uint32_t> CollectAdapterIds(CICE& ice, std::vector<unsigned>* indices = nullptr,
+                                        std::string* error = nullptr);
+
+// Selects adapter `index` under the global adapter mutex.
+void SelectAdapterIndex(CICE& ice, unsigned index);
+
+// The decision rule; runs the dialog through `ui` (none: the dialog ends
+// without a choice) when the user must choose. Sets or clears the key of
+// `owner`. `error` receives the message of an adapter that failed to answer.
+int SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::string* error = nullptr);
+
+// Whether `ids` holds some ID twice.
+bool HasDuplicateIds(const std::vector<uint32_t>& ids);
+
+}  // namespace ice
