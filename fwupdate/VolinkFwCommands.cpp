@@ -13,6 +13,9 @@
 #include "fwupdate/BootLoaderOps.h"
 #include "fwupdate/CHexBinFile.h"
 #include "fwupdate/FirmwareImages.h"
+#include "ice/AdapterAcquire.h"
+#include "ice/AdapterSelection.h"
+#include "ice/CICEGlobalMutex.h"
 #include "ice/CICE_M4.h"
 #include "platform/StringTable.h"
 
@@ -126,6 +129,52 @@ class ProgressOut {
   int m_lastQuarter = -1;
 };
 
+// An adapter taken the way every program of the family takes one, owned
+// until the object ends. `adapter` < 0: none named on the command line.
+class OwnedAdapter {
+ public:
+  explicit OwnedAdapter(int adapter) {
+    int state = ice::kSelectRetry;
+    std::string idError;
+    ice::AcquireAdapter(
+        m_ice, m_owner,
+        [&](CICE& c, CICEGlobalMutex& owner) {
+          idError.clear();
+          if (adapter < 0) return ice::SelectAdapter(c, owner, nullptr, &idError);
+          std::vector<unsigned> index;
+          const std::vector<uint32_t> ids = ice::CollectAdapterIds(c, &index, &idError);
+          for (size_t i = 0; i < ids.size(); ++i) {
+            if (index[i] != static_cast<unsigned>(adapter)) continue;
+            ice::SelectAdapterIndex(c, index[i]);
+            owner.SetKey(ids[i]);
+            return static_cast<int>(ice::kSelectChosen);
+          }
+          owner.ClearKey();
+          return static_cast<int>(ice::kSelectNone);
+        },
+        nullptr, state);
+    if (state == ice::kSelectChosen && m_ice.CheckUSBLink()) return;
+    if (state == ice::kSelectCancelled)
+      throw std::runtime_error("several adapters are connected; name one with --adapter N (volink list shows them)");
+    if (!idError.empty()) throw CICEException(idError);
+    if (adapter >= 0 && m_ice.CheckUSBLink()) throw UsageError("no adapter " + std::to_string(adapter));
+    throw CICEException("There is no Vo-Link connected to a USB port.");
+  }
+  ~OwnedAdapter() {
+    try {
+      ice::ReleaseAdapter(m_ice, m_owner);
+    } catch (...) {
+    }
+  }
+  OwnedAdapter(const OwnedAdapter&) = delete;
+  OwnedAdapter& operator=(const OwnedAdapter&) = delete;
+  CICE& Ice() { return m_ice; }
+
+ private:
+  CICEGlobalMutex m_owner;  // outlives the adapter layer's handles
+  CICE_M4 m_ice;
+};
+
 // The adapter's firmware is busy after its boot loader changed; waits until
 // it says it is ready again (bounded).
 void WaitReady(CICE& ice) {
@@ -136,20 +185,15 @@ void WaitReady(CICE& ice) {
   }
 }
 
-int BootLoader(const std::vector<std::string>& a, unsigned adapter, std::ostream& out, std::ostream& err) {
+int BootLoader(const std::vector<std::string>& a, int adapter, std::ostream& out, std::ostream& err) {
   if (a.empty()) throw UsageError("bootloader: no subcommand");
   const std::string& sub = a[0];
   const bool needsDir = sub == "check" || sub == "write";
   if (!(needsDir && a.size() == 2) && !((sub == "id" || sub == "erase") && a.size() == 1))
     throw UsageError("bootloader: check DIR | id | erase | write DIR");
 
-  CICE_M4 ice;
-  ice.DiscoverAdapters(false);
-  const unsigned found = ice.CheckUSBLink() ? ice.GetDeviceCount() : 0;
-  if (found == 0) throw CICEException("There is no Vo-Link connected to a USB port.");
-  if (adapter >= found)
-    throw UsageError("no adapter " + std::to_string(adapter) + " (found " + std::to_string(found) + ")");
-  ice.SelectAdapter(adapter);
+  OwnedAdapter owned(adapter);
+  CICE& ice = owned.Ice();
   uint32_t chipId = 0;
   ice.ResetCmdSerial(0xFFFFFFFF, &chipId);
   const int mcuClass = McuClassOf(chipId);
@@ -190,13 +234,13 @@ int BootLoader(const std::vector<std::string>& a, unsigned adapter, std::ostream
 }  // namespace
 
 int RunVolinkFirmwareCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  unsigned adapter = 0;
+  int adapter = -1;
   size_t i = 0;
   // The options volink takes before its command.
   while (i + 1 < args.size() && (args[i] == "--adapter" || args[i] == "--core")) {
     if (args[i] == "--adapter") {
       try {
-        adapter = Number(args[i + 1], 0, 255);
+        adapter = static_cast<int>(Number(args[i + 1], 0, 255));
       } catch (const UsageError&) {
         return -1;  // volink's own parser says what is wrong
       }

@@ -4,6 +4,14 @@
 
 #include <string>
 
+constexpr unsigned IDS_USB_DISCONNECTED = 4007;
+constexpr unsigned IDS_CAN_NOT_LOAD_LDROM_FOR_UPDATE = 4015;
+constexpr unsigned IDS_TOO_LARGE_UPDATE_LDROM_SIZE = 4016;
+constexpr unsigned IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE = 4017;
+constexpr unsigned IDS_TOO_LARGE_UPDATE_APROM_SIZE = 4018;
+constexpr unsigned IDS_UPDATE_PD = 4023;
+constexpr unsigned IDS_READ_PD = 4024;
+constexpr unsigned IDS_VERIFY_PD = 4025;
 constexpr unsigned IDS_TOO_MANY_ICE = 4028;
 constexpr unsigned IDS_DUP_ICE_ID = 4029;
 constexpr unsigned IDS_ERROR = 4031;
