@@ -128,7 +128,7 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
   // 5. First run of the pin script.
   m_scriptStamp = ReadScriptStamp(m_strPinScript);
   if (m_scriptStamp.exists && !m_pinHost.RunScriptFile(m_strPinScript, false)) {
-    m_scriptStamp = {};
+    if (!m_pinHost.LastCallTimedOut()) m_scriptStamp = {};
     PrintText(m_pinHost.GetLastScriptError() + "\n");
   }
 
@@ -164,11 +164,12 @@ void CVoGadrelView::RefreshPins() {
 
   const ScriptStamp now = ReadScriptStamp(m_strPinScript);
   if (now.exists && (now.mtimeNs != m_scriptStamp.mtimeNs || now.size != m_scriptStamp.size)) {
-    if (m_pinHost.RunScriptFile(m_strPinScript, false)) {
-      m_scriptStamp = now;
-    } else {
-      PrintText(m_pinHost.GetLastScriptError() + "\n");
-    }
+    // A file that fails is tried again at every tick until it runs, but one
+    // that ran into the time limit waits for its next change: running it
+    // again would freeze the window for the whole limit at every tick.
+    const bool ran = m_pinHost.RunScriptFile(m_strPinScript, false);
+    if (ran || m_pinHost.LastCallTimedOut()) m_scriptStamp = now;
+    if (!ran) PrintText(m_pinHost.GetLastScriptError() + "\n");
   }
 
   // A get_status (or the reading of its table) that runs into the time limit

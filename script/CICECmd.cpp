@@ -461,8 +461,21 @@ void CICECmd::CountHook(lua_State* L, lua_Debug* ar) {
   if (host != nullptr) host->OnCount(L);
 }
 
+CICECmd::UserWait::UserWait(lua_State* L) : m_pHost(FromState(L)) {
+  if (m_pHost != nullptr && m_pHost->m_nUserWaitDepth++ == 0)
+    m_pHost->m_userWaitStart = std::chrono::steady_clock::now();
+}
+
+CICECmd::UserWait::~UserWait() {
+  // The deadline moves on by the whole time of the outermost wait.
+  if (m_pHost == nullptr || --m_pHost->m_nUserWaitDepth != 0) return;
+  if (m_pHost->m_bDeadline)
+    m_pHost->m_deadline += std::chrono::steady_clock::now() - m_pHost->m_userWaitStart;
+}
+
 bool CICECmd::CheckTimeLimit() {
-  if (m_bDeadline && std::chrono::steady_clock::now() >= m_deadline) m_bTimedOut = true;
+  if (m_bDeadline && m_nUserWaitDepth == 0 && std::chrono::steady_clock::now() >= m_deadline)
+    m_bTimedOut = true;
   return IsStopping();
 }
 

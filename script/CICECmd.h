@@ -82,6 +82,22 @@ class CICECmd {
   // True while the count hook is stopping the running script (abort or time
   // limit): no script code may run then outside the hook's reach.
   bool IsStopping() const { return m_bAbort || m_bTimedOut; }
+  // While an object of this class lives, the running call's time limit
+  // stands still: a native call that waits for the user (a modal dialog, an
+  // adapter choice) does not eat into the script's time. Keep it only
+  // around native work that cannot raise a script error (no object with a
+  // destructor may be skipped by a raise).
+  class UserWait {
+   public:
+    explicit UserWait(lua_State* L);
+    ~UserWait();
+    UserWait(const UserWait&) = delete;
+    UserWait& operator=(const UserWait&) = delete;
+
+   private:
+    CICECmd* m_pHost;
+  };
+
   // Reads the clock for the running call's time limit; true when the script
   // is being stopped (the limit has passed, or an abort is pending).
   bool CheckTimeLimit();
@@ -128,5 +144,7 @@ class CICECmd {
   bool m_bDeadline = false;  // m_deadline applies to the running call
   int m_nCallDepth = 0;
   int m_nClockTicks = 0;     // hook calls since the clock was last read
+  int m_nUserWaitDepth = 0;  // UserWait objects alive
+  std::chrono::steady_clock::time_point m_userWaitStart{};  // of the outermost
   std::vector<std::pair<std::string, void*>> m_published;
 };

@@ -44,7 +44,10 @@ IUserInteraction* UserInteractionOf(lua_State* L) {
 void ShowMessage(lua_State* L, bool warning, void* owner) {
   IUserInteraction* ui = UserInteractionOf(L);
   if (ui == nullptr) return;
-  ui->MessageBox(lua_tostring(L, 3), lua_tostring(L, 4),
+  const char* caption = lua_tostring(L, 3);
+  const char* text = lua_tostring(L, 4);
+  CICECmd::UserWait wait(L);
+  ui->MessageBox(caption, text,
                  warning ? IUserInteraction::Icon::Warning : IUserInteraction::Icon::Information,
                  IUserInteraction::Buttons::Ok, owner);
 }
@@ -64,7 +67,9 @@ int RunSelectBox(lua_State* L, int initial) {
   }
   IUserInteraction* ui = UserInteractionOf(L);
   if (options.empty() || ui == nullptr) return -1;
-  return ui->SelectBox(lua_tostring(L, 2), options, initial);
+  const char* title = lua_tostring(L, 2);
+  CICECmd::UserWait wait(L);
+  return ui->SelectBox(title, options, initial);
 }
 
 }  // namespace

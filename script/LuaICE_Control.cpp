@@ -4,6 +4,7 @@
 #include <lua.hpp>
 
 #include "ice/CICE.h"
+#include "script/CICECmd.h"
 #include "script/LuaICE.h"
 
 namespace {
@@ -49,7 +50,12 @@ int CLuaICE::OpenPort(lua_State* L) {
   const ConfigArgs a = ReadConfigArgs(L);
   bool found = m_pICE->CheckUSBLink();
   if (!found) {
-    m_pICE->AcquireAdapter();
+    {
+      // Choosing an adapter (and updating its firmware) may wait on the
+      // user: that time does not count against the script's time limit.
+      CICECmd::UserWait wait(L);
+      m_pICE->AcquireAdapter();
+    }
     found = m_pICE->CheckUSBLink();
   }
   uint32_t firmware = CICE::kUnknownFirmware;

@@ -3,8 +3,10 @@
 // and the exchanges a multi-word read costs.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../ice/SimFixture.h"
@@ -227,5 +229,41 @@ TEST(IceObject, TableReadTakesOneExchangePerMultiAccessLimit) {
                           "return #ice:ReadMemMulti(a) end)()"),
               "30");
     EXPECT_EQ(h.ice.GetExchangeCount() - before, (30 + limit - 1) / limit) << kind << " limit " << limit;
+  }
+}
+
+// Time spent waiting for the user in a box does not count against the pin
+// host's call limit; time spent in other native calls does.
+TEST(IceObject, UserWaitsDoNotCountAgainstTheTimeLimit) {
+  class SlowUI : public ScriptedUI {
+   public:
+    Answer MessageBox(const std::string&, const std::string&, Icon, Buttons, void*) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      return Answer::Ok;
+    }
+    int SelectBox(const std::string&, const std::vector<std::string>&, int) override {
+      std::this_thread::sleep_for(std::chrono::milliseconds(400));
+      return 0;
+    }
+  } slow;
+  CICEGlobalMutex owner;
+  CVoICE ice{&owner};
+  const struct {
+    const char* chunk;
+    bool timesOut;
+  } cases[] = {
+      {"ice:MessageBox(false, 'Cap', 'Text') for i = 1, 1e4 do end", false},
+      {"ice:SelectBox('Pick', {'a', 'b'}) for i = 1, 1e4 do end", false},
+      {"ext.msleep(400) for i = 1, 1e4 do end", true},
+  };
+  for (const auto& c : cases) {
+    CICECmd pin;
+    pin.SetUserInteraction(&slow);
+    pin.SetCallTimeLimit(std::chrono::milliseconds(100));
+    ASSERT_TRUE(pin.InitScript(&ice, "Gadrel", nullptr));
+    ASSERT_EQ(RunChunk(pin, std::string("function go() ") + c.chunk + " return true end"), "");
+    EXPECT_EQ(pin.CallScriptFunction("go", ""), !c.timesOut) << c.chunk << ": " << pin.GetLastScriptError();
+    EXPECT_EQ(pin.LastCallTimedOut(), c.timesOut) << c.chunk;
+    pin.CloseScript();
   }
 }
