@@ -41,15 +41,18 @@ class LineReader {
   bool Exceeded() const { return m_exceeded; }
 
  private:
+  // Reads at most one byte past the bound, to tell a stream that ends
+  // exactly there from one that goes on.
   bool Fill() {
-    if (m_total >= m_maxBytes) {
-      m_exceeded = true;
-      return false;
-    }
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(m_buffer.size(), m_maxBytes - m_total));
+    if (m_total > m_maxBytes) return false;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(m_buffer.size(), m_maxBytes + 1 - m_total));
     m_len = m_stream.Read(m_buffer.data(), want);
     m_pos = 0;
     m_total += m_len;
+    if (m_total > m_maxBytes) {
+      m_exceeded = true;
+      m_len = 0;
+    }
     return m_len > 0;
   }
 
