@@ -6,6 +6,7 @@
 # Extra libFuzzer options may follow the seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh fuzz
 seconds=${1:-60}
 shift || true
 out=${FUZZ_DIR:-build-fuzz}

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Gadrel builds and tests against. Safe to run again.
+#   scripts/install-deps.sh [fuzz]     fuzz: also clang and its fuzzing runtime
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
@@ -9,7 +10,11 @@ packages=(
   nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core
+  binutils zlib1g-dev
 )
+if [ "${1:-}" = fuzz ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
