@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <cstdio>
+#include <utility>
 
 #include "CDialogSelectBox.h"
 #include "CPrintView.h"
@@ -174,12 +175,17 @@ void CVoGadrelView::RefreshPins() {
 
   // A get_status (or the reading of its table) that runs into the time limit
   // says so on every tick; any other failure stays silent.
-  GetPinStatus(m_pinHost, m_package, false);
+  PackageInfo fresh;
+  GetPinStatus(m_pinHost, fresh, false);
   if (m_pinHost.LastCallTimedOut()) PrintText(m_pinHost.GetLastScriptError() + "\n");
+  // An idle chip returns the same package tick after tick; drawing it again
+  // would be most of the view's work, so only a change repaints.
+  const bool changed = !(fresh == m_package);
+  if (changed) m_package = std::move(fresh);
 
   if (m_pAdapters->SelectionCancelled()) {
     if (QWidget* frame = window()) QMetaObject::invokeMethod(frame, "close", Qt::QueuedConnection);
-  } else {
+  } else if (changed) {
     viewport()->update();
   }
 }

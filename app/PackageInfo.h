@@ -18,6 +18,8 @@ struct PinInfo {
   int32_t status = 64;              // 65 'A' high, 66 'B' low, else no mark
   std::string information;          // tooltip text
   bool pullup = false;
+
+  bool operator==(const PinInfo&) const = default;
 };
 
 struct PackageInfo {
@@ -29,6 +31,7 @@ struct PackageInfo {
   int32_t pkg_frame = 0;
 
   void Reset() { *this = PackageInfo{}; }
+  bool operator==(const PackageInfo&) const = default;
 };
 
 // Frame kinds of "pkg_frame"; any other value draws as kFourSided.

@@ -202,6 +202,36 @@ TEST(PinViewShutdown, CallsDisconnect) {
   }
 }
 
+TEST_F(PinViewTest, OnlyAChangedPackageIsRepainted) {
+  const std::string script = Path("gadrel.lua");
+  WriteFile(script, "chip = 'A'\nfunction get_status() return {name = chip, name_color = 1} end\n");
+  Start(script);
+  m_view.show();
+  m_view.RefreshPins();
+  QApplication::processEvents();
+
+  struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) ++paints;
+      return false;
+    }
+  } counter;
+  m_view.viewport()->installEventFilter(&counter);
+  const auto paintsOfOneRefresh = [&] {
+    counter.paints = 0;
+    m_view.RefreshPins();
+    QApplication::processEvents();
+    return counter.paints;
+  };
+  EXPECT_EQ(paintsOfOneRefresh(), 0);
+  ASSERT_TRUE(m_view.PinHost().SetGlobalString("chip", "B"));
+  EXPECT_EQ(paintsOfOneRefresh(), 1);
+  EXPECT_EQ(m_view.Package().name, "B");
+  EXPECT_EQ(paintsOfOneRefresh(), 0);
+  m_view.viewport()->removeEventFilter(&counter);
+}
+
 TEST_F(PinViewTest, PeriodListDrivesTheTimer) {
   WriteFile(Path("gadrel.lua"), PinScript("A"));
   Start(Path("gadrel.lua"), ChipSeries::CortexM, true);
