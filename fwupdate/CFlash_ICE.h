@@ -59,13 +59,15 @@ class CFlash_ICE {
   CFlash_ICE(const CFlash_ICE&) = delete;
   CFlash_ICE& operator=(const CFlash_ICE&) = delete;
 
+  // Every family reads, programs and erases through the same controller
+  // registers; a family overrides only what it does differently.
   virtual void SetOption(bool) {}
-  virtual uint32_t ReadWord(uint32_t address) = 0;
-  virtual void ErasePage(uint32_t address) = 0;
-  virtual void WriteWord(uint32_t address, uint32_t value) = 0;
-  virtual uint32_t PageSize() = 0;
-  virtual void UnlockRegisters() = 0;
-  virtual void EnableClock(bool flag) = 0;
+  virtual uint32_t ReadWord(uint32_t address) { return Operation(kFlashCmdRead, address, {}, true); }
+  virtual void ErasePage(uint32_t address) { Operation(kFlashCmdErasePage, address, {}, false); }
+  virtual void WriteWord(uint32_t address, uint32_t value) { Operation(kFlashCmdProgram, address, value, false); }
+  virtual uint32_t PageSize() { return m_regs.pageSize; }
+  virtual void UnlockRegisters() { Unlock(); }
+  virtual void EnableClock(bool flag) { Clock(flag); }
   // The family's boot-loader layout.
   virtual BootLoaderLayout Layout() = 0;
 
@@ -103,12 +105,6 @@ class CFlash_ICE_Dessik : public CFlash_ICE {
   CFlash_ICE_Dessik(CICE& ice, bool eightK, const FlashTimings& timings = {});
   ~CFlash_ICE_Dessik() override { Close(); }
   void SetOption(bool flag) override;
-  uint32_t ReadWord(uint32_t address) override { return Operation(kFlashCmdRead, address, {}, true); }
-  void ErasePage(uint32_t address) override { Operation(kFlashCmdErasePage, address, {}, false); }
-  void WriteWord(uint32_t address, uint32_t value) override { Operation(kFlashCmdProgram, address, value, false); }
-  uint32_t PageSize() override { return m_regs.pageSize; }
-  void UnlockRegisters() override { Unlock(); }
-  void EnableClock(bool flag) override { Clock(flag); }
   BootLoaderLayout Layout() override;
 
  private:
@@ -121,12 +117,6 @@ class CFlash_ICE_Varsa : public CFlash_ICE {
   explicit CFlash_ICE_Varsa(CICE& ice, const FlashTimings& timings = {});
   ~CFlash_ICE_Varsa() override { Close(); }
   void SetOption(bool flag) override;
-  uint32_t ReadWord(uint32_t address) override { return Operation(kFlashCmdRead, address, {}, true); }
-  void ErasePage(uint32_t address) override { Operation(kFlashCmdErasePage, address, {}, false); }
-  void WriteWord(uint32_t address, uint32_t value) override { Operation(kFlashCmdProgram, address, value, false); }
-  uint32_t PageSize() override { return m_regs.pageSize; }
-  void UnlockRegisters() override { Unlock(); }
-  void EnableClock(bool flag) override { Clock(flag); }
   BootLoaderLayout Layout() override;
 };
 
@@ -135,13 +125,8 @@ class CFlash_ICE_Quorle : public CFlash_ICE {
   static const FlashFamilyRegs kRegs;
   explicit CFlash_ICE_Quorle(CICE& ice, const FlashTimings& timings = {});
   ~CFlash_ICE_Quorle() override { Close(); }
-  uint32_t ReadWord(uint32_t address) override { return Operation(kFlashCmdRead, address, {}, true); }
   // The configuration page takes its own erase command.
   void ErasePage(uint32_t address) override;
-  void WriteWord(uint32_t address, uint32_t value) override { Operation(kFlashCmdProgram, address, value, false); }
-  uint32_t PageSize() override { return m_regs.pageSize; }
-  void UnlockRegisters() override { Unlock(); }
-  void EnableClock(bool flag) override { Clock(flag); }
   // From the chip id (command 0x0C) and the adapter's layout answer; throws
   // "Unknown chip type!" for a chip outside the family's table and when the
   // adapter's answer does not fit the part.
