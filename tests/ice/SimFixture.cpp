@@ -1,5 +1,7 @@
 #include "SimFixture.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -64,8 +66,30 @@ bool SimProcess::WaitForInterfaces(int count) {
   return false;
 }
 
+long SimProcess::Violations() {
+  try {
+    const std::string answer = sim::LastLine(Ctl("violations"));
+    const std::string prefix = "ok violations ";
+    if (answer.rfind(prefix, 0) != 0) return -1;
+    return std::stol(answer.substr(prefix.size()));
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+void SimProcess::ClearViolations() { Ctl("violations clear"); }
+
 SimProcess::~SimProcess() {
   if (m_pid > 0) {
+    // A host mistake on the wire is a test failure even when the emulator coped.
+    std::string report;
+    try {
+      report = Ctl("violations");
+    } catch (const std::exception& e) {
+      report = e.what();
+    }
+    if (sim::LastLine(report) != "ok violations 0")
+      ADD_FAILURE() << "volink-sim counted protocol violations:\n" << report;
     ::kill(m_pid, SIGTERM);
     int status = 0;
     ::waitpid(m_pid, &status, 0);
