@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Fault soak: the pin view (gadrel, offscreen, refresh timer) against one
-# emulator and two volink loops against a second one, while a driver injects
+# Fault soak: the pin view (gadrel, offscreen, refresh timer) and two volink
+# loops, each against an emulated adapter of its own (an emulator each, so
+# that an unplugged adapter never shifts another's number), while a driver injects
 # random faults of the emulators' control catalogue, unplugs and replugs.
 # At the end it checks: no hang (every volink run ends within its time, the
 # pin view still polls once the faults stop), no crash (no process died of a
@@ -19,7 +20,7 @@ done
 work=$(mktemp -d -t gadrel-soak.XXXXXX)
 export XDG_RUNTIME_DIR=$work/rt GADREL_USB_REAL=0 QT_QPA_PLATFORM=offscreen
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-view_dir=$work/view loops_dir=$work/loops
+view_dir=$work/view one_dir=$work/one two_dir=$work/two
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
@@ -28,27 +29,27 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cat >"$work/view.json" <<'EOF'
-{"adapters": [{"name": "view", "generation": 1, "adapter_id": "0x51A50001", "serial": "50A1",
+adapter_json() {  # NAME ID SERIAL LOCATION
+  cat <<EOF
+{"adapters": [{"name": "$1", "generation": 1, "adapter_id": "$2", "serial": "$3", "location": "$4",
   "interfaces": [{"kind": "hid", "interface": 3, "size": 64}], "target": {"kind": "cortex-m"}}]}
 EOF
-cat >"$work/loops.json" <<'EOF'
-{"adapters": [
-  {"name": "one", "generation": 1, "adapter_id": "0x51A50002", "serial": "50A2", "location": "1-4.3",
-   "interfaces": [{"kind": "hid", "interface": 3, "size": 64}], "target": {"kind": "cortex-m"}},
-  {"name": "two", "generation": 1, "adapter_id": "0x51A50003", "serial": "50A3", "location": "1-4.4",
-   "interfaces": [{"kind": "hid", "interface": 3, "size": 64}], "target": {"kind": "cortex-m"}}]}
-EOF
+}
+adapter_json view 0x51A50001 50A1 1-4.2 >"$work/view.json"
+adapter_json one 0x51A50002 50A2 1-4.3 >"$work/one.json"
+adapter_json two 0x51A50003 50A3 1-4.4 >"$work/two.json"
 
 ctl() { VOLINK_SIM_DIR=$1 "$BIN/volink-sim" ctl "${@:2}" 2>&1; }
 rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status" 2>/dev/null || echo 0; }
+sims_rss() { local t=0 p; for p in "${sims[@]}"; do t=$((t + $(rss_kb "$p"))); done; echo $t; }
 
-VOLINK_SIM_DIR=$view_dir "$BIN/volink-sim" --config "$work/view.json" >"$work/sim-view.log" 2>&1 &
-sim_view=$!; pids+=($sim_view)
-VOLINK_SIM_DIR=$loops_dir "$BIN/volink-sim" --config "$work/loops.json" >"$work/sim-loops.log" 2>&1 &
-sim_loops=$!; pids+=($sim_loops)
+sims=()
+for a in view one two; do
+  VOLINK_SIM_DIR=$work/$a "$BIN/volink-sim" --config "$work/$a.json" >"$work/sim-$a.log" 2>&1 &
+  sims+=($!); pids+=($!)
+done
 for _ in $(seq 100); do
-  ctl "$view_dir" list >/dev/null && ctl "$loops_dir" list >/dev/null && break
+  ctl "$view_dir" list >/dev/null && ctl "$one_dir" list >/dev/null && ctl "$two_dir" list >/dev/null && break
   sleep 0.1
 done
 
@@ -58,7 +59,7 @@ gadrel=$!; pids+=($gadrel)
 end=$(($(date +%s) + minutes * 60))
 # One volink loop per adapter: each run must end within 30 s.
 loop() {
-  local n=$1 i=0 rc
+  local n=$1 dir=$2 i=0 rc
   while [ "$(date +%s)" -lt "$end" ]; do
     i=$((i + 1))
     case $((i % 3)) in
@@ -66,15 +67,15 @@ loop() {
       1) args=(read 0x20000000 256) ;;
       2) args=(write 0x20000100 $i) ;;
     esac
-    VOLINK_SIM_DIR=$loops_dir timeout -k 5 30 "$BIN/volink" --adapter "$n" "${args[@]}" \
+    VOLINK_SIM_DIR=$dir timeout -k 5 30 "$BIN/volink" "${args[@]}" \
       >"$work/out.$n" 2>"$work/err.$n" </dev/null
     rc=$?
     echo "$rc" >>"$work/status.$n"
-    [ "$rc" -eq 0 ] || cat "$work/err.$n" >>"$work/failures.$n"
+    [ "$rc" -eq 0 ] || { cat "$work/err.$n" >>"$work/failures.$n"; sleep 0.1; }
   done
 }
-loop 0 & pids+=($!)
-loop 1 & pids+=($!)
+loop 0 "$one_dir" & pids+=($!)
+loop 1 "$two_dir" & pids+=($!)
 
 # The fault driver: a random fault on a random adapter about twice a second.
 faults=0
@@ -101,26 +102,30 @@ rss_view0= rss_sim0=
 while [ "$(date +%s)" -lt "$end" ]; do
   case $((RANDOM % 3)) in
     0) fault "$view_dir" view ;;
-    1) fault "$loops_dir" one ;;
-    2) fault "$loops_dir" two ;;
+    1) fault "$one_dir" one ;;
+    2) fault "$two_dir" two ;;
   esac
   if [ -z "$rss_view0" ] && [ "$(date +%s)" -ge "$warm" ]; then
-    rss_view0=$(rss_kb $gadrel); rss_sim0=$(($(rss_kb $sim_view) + $(rss_kb $sim_loops)))
+    rss_view0=$(rss_kb $gadrel); rss_sim0=$(sims_rss)
   fi
-  sleep 0.$((2 + RANDOM % 6))
+  sleep 0.$((4 + RANDOM % 6))
 done
-wait "${pids[@]:3}" 2>/dev/null  # the loops end at the deadline
+wait "${pids[@]:4}" 2>/dev/null  # the loops end at the deadline
 
 fail=0
 check() { echo "FAIL: $*"; fail=1; }
 # Faults off: everything must come back.
-for a in view; do ctl "$view_dir" clear $a >/dev/null; ctl "$view_dir" plug $a >/dev/null; ctl "$view_dir" target $a on >/dev/null; ctl "$view_dir" timing $a off >/dev/null; done
-for a in one two; do ctl "$loops_dir" clear $a >/dev/null; ctl "$loops_dir" plug $a >/dev/null; ctl "$loops_dir" target $a on >/dev/null; ctl "$loops_dir" timing $a off >/dev/null; done
+for a in view one two; do
+  for c in clear plug target timing; do
+    case $c in target) set -- on ;; timing) set -- off ;; *) set -- ;; esac
+    ctl "$work/$a" $c $a "$@" >/dev/null
+  done
+done
 sleep 3
-rss_view1=$(rss_kb $gadrel); rss_sim1=$(($(rss_kb $sim_view) + $(rss_kb $sim_loops)))
+rss_view1=$(rss_kb $gadrel); rss_sim1=$(sims_rss)
 
 # No crash: the view and the emulators are alive; no run died of a signal or hung.
-for p in $gadrel $sim_view $sim_loops; do kill -0 "$p" 2>/dev/null || check "process $p ended early"; done
+for p in $gadrel "${sims[@]}"; do kill -0 "$p" 2>/dev/null || check "process $p ended early"; done
 runs=0 ok=0
 for n in 0 1; do
   [ -f "$work/status.$n" ] || { check "volink loop $n never ran"; continue; }
@@ -129,8 +134,8 @@ for n in 0 1; do
     case $rc in
       0) ok=$((ok + 1)) ;;
       1) ;;
-      124|137) check "volink --adapter $n hung (status $rc)" ;;
-      *) check "volink --adapter $n ended with status $rc" ;;
+      124|137) check "volink loop $n: a run hung (status $rc)" ;;
+      *) check "volink loop $n: a run ended with status $rc" ;;
     esac
   done <"$work/status.$n"
 done
@@ -152,19 +157,17 @@ w1=$(ctl "$view_dir" stats | awk '{for (i = 1; i < NF; i++) if ($i == "wakeups")
 # No lock left held: the view lets go when it ends, and a fresh volink opens each adapter.
 kill -TERM $gadrel; for _ in $(seq 50); do kill -0 $gadrel 2>/dev/null || break; sleep 0.1; done
 kill -0 $gadrel 2>/dev/null && check "the pin view did not end on SIGTERM"
-for n in 0 1; do
-  VOLINK_SIM_DIR=$loops_dir timeout -k 5 15 "$BIN/volink" --adapter "$n" info >/dev/null 2>"$work/final.$n" </dev/null ||
-    check "adapter $n not usable after the soak: $(cat "$work/final.$n")"
+for a in view one two; do
+  VOLINK_SIM_DIR=$work/$a timeout -k 5 15 "$BIN/volink" info >/dev/null 2>"$work/final.$a" </dev/null ||
+    check "adapter $a not usable after the soak: $(cat "$work/final.$a")"
 done
-VOLINK_SIM_DIR=$view_dir timeout -k 5 15 "$BIN/volink" info >/dev/null 2>"$work/final.view" </dev/null ||
-  check "the view's adapter not usable after the soak: $(cat "$work/final.view")"
 # Memory flat: at most 20 % + 4 MiB above the figure after warm-up.
 flat() { [ "$2" -le $(($1 * 12 / 10 + 4096)) ]; }
 [ -n "$rss_view0" ] || { rss_view0=$rss_view1; rss_sim0=$rss_sim1; }
 flat "$rss_view0" "$rss_view1" || check "pin view memory grew: ${rss_view0} kB -> ${rss_view1} kB"
 flat "$rss_sim0" "$rss_sim1" || check "emulator memory grew: ${rss_sim0} kB -> ${rss_sim1} kB"
 # The emulators saw no protocol violation, faults or not.
-for d in "$view_dir" "$loops_dir"; do
+for d in "$view_dir" "$one_dir" "$two_dir"; do
   v=$(ctl "$d" violations)
   [ "$(echo "$v" | tail -1)" = "ok violations 0" ] || { check "protocol violations:"; echo "$v" | tail -20; }
 done

@@ -75,6 +75,8 @@ struct WireCase {
   std::function<void(CICE&)> host;  // the host operations that make these exchanges
 };
 
+void PrintTo(const WireCase& c, std::ostream* os) { *os << c.name; }
+
 Bytes Counting(size_t n) {
   Bytes b(n);
   std::iota(b.begin(), b.end(), uint8_t{0});
