@@ -10,18 +10,13 @@
 #include <limits>
 #include <string>
 
-#include "app/PackageReader.h"
-#include "script/CICECmd.h"
+#include "pinmodel/PackageReader.h"
 
 extern "C" {
 #include <lauxlib.h>
 #include <lua.h>
 #include <lualib.h>
 }
-
-// The reader's other entry point goes through the pin-script host, which this
-// target does not link; it is never called here.
-bool CICECmd::CallProtected(ProtectedBody, void*, const char*) { abort(); }
 
 namespace {
 
