@@ -100,12 +100,18 @@ std::vector<Reply> Firmware::Handle(std::span<const uint8_t> request, size_t pac
   const Ctx c = MakeCtx(request, packetSize);
   if (request.size() < 4) return {Fail(kErrUnimplemented)};
   const uint32_t code = GetLE32(request.data());
-  if (m_streamRemaining > 0 && code == 0xB4) return StreamWrite(c);
-  if (code != 0xFC) {
-    m_lastError = 0;
-    m_streamRemaining = 0;
+  std::vector<Reply> replies;
+  if (m_streamRemaining > 0 && code == 0xB4) {
+    replies = StreamWrite(c);
+  } else {
+    if (code != 0xFC) {
+      m_lastError = 0;
+      m_streamRemaining = 0;
+    }
+    replies = Dispatch(code, c);
   }
-  return Dispatch(code, c);
+  if (m_target) m_target->EndCommand();
+  return replies;
 }
 
 std::vector<Reply> Firmware::Dispatch(uint32_t code, const Ctx& c) {
