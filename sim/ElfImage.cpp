@@ -90,9 +90,10 @@ std::optional<ElfImage> ReadElf(const std::string& path, std::string& error) {
       const size_t eo = off + e;
       const uint32_t name = Le32(f, eo), value = Le32(f, eo + 4);
       const uint8_t type = f[eo + 12] & 0xF;
-      if ((type != 1 && type != 2) || name >= strsz) continue;  // objects and functions
+      if (type > 2 || name == 0 || name >= strsz) continue;  // objects, functions, plain labels
       const char* begin = reinterpret_cast<const char*>(&f[stroff + name]);
       const size_t len = strnlen(begin, strsz - name);
+      if (begin[0] == '$') continue;  // mapping symbols ($t, $d)
       image.symbols.emplace(std::string(begin, len), type == 2 ? value & ~1u : value);
     }
   }

@@ -19,7 +19,7 @@ struct ElfSegment {
 
 struct ElfImage {
   std::vector<ElfSegment> segments;
-  std::map<std::string, uint32_t> symbols;  // functions and objects; Thumb bit cleared
+  std::map<std::string, uint32_t> symbols;  // functions, objects and labels; Thumb bit cleared
 
   std::optional<uint32_t> Symbol(const std::string& name) const;
   // Addresses of the BKPT instructions (halfwords 0xBExx) in executable segments.

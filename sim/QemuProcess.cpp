@@ -20,7 +20,7 @@ QemuProcess::QemuProcess(const std::string& program, const std::string& machine,
   std::vector<std::string> args = {program,  "-M",         machine,   "-kernel",    firmware,
                                    "-S",     "-gdb",       "unix:" + m_socket + ",server,nowait",
                                    "-nographic", "-monitor", "none", "-serial", "none",
-                                   "-nodefaults"};
+                                   "-nodefaults", "-net", "none"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

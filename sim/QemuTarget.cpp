@@ -71,6 +71,9 @@ QemuTarget::QemuTarget(const std::string& machine, const std::string& firmware, 
   m_process = std::make_unique<QemuProcess>(program, machine, elfPath);
   if (!m_gdb.Connect(m_process->SocketPath(), kStartTimeout))
     throw std::runtime_error(program + " did not open its GDB stub");
+  // QEMU answers single-register packets (p/P) only to a client that has
+  // read its target description.
+  if (!Ask("qXfer:features:read:target.xml:0,3fff")) throw std::runtime_error(program + " does not answer on its GDB stub");
   m_fpComp.assign(m_machine.codeComparators + m_machine.literalComparators, 0);
   m_dwtComp.assign(m_machine.watchComparators, 0);
   m_dwtMask.assign(m_machine.watchComparators, 0);
@@ -126,6 +129,7 @@ void QemuTarget::OnStop(const std::string& reply) {
       MarkWatchHit(addr);
       m_dfsr |= kDfsrDwtTrap;
       m_halted = true;
+      FinishWatchedAccess();
       return;
     }
   }
@@ -134,6 +138,26 @@ void QemuTarget::OnStop(const std::string& reply) {
     uint32_t pc = 0;
     if (ReadReg(kRegPc, pc) == kErrOk && AtBreakpoint(pc)) m_dfsr |= kDfsrBkpt;
     else m_dfsr |= kDfsrHalted;
+  }
+}
+
+void QemuTarget::FinishWatchedAccess() {
+  // QEMU may stop before the access it reports; a core halts after it. One
+  // step without the watchpoints completes the access (a real watchpoint
+  // halt is imprecise by an instruction or so, too).
+  for (const auto& w : m_zWatch) {
+    char b[40];
+    std::snprintf(b, sizeof b, "z%d,%x,%x", std::get<0>(w), std::get<1>(w), std::get<2>(w));
+    if (!Ask(b)) return;
+  }
+  if (!m_gdb.Send("s") || !m_gdb.Receive(kReplyTimeout)) {
+    Lost();
+    return;
+  }
+  for (const auto& w : m_zWatch) {
+    char b[40];
+    std::snprintf(b, sizeof b, "Z%d,%x,%x", std::get<0>(w), std::get<1>(w), std::get<2>(w));
+    if (!Ask(b)) return;
   }
 }
 
@@ -218,9 +242,9 @@ bool QemuTarget::LoadRegisters() {
   if (!r || !GdbRemote::FromHex(*r, bytes) || bytes.size() < 16 * 4) return false;
   std::vector<uint32_t> regs(17, 0);
   for (size_t i = 0; i < 16; ++i) regs[i] = Le32(&bytes[4 * i]);
-  // QEMU's 'g' carries r0-r15, eight legacy 12-byte FPA registers, FPS and xPSR.
-  if (bytes.size() >= 168) {
-    regs[16] = Le32(&bytes[164]);
+  // QEMU's 'g' carries r0-r15 and xPSR once the target description was read.
+  if (bytes.size() >= 68) {
+    regs[16] = Le32(&bytes[64]);
   } else {
     const auto x = Ask("p" + HexNumber(kGdbXpsr));
     if (!x || !GdbRemote::FromHex(*x, bytes) || bytes.size() != 4) return false;

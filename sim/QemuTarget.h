@@ -85,6 +85,7 @@ class QemuTarget final : public Target {
   bool Pause();            // QEMU stopped (the core's state unchanged); false when the stub is gone
   void Continue();         // QEMU runs again
   void OnStop(const std::string& reply);
+  void FinishWatchedAccess();
   bool PollStop();         // a stop reply that arrived while running
   uint32_t GdbRead(uint32_t address, std::span<uint8_t> out);
   uint32_t GdbWrite(uint32_t address, std::span<const uint8_t> data);
