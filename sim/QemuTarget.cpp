@@ -194,6 +194,23 @@ bool QemuTarget::Pause() {
 void QemuTarget::Continue() {
   if (!Usable() || m_qemuRunning) return;
   m_regs.reset();
+  if (!m_zWatch.empty()) {
+    // QEMU does not check watchpoints on the first instruction it resumes
+    // with; a single step does.
+    if (!m_gdb.Send("s")) {
+      Lost();
+      return;
+    }
+    const auto r = m_gdb.Receive(kReplyTimeout);
+    if (!r) {
+      Lost();
+      return;
+    }
+    if (r->find("watch:") != std::string::npos) {
+      OnStop(*r);
+      return;
+    }
+  }
   if (!m_gdb.Send("c")) {
     Lost();
     return;
