@@ -161,6 +161,20 @@ void QemuTarget::FinishWatchedAccess() {
   }
 }
 
+bool QemuTarget::SkipUnhostedSemihosting() {
+  // Without a debugger there is no host to serve a semihosting call: the
+  // firmware goes on as if its call had been served with nothing.
+  if (m_attached || !m_halted || !(m_dfsr & kDfsrBkpt) || m_lost) return false;
+  uint32_t pc = 0;
+  uint8_t insn[2];
+  if (ReadReg(kRegPc, pc) != kErrOk || GdbRead(pc, insn) != kErrOk || insn[0] != 0xAB || insn[1] != 0xBE)
+    return false;
+  if (WriteReg(kRegPc, pc + 2) != kErrOk) return false;
+  m_dfsr &= ~kDfsrBkpt;
+  m_halted = false;
+  return true;
+}
+
 bool QemuTarget::PollStop() {
   if (!m_qemuRunning || !Usable()) return false;
   auto r = m_gdb.Receive(milliseconds(0));
@@ -169,6 +183,7 @@ bool QemuTarget::PollStop() {
     return false;
   }
   OnStop(*r);
+  if (SkipUnhostedSemihosting()) Continue();
   return true;
 }
 
@@ -186,6 +201,7 @@ bool QemuTarget::Pause() {
     return false;
   }
   OnStop(*r);
+  SkipUnhostedSemihosting();
   if (m_lost) return false;
   m_paused = !m_halted && !wasHalted;
   return true;
@@ -447,6 +463,7 @@ uint32_t QemuTarget::Pc() {
 }
 
 void QemuTarget::SetDebugAttached(bool attached) {
+  PollStop();  // a stop from before the debugger came is the chip's own business
   m_attached = attached;
   if (attached && !m_fpCtrlEnable) {
     m_fpCtrlEnable = 1;

@@ -87,6 +87,7 @@ class QemuTarget final : public Target {
   void OnStop(const std::string& reply);
   void FinishWatchedAccess();
   bool PollStop();         // a stop reply that arrived while running
+  bool SkipUnhostedSemihosting();
   uint32_t GdbRead(uint32_t address, std::span<uint8_t> out);
   uint32_t GdbWrite(uint32_t address, std::span<const uint8_t> data);
   bool LoadRegisters();

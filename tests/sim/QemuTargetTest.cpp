@@ -5,7 +5,11 @@
 // when qemu-system-arm is not installed or the firmware was not built.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <stdlib.h>
+
 #include <chrono>
+#include <fstream>
 #include <filesystem>
 #include <thread>
 
@@ -22,23 +26,24 @@ namespace {
 const std::string kElf = std::string(FIRMWARE_DIR) + "/lm3s6965evb.elf";
 constexpr uint32_t kPortB = 0x400053FC, kPortD = 0x400073FC;
 
-std::string QemuConfig(const std::string& machine) {
+std::string QemuConfig(const std::string& machine, const std::string& program = "qemu-system-arm") {
   return R"({ "adapters": [ { "name": "a", "generation": 1, "pid": "0x5200",
     "interfaces": [ { "kind": "bulk", "interface": 0, "size": 512 } ],
     "target": { "kind": "qemu", "machine": ")" + machine + R"(", "firmware": ")" +
-         std::string(FIRMWARE_DIR) + "/" + machine + R"(.elf" } } ] })";
+         std::string(FIRMWARE_DIR) + "/" + machine + R"(.elf", "program": ")" + program + R"(" } } ] })";
 }
 
 class QemuTarget : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { Start("qemu-system-arm"); }
+  void Start(const std::string& program) {
     if (!sim::ProgramAvailable("qemu-system-arm")) GTEST_SKIP() << "qemu-system-arm is not installed";
     if (!std::filesystem::exists(kElf)) GTEST_SKIP() << "the firmware was not built (arm-none-eabi-gcc missing)";
     std::string error;
     auto elf = sim::ReadElf(kElf, error);
     ASSERT_TRUE(elf) << error;
     m_elf = std::move(*elf);
-    m_sim = std::make_unique<SimProcess>(QemuConfig("lm3s6965evb"), 1);
+    m_sim = std::make_unique<SimProcess>(QemuConfig("lm3s6965evb", program), 1);
   }
 
   uint32_t Sym(const std::string& name) {
@@ -210,5 +215,53 @@ TEST_F(QemuTarget, PortsFollowTheCounter) {
   }
   EXPECT_GE(changes, 3);
 }
+
+// A QEMU that hangs (stopped) or ends gives the host adapter errors, in
+// bounded time, never a hung emulator.
+class QemuTargetLost : public QemuTarget, public ::testing::WithParamInterface<int> {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/qemu-pid-XXXXXX";
+    const int fd = ::mkstemp(tmpl);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    m_pidFile = tmpl;
+    ::setenv("QEMU_PID_FILE", m_pidFile.c_str(), 1);
+    Start(QEMU_WRAPPER);
+    ::unsetenv("QEMU_PID_FILE");
+  }
+  void TearDown() override {
+    if (m_qemu > 0) ::kill(m_qemu, SIGCONT);
+    m_sim.reset();
+    std::remove(m_pidFile.c_str());
+  }
+  std::string m_pidFile;
+  pid_t m_qemu = -1;
+};
+
+TEST_P(QemuTargetLost, GivesAdapterErrors) {
+  if (!m_sim) return;  // skipped
+  CICE_M4 ice;
+  OpenAdapter(ice);
+  ResetHalt(ice);
+  EXPECT_EQ(ice.ReadPC(), Sym("Reset_Handler"));
+  std::ifstream(m_pidFile) >> m_qemu;
+  ASSERT_GT(m_qemu, 0);
+  ASSERT_EQ(::kill(m_qemu, GetParam()), 0);
+  if (GetParam() == SIGKILL) m_qemu = -1;
+  int failures = 0;
+  for (int i = 0; i < 3; ++i) {
+    try {
+      ice.ReadMem32(0x20000000);
+    } catch (const CICEException&) {
+      ++failures;
+    }
+  }
+  EXPECT_EQ(failures, 3);
+  // The emulator itself still answers.
+  EXPECT_NE(m_sim->Ctl("status a").find("ok"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(StoppedOrKilled, QemuTargetLost, ::testing::Values(SIGSTOP, SIGKILL));
 
 }  // namespace
