@@ -166,7 +166,7 @@ local function m330_pins(words)
       local active = alt and (name .. "_ALT") or name
       local mode = bits(r.den, n, 1) == 0 and "digital off" or (out and "output" or "input")
       pins[no] = {
-        name = name, texts = {name, name .. "_ALT"}, active = active,
+        name = name, texts = alt and {name, active} or {name}, active = active,
         high = bits(r.data, n, 1) == 1,
         direction = out and DIR_OUT or DIR_IN, mode_name = mode,
         pullup = bits(r.pur, n, 1) == 1,
