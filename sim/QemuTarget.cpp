@@ -68,7 +68,7 @@ QemuTarget::QemuTarget(const std::string& machine, const std::string& firmware, 
   if (!elf) throw std::runtime_error(error);
   m_elf = std::move(*elf);
   if (!ProgramAvailable(program)) throw std::runtime_error(program + " is not installed");
-  m_process = std::make_unique<QemuProcess>(program, machine, elfPath);
+  m_process = std::make_unique<ChildProcess>(program, machine, elfPath);
   if (!m_gdb.Connect(m_process->SocketPath(), kStartTimeout))
     throw std::runtime_error(program + " did not open its GDB stub");
   // QEMU answers single-register packets (p/P) only to a client that has

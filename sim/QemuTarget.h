@@ -25,7 +25,7 @@
 
 #include "sim/ElfImage.h"
 #include "sim/GdbRemote.h"
-#include "sim/QemuProcess.h"
+#include "sim/ChildProcess.h"
 #include "sim/Target.h"
 
 namespace sim {
@@ -105,7 +105,7 @@ class QemuTarget final : public Target {
 
   const QemuMachine& m_machine;
   ElfImage m_elf;
-  std::unique_ptr<QemuProcess> m_process;
+  std::unique_ptr<ChildProcess> m_process;
   GdbRemote m_gdb;
   bool m_lost = false;
 

@@ -130,8 +130,9 @@ AdapterConfig ParseAdapter(const json& j) {
     Take(*it, "machine", a.target.machine);
     Take(*it, "firmware", a.target.firmware);
     Take(*it, "program", a.target.program);
-    if (a.target.kind != "cortex-m" && a.target.kind != "8051" && a.target.kind != "qemu" && a.target.kind != "none")
-      throw std::runtime_error("target kind must be \"cortex-m\", \"8051\", \"qemu\" or \"none\"");
+    if (a.target.kind != "cortex-m" && a.target.kind != "8051" && a.target.kind != "qemu" &&
+        a.target.kind != "ucsim" && a.target.kind != "none")
+      throw std::runtime_error("target kind must be \"cortex-m\", \"8051\", \"qemu\", \"ucsim\" or \"none\"");
   }
   return a;
 }

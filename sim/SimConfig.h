@@ -18,13 +18,13 @@ struct InterfaceConfig {
 };
 
 struct TargetConfig {
-  std::string kind = "cortex-m";  // "cortex-m", "8051", "qemu" or "none"
+  std::string kind = "cortex-m";  // "cortex-m", "8051", "qemu", "ucsim" or "none"
   std::string chip = "GX32M412VE";
   std::string cpu;                // cortex-m core: m0, m0+, m4, m7, m23, m33, m55 (default by chip)
   bool present = true;
   std::string machine = "lm3s6965evb";  // qemu: the board ("lm3s6965evb" or "microbit")
-  std::string firmware;                 // qemu: ELF to run (empty = the one the build made)
-  std::string program = "qemu-system-arm";  // qemu: the emulator to start
+  std::string firmware;                 // qemu: ELF, ucsim: Intel hex to run (empty = the one the build made)
+  std::string program = "qemu-system-arm";  // qemu: the emulator to start (ucsim: s51 unless set)
 };
 
 struct AdapterConfig {

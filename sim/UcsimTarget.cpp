@@ -1,6 +1,7 @@
 #include "sim/UcsimTarget.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,7 +48,11 @@ int ConnectLocal(int port, int timeoutMs) {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+      const int one = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      return fd;
+    }
     ::close(fd);
     if (Clock::now() >= until) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -80,8 +85,15 @@ UcsimTarget::UcsimTarget(const std::string& firmware, const std::string& program
       std::vector<std::string>{program, "-b", "-P", "-t", "8051", "-Z", std::to_string(port), image});
   m_fd = ConnectLocal(port, 5000);
   if (m_fd < 0) throw std::runtime_error(program + " did not open its console");
-  // The greeting ends with the first prompt; an empty line answers with one more.
-  if (!ReadChunk(kReplyMs) || !Command("")) throw std::runtime_error(program + " does not answer on its console");
+  // Terminal negotiation and the greeting each end with a prompt byte; then
+  // an empty line answers with one more.
+  bool greeted = false;
+  for (int i = 0; i < 4 && !greeted; ++i) {
+    const auto chunk = ReadChunk(kReplyMs);
+    if (!chunk) break;
+    greeted = chunk->find("uCsim") != std::string::npos;
+  }
+  if (!greeted || !Command("")) throw std::runtime_error(program + " does not answer on its console");
   Continue();  // the chip runs its firmware from power-up
 }
 
@@ -109,7 +121,7 @@ bool UcsimTarget::Send(const std::string& line) {
   return true;
 }
 
-std::optional<std::string> UcsimTarget::ReadChunk(int timeoutMs) {
+std::optional<std::string> UcsimTarget::ReadChunk(int timeoutMs, bool fatal) {
   const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     const size_t z = m_in.find('\0');
@@ -123,11 +135,15 @@ std::optional<std::string> UcsimTarget::ReadChunk(int timeoutMs) {
     pollfd p{m_fd, POLLIN, 0};
     const int r = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
     if (r <= 0) {
-      if (timeoutMs > 0) Lost();  // a console that stays silent is a lost one
+      if (timeoutMs > 0 && fatal) Lost();  // a console that stays silent is a lost one
       return std::nullopt;
     }
     char buf[4096];
     const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+    // Acknowledge at once: the console writes its answer in pieces and waits
+    // for our acknowledgement between them.
+    const int one = 1;
+    ::setsockopt(m_fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
     if (n <= 0 || m_in.size() + static_cast<size_t>(n) > kMaxReply) {
       Lost();
       return std::nullopt;
@@ -153,10 +169,7 @@ bool UcsimTarget::Pause() {
     // The core stopped on its own (a breakpoint) before our line came; that
     // line is then an empty command with a prompt of its own.
     m_halted = true;
-    ReadChunk(500);
-    if (m_lost) {
-      m_lost = false;  // that prompt may not come; the console is still there
-    }
+    ReadChunk(500, false);
     return true;
   }
   m_paused = !m_halted;
@@ -378,13 +391,12 @@ bool UcsimTarget::IsRunning() {
 
 uint32_t UcsimTarget::Pc() {
   PollStop();
-  const bool wasHalted = m_halted;
   if (!Pause()) return 0;
-  const bool saved = m_halted;
-  m_halted = true;  // registers read on a paused core
+  const bool halted = m_halted;
+  m_halted = true;  // the registers of a paused core read as those of a halted one
   uint32_t pc = 0;
   ReadReg(15, pc);
-  m_halted = saved || wasHalted ? saved : false;
+  m_halted = halted;
   return pc;
 }
 
@@ -421,7 +433,7 @@ uint32_t UcsimTarget::SetBreakpoint(uint32_t address, uint32_t position) {
   if (m_lost) return kErrNoDevice;
   PollStop();
   const uint32_t old = m_slots[position - 1];
-  m_slots[position - 1] = address | 0x80000000u;  // bit 31: slot armed (address 0 is valid)
+  if (old == (address | 0x80000000u)) return kErrOk;  // bit 31: slot armed (address 0 is valid)
   if (old) ClearBreakpoint(old & 0xFFFF);
   m_slots[position - 1] = address | 0x80000000u;
   if (m_ucsimBreaks.count(address & 0xFFFF)) return kErrOk;

@@ -63,7 +63,9 @@ class UcsimTarget final : public Target {
  private:
   // Console.
   bool Send(const std::string& line);
-  std::optional<std::string> ReadChunk(int timeoutMs);  // up to the prompt byte
+  // Up to the next prompt byte; silence for `timeoutMs` loses the console
+  // when `fatal` (a zero timeout only looks at what has arrived).
+  std::optional<std::string> ReadChunk(int timeoutMs, bool fatal = true);
   std::optional<std::string> Command(const std::string& line);
   bool Pause();
   void Continue();

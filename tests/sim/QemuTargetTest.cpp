@@ -17,7 +17,7 @@
 #include "ice/CICE_M0.h"
 #include "ice/CICE_M4.h"
 #include "sim/ElfImage.h"
-#include "sim/QemuProcess.h"
+#include "sim/ChildProcess.h"
 
 using namespace ice;
 

@@ -1,4 +1,4 @@
-#include "sim/QemuProcess.h"
+#include "sim/ChildProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -12,15 +12,31 @@
 
 namespace sim {
 
-QemuProcess::QemuProcess(const std::string& program, const std::string& machine, const std::string& firmware) {
-  std::string templ = (std::filesystem::temp_directory_path() / "volink-qemu.XXXXXX").string();
-  if (!::mkdtemp(templ.data())) throw std::runtime_error("cannot make a folder for the QEMU stub");
-  m_dir = templ;
+namespace {
+
+std::string MakePrivateFolder() {
+  std::string templ = (std::filesystem::temp_directory_path() / "volink-child.XXXXXX").string();
+  if (!::mkdtemp(templ.data())) throw std::runtime_error("cannot make a folder for a simulator");
+  return templ;
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::string& program, const std::string& machine, const std::string& firmware) {
+  m_dir = MakePrivateFolder();
   m_socket = m_dir + "/gdb.sock";
-  std::vector<std::string> args = {program,  "-M",         machine,   "-kernel",    firmware,
-                                   "-S",     "-gdb",       "unix:" + m_socket + ",server,nowait",
-                                   "-nographic", "-monitor", "none", "-serial", "none",
-                                   "-nodefaults", "-net", "none"};
+  Spawn({program, "-M", machine, "-kernel", firmware, "-S", "-gdb", "unix:" + m_socket + ",server,nowait",
+         "-nographic", "-monitor", "none", "-serial", "none", "-nodefaults", "-net", "none"});
+}
+
+ChildProcess::ChildProcess(std::vector<std::string> args) {
+  m_dir = MakePrivateFolder();
+  for (auto& a : args)
+    for (size_t at; (at = a.find("{dir}")) != std::string::npos;) a.replace(at, 5, m_dir);
+  Spawn(std::move(args));
+}
+
+void ChildProcess::Spawn(std::vector<std::string> args) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -28,7 +44,7 @@ QemuProcess::QemuProcess(const std::string& program, const std::string& machine,
   m_pid = ::fork();
   if (m_pid < 0) {
     std::filesystem::remove_all(m_dir);
-    throw std::runtime_error("cannot start " + program);
+    throw std::runtime_error("cannot start " + args[0]);
   }
   if (m_pid == 0) {
     // The child: dies with the emulator, takes default signal handling,
@@ -48,7 +64,7 @@ QemuProcess::QemuProcess(const std::string& program, const std::string& machine,
   }
 }
 
-QemuProcess::~QemuProcess() {
+ChildProcess::~ChildProcess() {
   if (m_pid > 0) {
     ::kill(m_pid, SIGKILL);
     int status = 0;
@@ -59,7 +75,7 @@ QemuProcess::~QemuProcess() {
   std::filesystem::remove_all(m_dir, ec);
 }
 
-bool QemuProcess::Running() {
+bool ChildProcess::Running() {
   if (m_pid <= 0) return false;
   int status = 0;
   const pid_t r = ::waitpid(m_pid, &status, WNOHANG);
