@@ -20,6 +20,7 @@ bool CHidLDCmd::Open(uint16_t vid, uint16_t pid) {
 void CHidLDCmd::Close() { m_io.CloseAll(); }
 bool CHidLDCmd::IsOpen() const { return m_io.GetDeviceCount() > 0; }
 uint16_t CHidLDCmd::GetPacketSize() const { return m_io.GetPacketSize(false); }
+uint16_t CHidLDCmd::GetInPacketSize() const { return m_io.GetPacketSize(true); }
 
 uint16_t CHidLDCmd::Checksum(const void* data, size_t length) {
   return framing::Checksum16(std::span<const uint8_t>(static_cast<const uint8_t*>(data), length));
