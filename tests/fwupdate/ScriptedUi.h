@@ -10,6 +10,7 @@
 #include "fwupdate/UpdateUi.h"
 
 struct ScriptedUi : fwupdate::IUpdateUi, fwupdate::IUpdateFeedback {
+  using Icon = IUserInteraction::Icon;
   // "tell: ...", "ask: ...", "message: ...", "version: FW APP", "status: ...",
   // "box: ..." (engine messages), "update" (an update dialog started).
   std::vector<std::string> shown;
