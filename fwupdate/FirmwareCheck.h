@@ -31,6 +31,7 @@ class CFirmwareCheck : public IFirmwareCheck {
  public:
   CFirmwareCheck(IUpdateUi& ui, FirmwareCheckOptions options) : m_ui(ui), m_options(std::move(options)) {}
   void Run(CICE& ice) override { RunFirmwareCheck(ice, m_ui, kCheckNormal, false, m_options); }
+  FirmwareCheckOptions& Options() { return m_options; }
 
  private:
   IUpdateUi& m_ui;
