@@ -1,4 +1,4 @@
-#include "CDialogSelectBox.h"
+#include "app/CDialogSelectBox.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "CDialogUpdateFW.h"
+#include "app/CDialogUpdateFW.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "StringTable.h"
+#include "app/StringTable.h"
 
 using fwupdate::ProgressKind;
 

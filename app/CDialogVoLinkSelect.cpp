@@ -1,4 +1,4 @@
-#include "CDialogVoLinkSelect.h"
+#include "app/CDialogVoLinkSelect.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>

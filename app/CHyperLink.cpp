@@ -1,4 +1,4 @@
-#include "CHyperLink.h"
+#include "app/CHyperLink.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 
-#include "StringTable.h"
+#include "app/StringTable.h"
 
 CHyperLink::CHyperLink(const QString& text, QWidget* parent) : QLabel(text, parent) {
   setCursor(Qt::PointingHandCursor);

@@ -1,4 +1,4 @@
-#include "CMainFrame.h"
+#include "app/CMainFrame.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -7,10 +7,10 @@
 #include <QMessageBox>
 #include <QSplitter>
 
-#include "CPrintView.h"
-#include "CVoGadrelView.h"
-#include "MessageDialogs.h"
-#include "StringTable.h"
+#include "app/CPrintView.h"
+#include "app/CVoGadrelView.h"
+#include "app/MessageDialogs.h"
+#include "app/StringTable.h"
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));

@@ -1,4 +1,4 @@
-#include "CPrintView.h"
+#include "app/CPrintView.h"
 
 #include <QEvent>
 #include <QPlainTextEdit>

@@ -1,7 +1,7 @@
 // The pin view's life: controls, script hosts, the refresh cycle, user
 // scripts and the output sink. Drawing and mouse handling are in
 // PinViewInteraction.cpp.
-#include "CVoGadrelView.h"
+#include "app/CVoGadrelView.h"
 
 #include <sys/stat.h>
 
@@ -14,13 +14,22 @@
 #include <cstdio>
 #include <utility>
 
-#include "CDialogSelectBox.h"
-#include "CPrintView.h"
-#include "PackageReader.h"
-#include "ViewSettings.h"
+#include "app/CDialogSelectBox.h"
+#include "app/CPrintView.h"
+#include "pinmodel/PackageReader.h"
+#include "app/ViewSettings.h"
 
 namespace {
 constexpr int kFirstTickMs = 1;
+
+// Asks the pin script for the package through its host, under the host's
+// time limit.
+bool GetPinStatus(CICECmd& host, PackageInfo& info, bool arg) {
+  info.Reset();
+  PinStatusCall call{&info, arg, false};
+  host.CallProtected(CallGetStatus, &call, "get_status");
+  return call.called;
+}
 
 // Clears a flag when the scope ends.
 struct FlagGuard {

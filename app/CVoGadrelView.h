@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "CPPToolTip.h"
-#include "PackageInfo.h"
-#include "PinViewAdapters.h"
-#include "QtFirmwareUpdate.h"
-#include "QtUserInteraction.h"
-#include "ViewSettings.h"
+#include "tooltip/CPPToolTip.h"
+#include "pinmodel/PackageInfo.h"
+#include "app/PinViewAdapters.h"
+#include "app/QtFirmwareUpdate.h"
+#include "app/QtUserInteraction.h"
+#include "app/ViewSettings.h"
 #include "script/CICECmd.h"
 #include "script/PrintSink.h"
 

@@ -1,4 +1,4 @@
-#include "MessageDialogs.h"
+#include "app/MessageDialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -9,7 +9,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "CHyperLink.h"
+#include "app/CHyperLink.h"
 
 namespace {
 void DropHelpButton(QDialog* d) { d->setWindowFlags(d->windowFlags() & ~Qt::WindowContextHelpButtonHint); }

@@ -1,4 +1,4 @@
-#include "PinViewAdapters.h"
+#include "app/PinViewAdapters.h"
 
 CPinViewAdapters::CPinViewAdapters(IUserInteraction* ui) {
   m_cortexM.SetUserInteraction(ui);

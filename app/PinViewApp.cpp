@@ -1,4 +1,4 @@
-#include "PinViewApp.h"
+#include "app/PinViewApp.h"
 
 #include <QApplication>
 #include <QFile>
@@ -8,10 +8,10 @@
 #include <QScreen>
 #include <cstdio>
 
-#include "CMainFrame.h"
-#include "CVoGadrelView.h"
-#include "PinViewOptions.h"
-#include "StringTable.h"
+#include "app/CMainFrame.h"
+#include "app/CVoGadrelView.h"
+#include "app/PinViewOptions.h"
+#include "app/StringTable.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
-#include "CVoGadrelView.h"
-#include "PackagePainter.h"
-#include "ViewSettings.h"
+#include "app/CVoGadrelView.h"
+#include "pinpaint/PackagePainter.h"
+#include "app/ViewSettings.h"
 
 QPoint CVoGadrelView::ScrollPosition() const {
   return {horizontalScrollBar()->value(), verticalScrollBar()->value()};

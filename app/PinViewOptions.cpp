@@ -1,4 +1,4 @@
-#include "PinViewOptions.h"
+#include "app/PinViewOptions.h"
 
 #include <algorithm>
 #include <cctype>

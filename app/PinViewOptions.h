@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "PinViewAdapters.h"
+#include "app/PinViewAdapters.h"
 
 struct PinViewOptions {
   std::optional<ChipSeries> series;

@@ -1,10 +1,10 @@
-#include "QtFirmwareUpdate.h"
+#include "app/QtFirmwareUpdate.h"
 
 #include <QMessageBox>
 #include <QSettings>
 
-#include "MessageDialogs.h"
-#include "StringTable.h"
+#include "app/MessageDialogs.h"
+#include "app/StringTable.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "CDialogUpdateFW.h"
+#include "app/CDialogUpdateFW.h"
 #include "fwupdate/FirmwareCheck.h"
 #include "fwupdate/UpdateUi.h"
 

@@ -1,10 +1,10 @@
-#include "QtUserInteraction.h"
+#include "app/QtUserInteraction.h"
 
 #include <QApplication>
 #include <QMessageBox>
 
-#include "CDialogSelectBox.h"
-#include "CDialogVoLinkSelect.h"
+#include "app/CDialogSelectBox.h"
+#include "app/CDialogVoLinkSelect.h"
 
 QWidget* CQtUserInteraction::OwnerOf(const void* handle) const {
   if (handle != nullptr && handle == m_pOwnerHandle) return m_pOwnerWindow;

@@ -1,4 +1,4 @@
-#include "ViewSettings.h"
+#include "app/ViewSettings.h"
 
 int ZoomInTenths(int tenths) { return tenths < kZoomMaxTenths ? tenths + 1 : tenths; }
 

@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 #include <fstream>
 
-#include "PackagePainter.h"
-#include "PackageReader.h"
+#include "pinpaint/PackagePainter.h"
+#include "pinmodel/PackageReader.h"
 #include "script/CICECmd.h"
 
 namespace {

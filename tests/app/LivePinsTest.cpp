@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "../ice/SimFixture.h"
-#include "CVoGadrelView.h"
+#include "app/CVoGadrelView.h"
 
 namespace {
 

@@ -22,11 +22,11 @@
 #include <QRadioButton>
 #include <QSplitter>
 
-#include "CDialogSelectBox.h"
-#include "CMainFrame.h"
-#include "CPrintView.h"
-#include "CVoGadrelView.h"
-#include "QtUserInteraction.h"
+#include "app/CDialogSelectBox.h"
+#include "app/CMainFrame.h"
+#include "app/CPrintView.h"
+#include "app/CVoGadrelView.h"
+#include "app/QtUserInteraction.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <fstream>
 
 #include "../ice/SimFixture.h"
-#include "CDialogUpdateFW.h"
-#include "CVoGadrelView.h"
-#include "MessageDialogs.h"
+#include "app/CDialogUpdateFW.h"
+#include "app/CVoGadrelView.h"
+#include "app/MessageDialogs.h"
 #include "ice/CICE_M4.h"
 #include "sim/Images.h"
 

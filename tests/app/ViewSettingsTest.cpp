@@ -1,8 +1,8 @@
 // Zoom steps, the period list and the pin view's own options.
 #include <gtest/gtest.h>
 
-#include "PinViewOptions.h"
-#include "ViewSettings.h"
+#include "app/PinViewOptions.h"
+#include "app/ViewSettings.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <QTextDocument>
 #include <QTimer>
 
-#include "CDialogSelectBox.h"
-#include "CPPToolTip.h"
-#include "CHyperLink.h"
-#include "CPrintView.h"
-#include "MessageDialogs.h"
+#include "app/CDialogSelectBox.h"
+#include "tooltip/CPPToolTip.h"
+#include "app/CHyperLink.h"
+#include "app/CPrintView.h"
+#include "app/MessageDialogs.h"
 
 namespace {
 

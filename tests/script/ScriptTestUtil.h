@@ -11,6 +11,7 @@
 
 #include "script/CICECmd.h"
 #include "script/PrintSink.h"
+#include "tests/script/LuaFinalisers.h"
 
 class TempDir {
  public:
@@ -40,20 +41,6 @@ class RecordingSink : public IPrintSink {
   void PrintText(std::string_view text) override { m_text.append(text); }
   std::string m_text;
 };
-
-// Lua that leaves the collector with a steady supply of finalisers that
-// raise: every finaliser raises and leaves a new garbage proxy behind, and
-// the collector runs a whole cycle at every allocation. From then on any
-// allocation, in a script or in native code, runs one of them.
-constexpr const char* kRaisingFinalisers = R"(
-  local proto = newproxy(true)
-  getmetatable(proto).__gc = function() newproxy(proto) error("finaliser raised") end
-  collectgarbage("stop")
-  for i = 1, 64 do newproxy(proto) end
-  collectgarbage("setpause", 0)
-  collectgarbage("setstepmul", 1000000)
-  collectgarbage("restart")
-)";
 
 // Runs `chunk` in the host's state; returns "" on success or the error text.
 inline std::string RunChunk(CICECmd& host, const std::string& chunk) {

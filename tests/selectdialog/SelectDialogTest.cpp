@@ -11,8 +11,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "CDialogVoLinkSelect.h"
-#include "QtUserInteraction.h"
+#include "app/CDialogVoLinkSelect.h"
+#include "app/QtUserInteraction.h"
 #include "SimFixture.h"
 #include "ice/AdapterSelection.h"
 #include "ice/CICEGlobalMutex.h"

@@ -7,7 +7,7 @@
 #include <QRectF>
 #include <vector>
 
-#include "PackageInfo.h"
+#include "pinmodel/PackageInfo.h"
 
 class QPainter;
 

@@ -1,7 +1,7 @@
 // Ball-grid packages.
 #include <QPainterPath>
 
-#include "PaintTools.h"
+#include "pinpaint/PaintTools.h"
 
 namespace pinpaint {
 

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "PackageReader.h"
+#include "pinmodel/PackageReader.h"
 #include "tests/script/ChildProcess.h"
-#include "tests/script/ScriptTestUtil.h"
+#include "tests/script/LuaFinalisers.h"
 
 extern "C" {
 #include <lauxlib.h>

@@ -1,4 +1,4 @@
-#include "PackageLayout.h"
+#include "pinmodel/PackageLayout.h"
 
 #include <algorithm>
 #include <cmath>

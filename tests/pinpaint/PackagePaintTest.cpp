@@ -6,8 +6,8 @@
 #include <QPainter>
 #include <string>
 
-#include "PackageLayout.h"
-#include "PackagePainter.h"
+#include "pinmodel/PackageLayout.h"
+#include "pinpaint/PackagePainter.h"
 
 namespace {
 

@@ -5,11 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "PackageInfo.h"
-#include "PackageLayout.h"
+#include "pinmodel/PackageInfo.h"
+#include "pinmodel/PackageLayout.h"
 
 struct lua_State;
-class CICECmd;
 
 // Limits on what a package table may bring in, so that reading it costs a
 // small multiple of what can be drawn. One text keeps at most
@@ -36,5 +35,15 @@ uint32_t ScriptNumberToU32(double x);
 // get_status returned. The stack is left as it was.
 bool GetPinStatus(lua_State* L, PackageInfo& info, bool arg);
 
-// The same through the pin-script host, under its time limit.
-bool GetPinStatus(CICECmd& host, PackageInfo& info, bool arg);
+// What a protected call of CallGetStatus fills in.
+struct PinStatusCall {
+  PackageInfo* info;
+  bool arg;
+  bool called;  // get_status returned; the reading may still have stopped early
+};
+
+// The protected body of GetPinStatus, for a host that runs it under its own
+// protection and limits: the light userdata at stack index 1 is a
+// PinStatusCall whose `info` the caller has reset. Calls `get_status(arg)`
+// and reads its table into `info`.
+int CallGetStatus(lua_State* L);

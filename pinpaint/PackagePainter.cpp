@@ -1,10 +1,10 @@
-#include "PackagePainter.h"
+#include "pinpaint/PackagePainter.h"
 
 #include <QPainterPath>
 #include <QPolygonF>
 #include <cmath>
 
-#include "PaintTools.h"
+#include "pinpaint/PaintTools.h"
 
 using namespace pinpaint;
 

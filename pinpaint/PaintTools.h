@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "PackageLayout.h"
-#include "PackagePainter.h"
+#include "pinmodel/PackageLayout.h"
+#include "pinpaint/PackagePainter.h"
 
 namespace pinpaint {
 

@@ -1,11 +1,9 @@
-#include "PackageReader.h"
+#include "pinmodel/PackageReader.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <limits>
-
-#include "script/CICECmd.h"
 
 extern "C" {
 #include <lauxlib.h>
@@ -159,13 +157,8 @@ void ReadPackageTable(lua_State* L, int idx, PackageInfo& info) {
   info.pkg_frame = static_cast<int32_t>(NumberAt(L, -1));
 }
 
-struct PinStatusCall {
-  PackageInfo* info;
-  bool arg;
-  bool called;  // get_status returned; the reading may still have stopped early
-};
+}  // namespace
 
-// The protected body of GetPinStatus.
 int CallGetStatus(lua_State* L) {
   auto& c = *static_cast<PinStatusCall*>(lua_touserdata(L, 1));
   lua_getglobal(L, "get_status");
@@ -180,8 +173,6 @@ int CallGetStatus(lua_State* L) {
   }
   return 0;
 }
-
-}  // namespace
 
 uint32_t ScriptNumberToU32(double x) {
   if (!std::isfinite(x)) return 0;
@@ -200,45 +191,4 @@ bool GetPinStatus(lua_State* L, PackageInfo& info, bool arg) {
   lua_cpcall(L, CallGetStatus, &call);
   lua_settop(L, top);
   return call.called;
-}
-
-bool GetPinStatus(CICECmd& host, PackageInfo& info, bool arg) {
-  info.Reset();
-  PinStatusCall call{&info, arg, false};
-  host.CallProtected(CallGetStatus, &call, "get_status");
-  return call.called;
-}
-
-int64_t PinNumberValue(const std::string& pinNo) {
-  // Digits after an optional sign, right at the start: a leading blank makes
-  // the text one without leading digits.
-  size_t i = 0;
-  bool negative = false;
-  if (i < pinNo.size() && (pinNo[i] == '+' || pinNo[i] == '-')) negative = pinNo[i++] == '-';
-  constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-  int64_t value = 0;
-  for (; i < pinNo.size() && std::isdigit(static_cast<unsigned char>(pinNo[i])); ++i) {
-    const int digit = pinNo[i] - '0';
-    value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
-  }
-  return negative ? -value : value;
-}
-
-std::vector<const PinInfo*> SortedPinOrder(const std::vector<PinInfo>& pins) {
-  std::vector<std::pair<int64_t, const PinInfo*>> keyed;
-  keyed.reserve(pins.size());
-  for (const PinInfo& p : pins) keyed.emplace_back(PinNumberValue(p.pin_no), &p);
-  std::stable_sort(keyed.begin(), keyed.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<const PinInfo*> order;
-  order.reserve(pins.size());
-  for (const auto& k : keyed) order.push_back(k.second);
-  return order;
-}
-
-std::vector<PinInfo> SortedPins(const std::vector<PinInfo>& pins) {
-  std::vector<PinInfo> sorted;
-  sorted.reserve(pins.size());
-  for (const PinInfo* p : SortedPinOrder(pins)) sorted.push_back(*p);
-  return sorted;
 }
