@@ -35,6 +35,22 @@ bool LoaderPresent() {
   return present;
 }
 
+// Counts the questions put to the user.
+class CountingUi : public IUpdateUi {
+ public:
+  explicit CountingUi(IUpdateUi& ui) : m_ui(ui) {}
+  void Tell(const std::string& text, Icon icon) override { m_ui.Tell(text, icon); }
+  bool Ask(const std::string& text, Icon icon) override { return ++m_nQuestions, m_ui.Ask(text, icon); }
+  bool AskMessage(const std::string& text) override { return ++m_nQuestions, m_ui.AskMessage(text); }
+  bool AskVersion(int fw, int app) override { return ++m_nQuestions, m_ui.AskVersion(fw, app); }
+  void RunUpdate(CUpdateEngine& engine) override { m_ui.RunUpdate(engine); }
+  int Questions() const { return m_nQuestions; }
+
+ private:
+  IUpdateUi& m_ui;
+  int m_nQuestions = 0;
+};
+
 bool Rediscover(CICE& ice) {
   ice.CloseAllAdapters();
   ice.DiscoverAdapters(false);
@@ -84,9 +100,12 @@ int ParseUpdateOption(const std::string* stored) {
   return ec == std::errc() && ptr == end ? value : 1;
 }
 
-bool RunFirmwareCheck(CICE& ice, IUpdateUi& ui, int mode, bool skip, const FirmwareCheckOptions& options) {
+bool RunFirmwareCheck(CICE& ice, IUpdateUi& userUi, int mode, bool skip, const FirmwareCheckOptions& options) {
+  CountingUi ui(userUi);
   bool dialogRan = false;
+  int silentFailures = 0;
   for (;;) {
+    const int asked = ui.Questions();
     const int option = options.readOption ? options.readOption() : 1;
     bool mbedWarned = false;
     if (ice.CheckUSBLink()) {
@@ -111,6 +130,11 @@ bool RunFirmwareCheck(CICE& ice, IUpdateUi& ui, int mode, bool skip, const Firmw
     CUpdateEngine engine(update);
     ui.RunUpdate(engine);
     dialogRan = true;
+    if (engine.LastResult() != UpdateResult::Finished && ui.Questions() == asked &&
+        ++silentFailures >= kMaxSilentFailures) {
+      Rediscover(ice);
+      return true;
+    }
     if (Rediscover(ice) && mode != kCheckNormal) {
       try {
         Identify(ice);

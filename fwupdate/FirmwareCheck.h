@@ -21,6 +21,11 @@ struct FirmwareCheckOptions {
   UpdateOptions update;
 };
 
+// Update runs that failed without the user having been asked, after which
+// one check gives up (an adapter updated without a question would otherwise
+// be offered the failing update for ever).
+inline constexpr int kMaxSilentFailures = 3;
+
 // One check; returns true when an update dialog ran. `ice` is the adapter
 // object with the chosen adapter selected (or none found); afterwards the
 // adapter found again, if any, is selected and identified.

@@ -14,6 +14,11 @@ CUpdateEngine::CUpdateEngine(UpdateOptions options) : m_options(std::move(option
 
 UpdateResult CUpdateEngine::Run(IUpdateFeedback& feedback) {
   m_lastError.clear();
+  m_lastResult = RunStages(feedback);
+  return m_lastResult;
+}
+
+UpdateResult CUpdateEngine::RunStages(IUpdateFeedback& feedback) {
   Stages stages(m_options, feedback);
   try {
     stages.Stage1();

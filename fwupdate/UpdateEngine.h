@@ -65,14 +65,18 @@ class CUpdateEngine {
   // run; leaving the update stops it quietly.
   UpdateResult Run(IUpdateFeedback& feedback);
   const UpdateOptions& Options() const { return m_options; }
-  // The last failure's text (empty when none).
+  // The last run's result and failure text (empty when none).
+  UpdateResult LastResult() const { return m_lastResult; }
   const std::string& LastError() const { return m_lastError; }
 
   // The stages' working state (UpdateStages.h).
   class Stages;
 
  private:
+  UpdateResult RunStages(IUpdateFeedback& feedback);
+
   UpdateOptions m_options;
+  UpdateResult m_lastResult = UpdateResult::Stopped;
   std::string m_lastError;
 };
 

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <iostream>
 #include <ostream>
+#include <thread>
 
 #include "fwupdate/FirmwareCheck.h"
+#include "fwupdate/LDUsbHid.h"
 #include "ice/AdapterSelection.h"
 #include "ice/CICEGlobalMutex.h"
 #include "ice/CICE_M4.h"
@@ -63,7 +65,8 @@ class TerminalProgress {
 
 class TerminalUi : public IUpdateUi, public IUpdateFeedback {
  public:
-  TerminalUi(std::ostream& err, bool yes) : m_err(err), m_progress(err), m_bYes(yes) {}
+  TerminalUi(std::ostream& err, bool yes, const UpdateTimings& timings)
+      : m_err(err), m_progress(err), m_bYes(yes), m_timings(timings) {}
 
   // IUpdateUi
   void Tell(const std::string& text, IUpdateUi::Icon) override {
@@ -87,8 +90,8 @@ class TerminalUi : public IUpdateUi, public IUpdateFeedback {
     m_err << "updating the adapter firmware\n" << std::flush;
     m_result = engine.Run(*this);
     m_progress.Break();
+    if (m_result != UpdateResult::Finished) ++m_nFailedRuns;
     if (m_result == UpdateResult::Failed) m_strLastMessage = engine.LastError();
-    m_bRan = true;
   }
 
   // IUpdateFeedback
@@ -104,13 +107,25 @@ class TerminalUi : public IUpdateUi, public IUpdateFeedback {
   bool Question(const std::string& text) {
     m_progress.Break();
     m_err << text << "\n[y/N] " << std::flush;
+    // Without someone to ask, stopping is the answer to the abort question.
+    const bool abortQuestion = text == LOAD_STRING(IDS_CONFIRM_ABORT_UPDATE);
     bool yes = false;
-    if (m_bYes) {
+    if (m_nFailedRuns >= kMaxFailedRuns) {
+      yes = abortQuestion;
+      m_err << (yes ? "yes" : "no") << " (the update failed " << m_nFailedRuns << " times)\n";
+    } else if (m_bYes && text == LOAD_STRING(IDS_DEVICE_TEMPORARILY_DETACHED)) {
+      m_err << "waiting for the adapter ...\n" << std::flush;
+      yes = WaitForDevice();
+      m_err << (yes ? "yes (it is back)\n" : "no (it did not come back)\n");
+    } else if (m_bYes) {
       m_err << "yes (--yes)\n";
       yes = true;
     } else if (::isatty(STDIN_FILENO) == 1) {
       std::string line;
       yes = std::getline(std::cin, line) && !line.empty() && (line[0] == 'y' || line[0] == 'Y');
+    } else if (abortQuestion) {
+      m_err << "yes (no terminal to ask)\n";
+      yes = true;
     } else {
       m_err << "no (no terminal to ask; --yes answers yes)\n";
     }
@@ -119,10 +134,29 @@ class TerminalUi : public IUpdateUi, public IUpdateFeedback {
     return yes;
   }
 
+  // An adapter or a boot loader present within the device wait.
+  bool WaitForDevice() {
+    const auto until = std::chrono::steady_clock::now() + m_timings.deviceWait;
+    for (;;) {
+      {
+        CICE_M4 probe;
+        probe.DiscoverAdapters(false);
+        if (probe.CheckUSBLink()) return true;
+      }
+      LDUsbHid loader;
+      if (loader.Connect()) return true;
+      if (std::chrono::steady_clock::now() >= until) return false;
+      std::this_thread::sleep_for(m_timings.poll);
+    }
+  }
+
+  static constexpr int kMaxFailedRuns = 3;
+
   std::ostream& m_err;
   TerminalProgress m_progress;
   bool m_bYes;
-  bool m_bRan = false;
+  UpdateTimings m_timings;
+  int m_nFailedRuns = 0;
   bool m_bDeclined = false;
   UpdateResult m_result = UpdateResult::Failed;
   std::string m_strLastMessage;
@@ -179,7 +213,7 @@ int RunVolinkUpdate(const std::vector<std::string>& args, std::ostream& out, std
   // window does not apply.
   options.readOption = [] { return 1; };
 
-  TerminalUi ui(err, yes);
+  TerminalUi ui(err, yes, timings);
   CFirmwareCheck check(ui, options);
   CICEGlobalMutex owner;
   CICE_M4 ice;

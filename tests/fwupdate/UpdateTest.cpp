@@ -257,6 +257,20 @@ TEST(FirmwareCheck, TwoAdaptersAreNotUpdated) {
   EXPECT_FALSE(ui.Showed("update"));
 }
 
+// An adapter updated without a question whose update keeps failing (here:
+// no images) is not offered the failing update for ever.
+TEST(FirmwareCheck, SilentUpdateFailingGivesUp) {
+  SimProcess sim(Config(kClasses[3]), 1);
+  FirmwareCheckOptions options;
+  options.update = Quick(fs::path(sim.Dir()) / "no-images");
+  ScriptedUi ui;
+  CICE_M4 ice;
+  ice.DiscoverAdapters(false);
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_EQ(ui.results, std::vector<UpdateResult>(kMaxSilentFailures, UpdateResult::Failed));
+  EXPECT_TRUE(ui.Showed("box: Can not load LDROM file for update"));
+}
+
 // Unplugged while the application is written: the update fails, the check
 // asks whether to wait for the detached adapter, and once it is back the
 // update finishes.
