@@ -1,5 +1,6 @@
 #include "sim/Adapter.h"
 
+#include "sim/Commands.h"
 #include "sim/Images.h"
 #include "usb/PacketFraming.h"
 
@@ -81,16 +82,16 @@ Actions Adapter::OnCommand(const InterfaceConfig& iface, std::span<const uint8_t
   if (!framing::ParsePacket(message, headerMode, p)) return a;
   const auto payload = message.subspan(p.offset, p.length);
   const uint32_t code = payload.size() >= 4 ? framing::GetLE32(payload.data()) : 0;
-  const bool continuation = code == 0xB4 && m_firmware.StreamWriteActive();
+  const bool continuation = code == Code(Cmd::StreamWrite) && m_firmware.StreamWriteActive();
 
   std::vector<Reply> replies;
-  if (m_faults.flagCount > 0 && code != 0xFC && !continuation) {
+  if (m_faults.flagCount > 0 && code != Code(Cmd::ErrorQuery) && !continuation) {
     --m_faults.flagCount;
     replies = m_firmware.Refuse(payload, iface.size, m_faults.flagCode);
   } else {
     replies = m_firmware.Handle(payload, iface.size);
   }
-  if (code == 0xFC && m_faults.errorQueryFailCount > 0) {
+  if (code == Code(Cmd::ErrorQuery) && m_faults.errorQueryFailCount > 0) {
     --m_faults.errorQueryFailCount;
     replies.clear();
   }

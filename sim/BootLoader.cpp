@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sim/Commands.h"
 #include "usb/PacketFraming.h"
 
 namespace sim {
@@ -56,30 +57,30 @@ std::optional<std::vector<uint8_t>> BootLoader::Handle(std::span<const uint8_t> 
   const uint32_t number = GetLE32(report.data() + 4);
   const auto data = report.subspan(framing::kLoaderRequestHeader);
   std::vector<uint8_t> out;  // reply data
-  switch (cmd) {
-    case 0xA4:  // synchronise packet numbers
+  switch (static_cast<LoaderCmd>(cmd)) {
+    case LoaderCmd::Sync:  // synchronise packet numbers
       break;
-    case 0xB1:
+    case LoaderCmd::ChipId:
       out.resize(4);
       PutLE32(out.data(), m_mcu.ChipId());
       break;
-    case 0xB2:  // flash size in bytes
+    case LoaderCmd::FlashSize:  // flash size in bytes
       out.resize(4);
       PutLE32(out.data(), static_cast<uint32_t>(m_mcu.Aprom().size()));
       break;
-    case 0xA6:
+    case LoaderCmd::Version:
       out.push_back(m_config.loaderVersion);
       break;
-    case 0xA2: {
+    case LoaderCmd::ReadConfig: {
       const auto words = m_mcu.ConfigWords();
       out.resize(56);
       for (size_t i = 0; i < 14; ++i) PutLE32(out.data() + 4 * i, words[i]);
       break;
     }
-    case 0xAA:  // APROM size announced: the writes below are bounded by the flash itself
-    case 0xC9:  // image length and checksum stored: 0xC8 recomputes it from the flash
+    case LoaderCmd::ApromSize:  // APROM size announced: the writes below are bounded by the flash itself
+    case LoaderCmd::StoreSum:  // image length and checksum stored: 0xC8 recomputes it from the flash
       break;
-    case 0xA1: {
+    case LoaderCmd::WriteConfig: {
       std::vector<uint32_t> words(14, 0xFFFFFFFF);
       for (size_t i = 0; i < 14 && 4 * i + 4 <= data.size(); ++i) words[i] = GetLE32(data.data() + 4 * i);
       m_mcu.SetConfigWords(words);
@@ -88,7 +89,7 @@ std::optional<std::vector<uint8_t>> BootLoader::Handle(std::span<const uint8_t> 
       PutLE32(out.data() + 4, words[1]);
       break;
     }
-    case 0xA0: {
+    case LoaderCmd::WriteFirst: {
       if (data.size() < 8) break;
       m_writeAddress = GetLE32(data.data());
       const uint32_t total = GetLE32(data.data() + 4);
@@ -102,10 +103,10 @@ std::optional<std::vector<uint8_t>> BootLoader::Handle(std::span<const uint8_t> 
       WriteImage(data.subspan(8));
       break;
     }
-    case 0x00:
+    case LoaderCmd::WriteMore:
       WriteImage(data);
       break;
-    case 0xC8: {
+    case LoaderCmd::ReadSum: {
       const uint32_t start = data.size() >= 8 ? GetLE32(data.data()) : 0;
       const uint32_t len = data.size() >= 8 ? GetLE32(data.data() + 4) : 0;
       const auto& aprom = m_mcu.Aprom();
@@ -115,10 +116,10 @@ std::optional<std::vector<uint8_t>> BootLoader::Handle(std::span<const uint8_t> 
       PutLE16(out.data(), sum);
       break;
     }
-    case 0xAB:
+    case LoaderCmd::StartApplication:
       m_exit = Exit::StartApplication;
       return std::nullopt;
-    case 0xAC:
+    case LoaderCmd::RestartLoader:
       m_exit = Exit::RestartLoader;
       return std::nullopt;
     default:

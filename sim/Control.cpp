@@ -32,7 +32,8 @@ constexpr const char* kHelp =
     "settle NAME MS\n"
     "flash-time NAME US | flash-busy NAME on|off | flash-lock NAME on|off\n"
     "clear NAME\n"
-    "stats\n";
+    "stats\n"
+    "violations [clear]\n";
 
 // Ranges of the numbers a command takes; anything outside is refused.
 constexpr long long kMaxCount = INT_MAX;
@@ -68,6 +69,12 @@ std::string Server::Control(const std::string& line) {
                   st.connections, st.queued, st.peakQueued, static_cast<unsigned long long>(st.acceptFailures),
                   static_cast<unsigned long long>(st.wakeups));
     return buf;
+  }
+  if (cmd == "violations" && w.size() == 1) return ViolationReport();
+  if (cmd == "violations" && w.size() == 2 && w[1] == "clear") {
+    m_violations.clear();
+    m_violationLog.clear();
+    return "ok violations 0\n";
   }
   if (cmd == "list") {
     std::string out;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sim/Commands.h"
 #include "sim/Images.h"
 #include "usb/PacketFraming.h"
 
@@ -10,8 +11,6 @@ namespace {
 
 using framing::GetLE32;
 using framing::PutLE32;
-
-constexpr uint32_t kHandshake = 0xFFFFFFFF;
 
 // Reset and connect modes of MCU_RESET.
 enum { kResetAuto, kResetHw, kResetSysReq, kResetVect, kResetRescue, kResetNone, kResetNone2 };
@@ -75,7 +74,7 @@ Reply Firmware::Fail(uint32_t code) {
 std::vector<Reply> Firmware::Refuse(std::span<const uint8_t> request, size_t packetSize, uint32_t code) {
   m_streamRemaining = 0;
   // A refused streamed write still takes its continuation packets and answers once, after the last.
-  if (request.size() >= 4 && GetLE32(request.data()) == 0xB4) return StreamWrite(MakeCtx(request, packetSize), code);
+  if (request.size() >= 4 && GetLE32(request.data()) == Code(Cmd::StreamWrite)) return StreamWrite(MakeCtx(request, packetSize), code);
   return {Fail(code)};
 }
 
@@ -100,8 +99,8 @@ std::vector<Reply> Firmware::Handle(std::span<const uint8_t> request, size_t pac
   const Ctx c = MakeCtx(request, packetSize);
   if (request.size() < 4) return {Fail(kErrUnimplemented)};
   const uint32_t code = GetLE32(request.data());
-  if (m_streamRemaining > 0 && code == 0xB4) return StreamWrite(c);
-  if (code != 0xFC) {
+  if (m_streamRemaining > 0 && code == Code(Cmd::StreamWrite)) return StreamWrite(c);
+  if (code != Code(Cmd::ErrorQuery)) {
     m_lastError = 0;
     m_streamRemaining = 0;
   }
@@ -109,41 +108,46 @@ std::vector<Reply> Firmware::Handle(std::span<const uint8_t> request, size_t pac
 }
 
 std::vector<Reply> Firmware::Dispatch(uint32_t code, const Ctx& c) {
-  switch (code) {
-    case kHandshake: return {Handshake(c)};
-    case 0xFC: {
+  switch (static_cast<Cmd>(code)) {
+    case Cmd::Handshake: return {Handshake(c)};
+    case Cmd::ErrorQuery: {
       Reply r;
       Put(r.payload, 0, m_lastError);
       return {r};
     }
-    case 0xF0: return {Reply{std::vector<uint8_t>(16, 0), false}};
-    case 0xB1: case 0xB5: case 0xFA: case 0xFD: return {Fail(kErrUnimplemented)};
-    case 0xB8: case 0xB9: case 0xFB: case 0xFE: return {MultiAccess(code, c)};
-    case 0xB7: return {ReadBlock(c)};
-    case 0xBC: return {WriteBlock(c)};
-    case 0xB3: return StreamRead(c);
-    case 0xB4: return StreamWrite(c);
-    case 0xB0: return {RegisterDump(c)};
-    case 0xB6: return {WriteAllRegisters(c)};
-    case 0xE2: return {McuReset(c)};
-    case 0xD1: case 0xD2: case 0xD3: case 0xD8: return {RunControl(code)};
-    case 0xA2: return {Configure(c)};
-    case 0xA3: {
+    case Cmd::LinkCheck: return {Reply{std::vector<uint8_t>(16, 0), false}};
+    case Cmd::MultiB1: case Cmd::MultiB5: case Cmd::MultiFA: case Cmd::MultiFD: return {Fail(kErrUnimplemented)};
+    case Cmd::RegisterMulti: case Cmd::MemoryMulti: case Cmd::AdapterMemoryMulti: case Cmd::AdapterRegisterMulti:
+      return {MultiAccess(code, c)};
+    case Cmd::ReadBlock: return {ReadBlock(c)};
+    case Cmd::WriteBlock: return {WriteBlock(c)};
+    case Cmd::StreamRead: return StreamRead(c);
+    case Cmd::StreamWrite: return StreamWrite(c);
+    case Cmd::RegisterDump: return {RegisterDump(c)};
+    case Cmd::WriteRegisters: return {WriteAllRegisters(c)};
+    case Cmd::McuReset: return {McuReset(c)};
+    case Cmd::Step: case Cmd::Halt: case Cmd::Run: case Cmd::CoreState: return {RunControl(code)};
+    case Cmd::Configure: return {Configure(c)};
+    case Cmd::DebugId: {
       if (const uint32_t e = NeedTarget(false)) return {Fail(e)};
       return {Echo(code, 8, {m_target->DebugId(c.Arg(0))})};
     }
-    case 0xA0: case 0xA1: case 0xA4: case 0xA5: return {FlashCommand(code, c)};
-    case 0xC0: case 0xC1: {
+    case Cmd::WriteFlash: case Cmd::ReadFlash: case Cmd::EraseFlash: case Cmd::SetFlashMode:
+      return {FlashCommand(code, c)};
+    case Cmd::SetBreakpoint: case Cmd::ClearBreakpoint: {
       if (const uint32_t e = NeedTarget(true)) return {Fail(e)};
-      const uint32_t e = code == 0xC0 ? m_target->SetBreakpoint(c.Arg(1), c.Arg(2)) : m_target->ClearBreakpoint(c.Arg(1));
+      const uint32_t e = code == Code(Cmd::SetBreakpoint) ? m_target->SetBreakpoint(c.Arg(1), c.Arg(2))
+                                                          : m_target->ClearBreakpoint(c.Arg(1));
       if (e) return {Fail(e)};
       return {Echo(code, 16, {1})};
     }
-    case 0x40: case 0x41: case 0x42: return {Bridge(code, c)};
-    case 0x43: case 0x44: case 0x45: case 0x46: case 0x47: case 0x48: return {Swo(code, c)};
-    case 0xA8: case 0xA9: return {Etm(code, c)};
-    default: return {Fail(kErrUnimplemented)};
+    case Cmd::SetBridgeMode: case Cmd::ReadBridge: case Cmd::WriteBridge: return {Bridge(code, c)};
+    case Cmd::SwoTransport: case Cmd::SwoMode: case Cmd::SwoBaudrate: case Cmd::SwoControl: case Cmd::SwoStatus:
+    case Cmd::SwoData:
+      return {Swo(code, c)};
+    case Cmd::SetEtm: case Cmd::GetEtmState: return {Etm(code, c)};
   }
+  return {Fail(kErrUnimplemented)};
 }
 
 Reply Firmware::Handshake(const Ctx&) {

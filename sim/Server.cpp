@@ -266,6 +266,10 @@ void Server::Accept(size_t ai, Endpoint& ep) {
     c.fd = std::move(fd);
     c.adapter = ai;
     c.iface = ep.iface;
+    const Adapter& a = *m_adapters[ai];
+    c.check = std::make_unique<WireCheck>(a.CurrentMode() == Adapter::Mode::Loader
+                                              ? WireCheck::ForLoader(ep.cfg.size)
+                                              : WireCheck::ForCommands(ep.cfg.size, a.Config().generation == 0 ? 0 : 1));
     m_conns.emplace(key, std::move(c));
   }
 }
@@ -332,7 +336,9 @@ void Server::OnReadable(int fd, bool hangUp) {
   for (auto& e : m_endpoints[ai])
     if (e.iface == c.iface) ep = &e;
   if (!ep) return;
-  Actions act = a.OnMessage(c.iface, std::span<const uint8_t>(buf, static_cast<size_t>(n)));
+  const std::span<const uint8_t> message(buf, static_cast<size_t>(n));
+  if (c.check) NoteViolations(ep->name, c.check->Check(message, !c.out.empty()));
+  Actions act = a.OnMessage(c.iface, message);
   auto now = SimClock::now();
   auto when = now;
   if (a.UsbTiming()) {
@@ -472,6 +478,28 @@ void Server::Dispatch(const std::vector<pollfd>& fds, const std::vector<ListenEn
   for (size_t i = 1 + listening.size(); i < fds.size(); ++i)
     if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) OnReadable(fds[i].fd, (fds[i].revents & (POLLHUP | POLLERR)) != 0);
   for (auto& [fd, c] : m_conns) Flush(c, false);
+}
+
+void Server::NoteViolations(const std::string& iface, const std::vector<Finding>& found) {
+  for (const Finding& f : found) {
+    ++m_violations[iface].n[static_cast<size_t>(f.kind)];
+    m_violationLog.push_back(iface + " " + ViolationName(f.kind) + ": " + f.text);
+    if (m_violationLog.size() > kViolationLog) m_violationLog.pop_front();
+  }
+}
+
+std::string Server::ViolationReport() const {
+  std::string out;
+  uint64_t total = 0;
+  for (const auto& [name, counts] : m_violations) {
+    out += name;
+    for (size_t k = 0; k < kViolationKinds; ++k)
+      out += std::string(" ") + ViolationName(static_cast<Violation>(k)) + " " + std::to_string(counts.n[k]);
+    out += "\n";
+    total += counts.Total();
+  }
+  for (const std::string& line : m_violationLog) out += "- " + line + "\n";
+  return out + "ok violations " + std::to_string(total) + "\n";
 }
 
 int Server::FindAdapter(const std::string& name) const {

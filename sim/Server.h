@@ -24,6 +24,7 @@
 
 #include "sim/Adapter.h"
 #include "sim/SimConfig.h"
+#include "sim/WireCheck.h"
 
 namespace sim {
 
@@ -63,6 +64,7 @@ inline constexpr size_t kMaxConnectionsPerInterface = 32;
 inline constexpr size_t kMaxControlConnections = 16;
 inline constexpr size_t kMaxControlLine = 1024;          // bytes, without the line break
 inline constexpr std::chrono::milliseconds kAcceptBackoff{100};
+inline constexpr size_t kViolationLog = 32;              // latest violations kept for `ctl violations`
 
 // Counters of the serving loop, for `ctl stats`.
 struct ServerStats {
@@ -119,6 +121,7 @@ class Server {
     std::deque<Pending> out;
     bool control = false;
     std::string input;
+    std::unique_ptr<WireCheck> check;  // the wire rules of the interface it was opened on
   };
 
   void Publish(size_t adapter);
@@ -145,6 +148,8 @@ class Server {
   int FindAdapter(const std::string& name) const;
   std::string PathTag() const;
   ServerStats Stats() const;
+  void NoteViolations(const std::string& iface, const std::vector<Finding>& found);
+  std::string ViolationReport() const;
 
   std::filesystem::path m_dir;
   Fd m_lock;
@@ -159,6 +164,9 @@ class Server {
   size_t m_peakQueued = 0;
   std::atomic<uint64_t> m_acceptFailures{0};
   uint64_t m_wakeups = 0;
+  // Protocol violations per interface name, and the latest ones in words.
+  std::map<std::string, ViolationCounts> m_violations;
+  std::deque<std::string> m_violationLog;
 };
 
 }  // namespace sim

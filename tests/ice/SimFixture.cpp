@@ -1,5 +1,11 @@
 #include "SimFixture.h"
 
+// Test programs link GoogleTest (whose target defines GTEST_HAS_PTHREAD);
+// benchmarks share this file without it.
+#if defined(GTEST_HAS_PTHREAD)
+#include <gtest/gtest.h>
+#endif
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -8,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -64,8 +71,36 @@ bool SimProcess::WaitForInterfaces(int count) {
   return false;
 }
 
+long SimProcess::Violations() {
+  try {
+    const std::string answer = sim::LastLine(Ctl("violations"));
+    const std::string prefix = "ok violations ";
+    if (answer.rfind(prefix, 0) != 0) return -1;
+    return std::stol(answer.substr(prefix.size()));
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+void SimProcess::ClearViolations() { Ctl("violations clear"); }
+
 SimProcess::~SimProcess() {
   if (m_pid > 0) {
+    // A host mistake on the wire is a test failure even when the emulator coped.
+    std::string report;
+    try {
+      report = Ctl("violations");
+    } catch (const std::exception& e) {
+      report = e.what();
+    }
+    if (sim::LastLine(report) != "ok violations 0") {
+#if defined(GTEST_HAS_PTHREAD)
+      ADD_FAILURE() << "volink-sim counted protocol violations:\n" << report;
+#else
+      std::fprintf(stderr, "volink-sim counted protocol violations:\n%s", report.c_str());
+      std::abort();  // a figure measured over a broken wire is no figure
+#endif
+    }
     ::kill(m_pid, SIGTERM);
     int status = 0;
     ::waitpid(m_pid, &status, 0);

@@ -1,7 +1,8 @@
 // A private volink-sim for one test: started in a fresh temporary folder
 // (VOLINK_SIM_DIR points there, real USB devices are left alone; named
 // objects live in a folder of its own, XDG_RUNTIME_DIR), stopped and removed
-// at the end. Also a spy over an adapter class that records the
+// at the end; a test fails when the emulator counted protocol violations
+// by then. Also a spy over an adapter class that records the
 // command records it sends and the reply lengths it receives.
 #pragma once
 
@@ -28,6 +29,11 @@ class SimProcess {
   const std::string& Dir() const { return m_dir; }
   // Waits until `count` interface files are present.
   bool WaitForInterfaces(int count);
+  // The emulator's count of protocol violations (-1 when it does not answer);
+  // the destructor fails the test when it is not 0. A test that breaks the
+  // wire on purpose reads it and clears it.
+  long Violations();
+  void ClearViolations();
 
  private:
   std::string m_dir;

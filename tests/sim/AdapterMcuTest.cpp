@@ -235,6 +235,7 @@ TEST_F(AdapterMcu, LoaderWithoutAValidApplicationStaysInTheLoader) {
   Ctl("loader demo");
   Conn lc(m_dir / "demo-loader.sock", 1, 64);
   Loader ld{lc, 64};
+  ld.Request(0xA4, Words({ld.number}));
   Bytes first = Words({0, 256});
   first.resize(56, 0);
   ld.Request(0xA0, first);  // zeros over the header of the application

@@ -67,6 +67,7 @@ TEST_F(Firmware, FailedCommandIsFlaggedAndTheErrorQueryNamesIt) {
   // A good command clears it.
   EXPECT_EQ(c.Exchange(Words({0xF0, 0})).payload.at(0), 0);
   EXPECT_EQ(c.ErrorQuery(), 0u);
+  EXPECT_EQ(TakeViolations(), 1u);  // the unknown code
 }
 
 TEST_F(Firmware, SequenceNumbersWrapAndAreEchoed) {
@@ -213,6 +214,7 @@ TEST_F(Firmware, StreamedWriteWithAWrongContinuationNumberFails) {
   ASSERT_TRUE(reply);
   EXPECT_TRUE(reply->flag);
   EXPECT_EQ(c.ErrorQuery(), 5u);
+  EXPECT_EQ(TakeViolations(), 1u);
 }
 
 TEST_F(Firmware, DemoGpioLevelsChangeOverTime) {

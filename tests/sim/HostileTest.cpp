@@ -104,6 +104,7 @@ TEST_F(Hostile, PeerThatDoesNotReadIsNotReadEitherAndCostsNoWakeUps) {
     ASSERT_TRUE(p) << "reply " << i << " of " << sent.size();
     ASSERT_EQ(p->seq, sent[i]);
   }
+  EXPECT_GT(TakeViolations(), 0u);  // requests sent before their replies were read
 }
 
 TEST_F(Hostile, ConnectionsAreCappedPerInterfaceAndOnTheControlSocket) {

@@ -188,11 +188,23 @@ class SimFixture : public ::testing::Test {
     m_server->Start();
   }
   void StartDemo() { StartSim(sim::DemoConfigJson()); }
+  // A host mistake on the wire fails the test; a test that breaks the wire
+  // on purpose checks the count itself and clears it.
   void TearDown() override {
+    if (m_server) {
+      const std::string report = Ctl("violations");
+      EXPECT_EQ(sim::LastLine(report), "ok violations 0") << report;
+    }
     m_server.reset();
     if (!m_dir.empty()) std::filesystem::remove_all(m_dir);
   }
   std::string Ctl(const std::string& line) { return sim::SendControl(m_dir / sim::kControlSocketName, line); }
+  // The violations counted so far, then cleared.
+  uint64_t TakeViolations() {
+    const std::string last = sim::LastLine(Ctl("violations"));
+    Ctl("violations clear");
+    return last.rfind("ok violations ", 0) == 0 ? std::stoull(last.substr(14)) : ~uint64_t{0};
+  }
   Conn Open(const std::string& name, int headerMode = 1, size_t size = 64) {
     return Conn(m_dir / (name + ".sock"), headerMode, size);
   }
