@@ -53,6 +53,7 @@ unsigned CICE::GetDeviceCount() {
 int CICE::SelectAdapter(unsigned index) {
   ScopedMutex lock(m_cmdLock);
   m_uFirmwareVersion = kUnknownFirmware;
+  m_features = {};
   unsigned before = 0;
   for (int slot = 0; slot < kPortCount; ++slot) {
     CUsbCmd& t = m_discovery.Transport(slot);

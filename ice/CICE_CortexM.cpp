@@ -1,3 +1,4 @@
+// CICE_CortexM: registers, stepping, software and hardware breakpoints, watchpoints.
 #include "ice/CICE_CortexM.h"
 
 #include <algorithm>

@@ -19,9 +19,8 @@ void CICE::SetFlashMode(uint32_t kind, const char* name, uint32_t* info, uint8_t
     std::memcpy(req.MutableData() + 12, name, n);
     length = std::max<unsigned>(24, static_cast<unsigned>(n) + 12);
   }
-  const int generation = CommandGeneration();
-  if ((generation == kGeneration1 || generation == kGeneration2) &&
-      m_uFirmwareVersion != kUnknownFirmware && m_uFirmwareVersion > 6837)
+  CommandGeneration();  // without a selected adapter, say so before sending anything
+  if (m_features.bFlashModeOption)
     PutLE32(req.MutableData() + 8, static_cast<uint32_t>(option) * 256);
   uint8_t reply[40] = {};
   unsigned got = 0;

@@ -1,3 +1,4 @@
+// CICE_M0: breakpoint and watchpoint unit set-up, watch kinds and semihosting.
 #include "ice/CICE_M0.h"
 
 using namespace ice;

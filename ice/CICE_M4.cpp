@@ -1,3 +1,4 @@
+// CICE_M4: core kinds, comparator formats, and the older and ARMv8-M watchpoint units.
 #include "ice/CICE_M4.h"
 
 using namespace ice;

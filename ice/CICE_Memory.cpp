@@ -133,10 +133,7 @@ void CICE::ReadMem(uint32_t address, void* buffer, unsigned length, bool shadow,
                    bool allowStreaming) {
   ScopedMutex lock(m_cmdLock);
   auto* out = static_cast<uint8_t*>(buffer);
-  const bool plainFirstGeneration =
-      CommandGeneration() == kGeneration0 && m_uAdapterChipId == 0x40012009 && !m_bPro;
-  const bool streaming = allowStreaming && m_uFirmwareVersion != kUnknownFirmware &&
-                         m_uFirmwareVersion >= 6748 && !plainFirstGeneration;
+  const bool streaming = allowStreaming && m_features.bStreamedRead;
   const unsigned w = GetWordPayload();
   if (w == 0) throw CICEException("ICE: protocol error - Get_PortState!");
   if (!streaming) {
@@ -182,7 +179,7 @@ void CICE::WriteMem(uint32_t address, const void* data, unsigned length, bool sh
   // sequence byte; where the payload has no byte to spare for it (a payload
   // that is a multiple of 4) only the block loop fits.
   const bool streamFits = GetWordPayload() < GetPayloadSize();
-  if (m_uFirmwareVersion == kUnknownFirmware || m_uFirmwareVersion < 6712 || !streamFits) {
+  if (!m_features.bStreamedWrite || !streamFits) {
     for (unsigned off = 0; off < length; off += maxBlock)
       WriteBlock(address + off, std::min(maxBlock, length - off), in + off, shadow);
     return;

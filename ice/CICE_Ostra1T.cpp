@@ -1,3 +1,4 @@
+// CICE_Ostra1T: the eight-entry breakpoint list, chip check and erase of 8051 1T targets.
 #include "ice/CICE_Ostra1T.h"
 
 #include <algorithm>

@@ -70,7 +70,7 @@ unsigned CICE::GetMaxBlockData() { return MaxBlockDataOf(GetPayloadSize()); }
 
 unsigned CICE::GetMultiAccessLimit() {
   ScopedMutex lock(m_cmdLock);
-  return MultiAccessLimitFor(CommandGeneration(), m_uFirmwareVersion, GetPayloadSize());
+  return MultiAccessLimitFor(m_features, GetPayloadSize());
 }
 
 uint32_t CICE::GetFirmwareVersion() {
@@ -84,6 +84,10 @@ uint32_t CICE::GetAdapterChipId() {
 bool CICE::IsPro() {
   ScopedMutex lock(m_cmdLock);
   return m_bPro;
+}
+FirmwareFeatures CICE::GetFirmwareFeatures() {
+  ScopedMutex lock(m_cmdLock);
+  return m_features;
 }
 
 int32_t CICE::GetLastErrorCode() {
@@ -273,14 +277,14 @@ uint32_t CICE::ResetCmdSerial(uint32_t value, uint32_t* chipId, bool* pro, uint1
   if (chipId) *chipId = word1;
 
   const int generation = CommandGeneration();
-  int designId = DESIGN_ID_NONE;
   bool isPro = false;
   if (got >= 16) {
     isPro = flags & 1;
     m_bPro = isPro;
-    designId = DesignIdFor(generation, version, flags);
   }
-  const AdapterName name = AdapterNameFor(generation, designId, isPro, version);
+  m_features = FirmwareFeaturesFor(generation, version, word1, m_bPro);
+  const int designId = got >= 16 ? DesignIdFor(m_features, flags) : DESIGN_ID_NONE;
+  const AdapterName name = AdapterNameFor(generation, designId, isPro, m_features);
   if (isPro) {
     if (lowHalf) *lowHalf = static_cast<uint16_t>(word3 & 0xFFFF);
     if (highHalf) *highHalf = static_cast<uint16_t>(word3 >> 16);
@@ -293,7 +297,7 @@ uint32_t CICE::ResetCmdSerial(uint32_t value, uint32_t* chipId, bool* pro, uint1
     info->nCapB = name.capB;
     std::strncpy(info->szName, name.name, sizeof info->szName - 1);
   }
-  if (extra) *extra = version >= 6459 ? word4 : 0xFFFFFFFFu;
+  if (extra) *extra = m_features.bHandshakeExtraWord ? word4 : 0xFFFFFFFFu;
   if (fourBytes)
     for (int i = 0; i < 4; ++i) fourBytes[i] = reply[20 + i];
   return version;

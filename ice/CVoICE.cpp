@@ -1,3 +1,4 @@
+// CVoICE, CVoICE_Ostra1T: adapter ownership on acquire and release, and the core type.
 #include "ice/CVoICE.h"
 
 #include "ice/AdapterSelection.h"

@@ -67,13 +67,10 @@ unsigned PayloadSizeFor(unsigned packetSize, int generation) {
   return packetSize > header ? packetSize - header : 0;
 }
 
-unsigned MultiAccessLimitFor(int generation, uint32_t firmware, unsigned payload) {
-  if ((generation == kGeneration1 || generation == kGeneration2) && firmware != 0xFFFFFFFFu &&
-      firmware > 6831) {
-    const unsigned n = payload > 8 ? (payload - 8) / 12 : 0;
-    return n < kMultiAccessMaxEntries ? n : kMultiAccessMaxEntries;
-  }
-  return 4;
+unsigned MultiAccessLimitFor(const FirmwareFeatures& features, unsigned payload) {
+  if (!features.bWideMultiAccess) return 4;
+  const unsigned n = payload > 8 ? (payload - 8) / 12 : 0;
+  return n < kMultiAccessMaxEntries ? n : kMultiAccessMaxEntries;
 }
 
 uint32_t RoundClock(uint32_t clock) {
@@ -96,17 +93,13 @@ uint32_t NormaliseClock(uint32_t clock, int generation) {
   return RoundClock(clock);
 }
 
-int DesignIdFor(int generation, uint32_t v, uint32_t flags) {
-  if (generation == kGeneration2) return static_cast<int>(flags & 0x1F);
-  if (generation != kGeneration1) return DESIGN_ID_NONE;
-  if (v >= 7866) return static_cast<int>(flags & 0x1F);
-  if (v >= 7182) return static_cast<int>(flags & 0x0F);
-  if (v >= 6868) return static_cast<int>(flags & 0x07);
-  if (v >= 6799) return static_cast<int>(flags & 0x03);
-  return DESIGN_ID_NONE;
+int DesignIdFor(const FirmwareFeatures& features, uint32_t flags) {
+  if (features.uDesignIdBits == 0) return DESIGN_ID_NONE;
+  return static_cast<int>(flags & features.uDesignIdBits);
 }
 
-AdapterName AdapterNameFor(int generation, int designId, bool pro, uint32_t v) {
+AdapterName AdapterNameFor(int generation, int designId, bool pro,
+                           const FirmwareFeatures& features) {
   switch (generation) {
     case kGeneration2:
       if (designId == 1) return {"Vo-Link3-Pro", 31, 15};
@@ -116,7 +109,7 @@ AdapterName AdapterNameFor(int generation, int designId, bool pro, uint32_t v) {
         case DESIGN_ID_VOLINK2_ME: return {"Vo-Link2", 8, 0};
         case DESIGN_ID_VOLINK2: return {"Vo-Link2", 0, 12};
         case DESIGN_ID_VOTRACE: return {"Vo-Trace", 7, 15};
-        case DESIGN_ID_VOLINK2_PRO: return {"Vo-Link2-Pro", v < 7221 ? 7 : 15, 15};
+        case DESIGN_ID_VOLINK2_PRO: return {"Vo-Link2-Pro", features.nProCapA, 15};
         case DESIGN_ID_VOLINK2_LITE: return {"Vo-Link2", 8, 15};
         case DESIGN_ID_VOLINK2_V3: return {"Vo-Link2", 0, 15};
         default: return {"", 0, 0};

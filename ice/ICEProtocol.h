@@ -1,7 +1,8 @@
 // The adapter command protocol without I/O: command codes, the adapter's
 // error texts, command-record building, payload sizes by generation, clock
 // normalisation, the version reply's design ids and names, and the small
-// bit rules the command layer applies. Everything here is pure.
+// bit rules the command layer applies. Everything here is pure. What the
+// firmware version enables is in FirmwareFeatures.h.
 #pragma once
 
 #include <array>
@@ -9,6 +10,9 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "ice/FirmwareFeatures.h"
+#include "usb/PacketFraming.h"
 
 namespace ice {
 
@@ -89,18 +93,10 @@ const char* AdapterErrorText(uint32_t code);
 std::string CmdErrorMessage(uint32_t code);
 inline constexpr const char* kCmdErrorUnknown = "ICE: Cmd error - unknown.";
 
-// Little-endian words.
-inline void PutLE32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-inline uint32_t GetLE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-inline uint16_t GetLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+// Little-endian words: the framing's helpers.
+using framing::GetLE16;
+using framing::GetLE32;
+using framing::PutLE32;
 
 // A command record: code word, argument words, then data bytes.
 class CommandRecord {
@@ -125,8 +121,8 @@ inline unsigned WordPayloadOf(unsigned payload) { return payload & ~3u; }
 inline unsigned MaxBlockDataOf(unsigned payload) {
   return WordPayloadOf(payload) > 12 ? WordPayloadOf(payload) - 12 : 0;
 }
-// Entries of one multi-access command; firmware 0xFFFFFFFF = unknown.
-unsigned MultiAccessLimitFor(int generation, uint32_t firmware, unsigned payload);
+// Entries of one multi-access command with this payload.
+unsigned MultiAccessLimitFor(const FirmwareFeatures& features, unsigned payload);
 inline constexpr unsigned kMultiAccessMaxEntries = 84;
 inline constexpr unsigned kMultiAccessMaxRequest = 1016;
 inline constexpr unsigned kMultiAccessReplyCapacity = 672;
@@ -141,13 +137,14 @@ uint32_t NormaliseClock(uint32_t clock, int generation);
 
 // Version handshake: design id from the flags word, and the adapter's name
 // with its capability values.
-int DesignIdFor(int generation, uint32_t firmware, uint32_t flagsWord);
+int DesignIdFor(const FirmwareFeatures& features, uint32_t flagsWord);
 struct AdapterName {
   const char* name;
   int32_t capA;
   int32_t capB;
 };
-AdapterName AdapterNameFor(int generation, int designId, bool pro, uint32_t firmware);
+AdapterName AdapterNameFor(int generation, int designId, bool pro,
+                           const FirmwareFeatures& features);
 
 // Whether a halfword is the first half of a 32-bit Thumb instruction.
 inline bool IsThumb32First(uint16_t half) {

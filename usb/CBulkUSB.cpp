@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 CBulkUSB::CBulkUSB() = default;
 CBulkUSB::~CBulkUSB() = default;
@@ -20,6 +22,7 @@ bool CBulkUSB::PathNames(const std::string& path, uint16_t vid, uint16_t pid) {
 int CBulkUSB::OpenDevices(const UsbDeviceId* table, unsigned count) {
   CloseAll();
   ClearOpenProblems();
+  std::vector<OpenedDevice> opened;
   for (const usbdev::Listed& listed : usbdev::EnumerateAll(usbdev::Kind::LegacyBulk)) {
     const usbdev::DeviceInfo& info = listed.info;
     const bool match = std::any_of(table, table + count, [&](const UsbDeviceId& id) {
@@ -33,46 +36,23 @@ int CBulkUSB::OpenDevices(const UsbDeviceId* table, unsigned count) {
       AddOpenProblem(info, result);
       continue;
     }
-    m_devices.push_back({std::move(pipes), info});
+    OpenedDevice d;
+    d.handle = std::move(pipes);  // pipe 0 read, pipe 1 write
+    d.info = info;
+    opened.push_back(std::move(d));
   }
-  SelectDevice(0);
-  return m_devices.empty() ? 0 : 1;
-}
-
-void CBulkUSB::CloseOthers() {
-  for (unsigned i = 0; i < m_devices.size(); ++i) {
-    if (i != m_nSelected) m_devices[i].pipes.reset();
-  }
-}
-
-void CBulkUSB::CloseAll() {
-  m_devices.clear();
-  m_pCurrent = nullptr;
-}
-
-unsigned CBulkUSB::GetDeviceCount() const { return static_cast<unsigned>(m_devices.size()); }
-
-unsigned CBulkUSB::SelectDevice(unsigned index) {
-  const unsigned previous = m_nSelected;
-  m_nSelected = index;
-  const bool valid = index < m_devices.size();
-  m_pCurrent = valid ? m_devices[index].pipes.get() : nullptr;
-  BindShareArea(valid ? m_devices[index].info.path : std::string());
-  return previous;
+  AdoptDevices(std::move(opened));
+  return GetDeviceCount() > 0 ? 1 : 0;
 }
 
 // A transfer that outlives its time-out is cancelled and finished by the
 // device layer before Read or Write return.
 bool CBulkUSB::Read(void* buffer, unsigned length, unsigned* got, int timeoutMs) {
-  return TransferIn(m_pCurrent, buffer, length, got, timeoutMs);
+  return TransferIn(SelectedHandle(), buffer, length, got, timeoutMs);
 }
 
 bool CBulkUSB::Write(const void* buffer, unsigned length, unsigned* sent, int timeoutMs) {
-  return TransferOut(m_pCurrent, buffer, length, sent, timeoutMs);
+  return TransferOut(SelectedHandle(), buffer, length, sent, timeoutMs);
 }
 
-uint16_t CBulkUSB::GetPacketSize(bool) const { return m_pCurrent ? 64 : 0; }
-
-usbdev::DeviceInfo CBulkUSB::GetDeviceInfo(unsigned index) const {
-  return index < m_devices.size() ? m_devices[index].info : usbdev::DeviceInfo{};
-}
+uint16_t CBulkUSB::GetPacketSize(bool) const { return SelectedHandle() ? 64 : 0; }

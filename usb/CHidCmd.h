@@ -1,4 +1,4 @@
-// The HID command transport: CUsbCmd over a CHidIO.
+// The HID command transport: CUsbCmd over the HID device layer (CHidIO).
 #pragma once
 
 #include "usb/CHidIO.h"
@@ -9,20 +9,11 @@ class CHidCmd : public CUsbCmd {
   CHidCmd();
   ~CHidCmd() override;
 
+  // Nonzero when some interface matched, even if none could be opened.
   int OpenDevices(const UsbDeviceId* table, unsigned count) override;
-  void CloseOthers() override;
-  void CloseAll() override;
-  unsigned GetDeviceCount() const override;
-  unsigned SelectDevice(unsigned index) override;
-  unsigned GetSelectedIndex() const override;
   bool Read(void* buffer, unsigned length, unsigned* got, int timeoutMs) override;
   bool Write(const void* buffer, unsigned length, unsigned* sent, int timeoutMs) override;
+  // The selected device's report data bytes (report length less the id).
   uint16_t GetPacketSize(bool in) const override;
-  std::string GetLocationId() const override;
-  std::string GetSerialNumber() const override;
   int GetTransportKind() const override { return kTransportHid; }
-  usbdev::DeviceInfo GetDeviceInfo(unsigned index) const override;
-
- private:
-  CHidIO m_io;
 };

@@ -4,9 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-CHidIO::CHidIO() = default;
-CHidIO::~CHidIO() { CloseAll(); }
-
 bool CHidIO::InterfaceMatches(const usbdev::DeviceInfo& info, uint16_t wInterface) {
   if (wInterface == kAnyInterface) return true;
   char lower[8], upper[8];
@@ -19,9 +16,8 @@ bool CHidIO::InterfaceMatches(const usbdev::DeviceInfo& info, uint16_t wInterfac
   return !tagged && info.interfaceNumber == wInterface;
 }
 
-bool CHidIO::OpenDevices(const UsbDeviceId* table, unsigned count) {
-  CloseAll();
-  m_problems.clear();
+bool CHidIO::OpenMatching(const UsbDeviceId* table, unsigned count,
+                          std::vector<OpenedDevice>& opened, std::vector<OpenProblem>& problems) {
   bool matched = false;
   for (const usbdev::Listed& listed : usbdev::EnumerateAll(usbdev::Kind::Hid)) {
     const usbdev::DeviceInfo& info = listed.info;
@@ -35,86 +31,41 @@ bool CHidIO::OpenDevices(const UsbDeviceId* table, unsigned count) {
     usbdev::OpenResult result;
     std::unique_ptr<usbdev::IDevice> handle = listed.access->Open(info, &result);
     if (!handle) {
-      m_problems.push_back({info.kind, info.backend, info.path, info.vid, info.pid, result.error,
-                            result.detail});
+      problems.push_back({info.kind, info.backend, info.path, info.vid, info.pid, result.error,
+                          result.detail});
       continue;
     }
-    Device d;
+    OpenedDevice d;
     if (!handle->GetReportSizes(&d.inSize, &d.outSize)) continue;  // no capabilities: skip
     d.info = info;
-    d.locationId = info.locationId;
     std::string serial;
     if (handle->GetSerialNumberString(&serial)) d.serial = serial;
     d.handle = std::move(handle);
-    m_devices.push_back(std::move(d));
+    opened.push_back(std::move(d));
   }
-  m_nSelected = 0;
   return matched;
 }
 
-void CHidIO::CloseOthers() {
-  for (unsigned i = 0; i < m_devices.size(); ++i) {
-    if (i != m_nSelected) m_devices[i].handle.reset();
-  }
-}
-
-void CHidIO::CloseAll() {
-  m_devices.clear();
-  m_nSelected = 0;
-}
-
-unsigned CHidIO::SelectDevice(unsigned index) {
-  const unsigned previous = m_nSelected;
-  m_nSelected = index;
-  return previous;
-}
-
-const CHidIO::Device* CHidIO::Selected() const {
-  return m_nSelected < m_devices.size() ? &m_devices[m_nSelected] : nullptr;
-}
-
-bool CHidIO::Read(void* buffer, unsigned length, unsigned* got, int timeoutMs) {
+bool CHidIO::Read(usbdev::IDevice* device, void* buffer, unsigned length, unsigned* got,
+                  int timeoutMs) {
   if (got) *got = 0;
-  const Device* d = Selected();
-  if (!d || !d->handle) return false;
+  if (!device) return false;
   uint8_t report[1025] = {};
   const size_t n = std::min<size_t>(length, sizeof report - 1);
   size_t received = 0;
-  if (!d->handle->Read(report + 1, n, &received, timeoutMs)) return false;
+  if (!device->Read(report + 1, n, &received, timeoutMs)) return false;
   std::memcpy(buffer, report + 1, n);
   if (got) *got = static_cast<unsigned>(std::min(received, n) + 1);
   return true;
 }
 
-bool CHidIO::Write(const void* buffer, unsigned length, unsigned* sent, int timeoutMs) {
+bool CHidIO::Write(usbdev::IDevice* device, const void* buffer, unsigned length, unsigned* sent,
+                   int timeoutMs) {
   if (sent) *sent = 0;
-  const Device* d = Selected();
-  if (!d || !d->handle) return false;
+  if (!device) return false;
   const size_t n = std::min<size_t>(length, 1024);
   size_t done = 0;
-  if (!d->handle->Write(static_cast<const uint8_t*>(buffer), n, &done, timeoutMs)) return false;
+  if (!device->Write(static_cast<const uint8_t*>(buffer), n, &done, timeoutMs)) return false;
   if (sent) *sent = static_cast<unsigned>(done + 1);
   return true;
-}
-
-uint16_t CHidIO::GetPacketSize(bool in) const {
-  const Device* d = Selected();
-  if (!d) return 0;
-  return in ? d->inSize : d->outSize;
-}
-
-std::string CHidIO::GetPath() const {
-  const Device* d = Selected();
-  return d ? d->info.path : std::string();
-}
-std::string CHidIO::GetLocationId() const {
-  const Device* d = Selected();
-  return d ? d->locationId : std::string();
-}
-std::string CHidIO::GetSerialNumber() const {
-  const Device* d = Selected();
-  return d ? d->serial : std::string();
-}
-usbdev::DeviceInfo CHidIO::GetDeviceInfo(unsigned index) const {
-  return index < m_devices.size() ? m_devices[index].info : usbdev::DeviceInfo{};
 }

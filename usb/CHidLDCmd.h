@@ -16,7 +16,8 @@ class CHidLDCmd {
   CHidLDCmd(const CHidLDCmd&) = delete;
   CHidLDCmd& operator=(const CHidLDCmd&) = delete;
 
-  // Opens the first HID device with these ids (any interface).
+  // Opens the first HID device with these ids (any interface) that can be
+  // opened.
   bool Open(uint16_t vid, uint16_t pid);
   void Close();
   bool IsOpen() const;
@@ -43,7 +44,7 @@ class CHidLDCmd {
   static uint16_t Checksum(const void* data, size_t length);
 
  private:
-  CHidIO m_io;
+  OpenedDevice m_device;  // no handle while closed
   uint8_t m_packet[1025] = {};
   uint32_t m_nPacketNumber = kFirstPacketNumber;
   uint32_t m_nRequestNumber = 0;

@@ -91,12 +91,63 @@ bool CUsbCmd::ReceivePacket(void* buffer, unsigned capacity, unsigned* length, i
   }
 }
 
-void CUsbCmd::BindShareArea(const std::string& path) {
+void CUsbCmd::AdoptDevices(std::vector<OpenedDevice> devices) {
+  m_devices = std::move(devices);
+  if (m_devices.empty())
+    CloseAll();
+  else
+    SelectDevice(0);
+}
+
+void CUsbCmd::CloseOthers() {
+  for (unsigned i = 0; i < m_devices.size(); ++i) {
+    if (i != m_nSelected) m_devices[i].handle.reset();
+  }
+}
+
+void CUsbCmd::CloseAll() {
+  m_devices.clear();
+  m_nSelected = kNoDevice;
+  GetShareArea().Close();
+}
+
+unsigned CUsbCmd::GetDeviceCount() const { return static_cast<unsigned>(m_devices.size()); }
+unsigned CUsbCmd::GetSelectedIndex() const { return m_nSelected; }
+
+unsigned CUsbCmd::SelectDevice(unsigned index) {
+  const unsigned previous = m_nSelected;
+  m_nSelected = index;
   UsbShareArea& area = GetShareArea();
   area.Close();
-  if (path.empty()) return;
-  area.SetName(ShareBaseName(path));
-  area.Open();
+  const OpenedDevice* d = Selected();
+  if (d && !d->info.path.empty()) {
+    area.SetName(ShareBaseName(d->info.path));
+    area.Open();
+  }
+  return previous;
+}
+
+const OpenedDevice* CUsbCmd::Selected() const {
+  return m_nSelected < m_devices.size() ? &m_devices[m_nSelected] : nullptr;
+}
+
+usbdev::IDevice* CUsbCmd::SelectedHandle() const {
+  const OpenedDevice* d = Selected();
+  return d ? d->handle.get() : nullptr;
+}
+
+std::string CUsbCmd::GetLocationId() const {
+  const OpenedDevice* d = Selected();
+  return d ? d->info.locationId : std::string();
+}
+
+std::string CUsbCmd::GetSerialNumber() const {
+  const OpenedDevice* d = Selected();
+  return d ? d->serial : std::string();
+}
+
+usbdev::DeviceInfo CUsbCmd::GetDeviceInfo(unsigned index) const {
+  return index < m_devices.size() ? m_devices[index].info : usbdev::DeviceInfo{};
 }
 
 bool CUsbCmd::TransferIn(usbdev::IDevice* device, void* buffer, unsigned length, unsigned* got,

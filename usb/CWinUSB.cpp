@@ -4,24 +4,35 @@
 
 #include "usb/UsbTables.h"
 
-CWinUSB::CWinUSB() = default;
-CWinUSB::~CWinUSB() = default;
+namespace {
+// What set-up reads of one device besides its list entry.
+struct Record {
+  OpenedDevice dev;
+  uint8_t descriptor[18] = {};
+  uint8_t speed = 0;
+  usbdev::PipeInfo outPipe;
+  usbdev::PipeInfo inPipe;
+  uint16_t VendorId() const { return static_cast<uint16_t>(descriptor[8] | descriptor[9] << 8); }
+  uint16_t ProductId() const { return static_cast<uint16_t>(descriptor[10] | descriptor[11] << 8); }
+};
 
-bool CWinUSB::SetUp(Record& r) {
+// Device descriptor, speed, serial-number string and the two bulk pipes.
+bool SetUp(Record& r) {
+  usbdev::IDevice* device = r.dev.handle.get();
   size_t got = 0;
-  if (!r.device->GetDescriptor(1, 0, 0, r.descriptor, sizeof r.descriptor, &got) || got < 18)
+  if (!device->GetDescriptor(1, 0, 0, r.descriptor, sizeof r.descriptor, &got) || got < 18)
     return false;
-  if (!r.device->GetSpeed(&r.speed)) return false;
+  if (!device->GetSpeed(&r.speed)) return false;
   uint8_t str[256] = {};
   got = 0;
-  if (r.descriptor[16] != 0 && r.device->GetDescriptor(3, r.descriptor[16], 0, str, sizeof str, &got)) {
+  if (r.descriptor[16] != 0 && device->GetDescriptor(3, r.descriptor[16], 0, str, sizeof str, &got)) {
     // One character per UTF-16 unit (its low byte), within both the
     // descriptor's own length and the bytes received.
     const size_t end = std::min<size_t>(str[0], got);
-    for (size_t i = 2; i < end; i += 2) r.serial += static_cast<char>(str[i]);
+    for (size_t i = 2; i < end; i += 2) r.dev.serial += static_cast<char>(str[i]);
   }
   std::vector<usbdev::PipeInfo> pipes;
-  if (!r.device->GetPipes(&pipes)) return false;
+  if (!device->GetPipes(&pipes)) return false;
   bool in = false, out = false;
   for (const usbdev::PipeInfo& p : pipes) {
     if (p.type != 2) continue;
@@ -35,10 +46,14 @@ bool CWinUSB::SetUp(Record& r) {
   }
   return in && out;
 }
+}  // namespace
+
+CWinUSB::CWinUSB() = default;
+CWinUSB::~CWinUSB() = default;
 
 bool CWinUSB::Holds(const usbdev::DeviceInfo& info) const {
-  return std::any_of(m_records.begin(), m_records.end(), [&](const Record& r) {
-    return r.device && r.info.backend == info.backend && r.info.path == info.path;
+  return std::any_of(Devices().begin(), Devices().end(), [&](const OpenedDevice& d) {
+    return d.handle && d.info.backend == info.backend && d.info.path == info.path;
   });
 }
 
@@ -78,6 +93,7 @@ int CWinUSB::OpenDevices(const UsbDeviceId* table, unsigned count) {
   // family device that cannot be opened (held by another program) is the
   // open failure that the discovery pass asks about. Foreign devices are
   // never touched.
+  std::vector<Record> records;
   for (const usbdev::Listed& listed : FamilyInterfaces()) {
     usbdev::OpenResult result;
     std::unique_ptr<usbdev::IDevice> device = listed.access->Open(listed.info, &result);
@@ -87,58 +103,27 @@ int CWinUSB::OpenDevices(const UsbDeviceId* table, unsigned count) {
       continue;
     }
     Record r;
-    r.device = std::move(device);
-    r.info = listed.info;
-    r.locationId = listed.info.locationId;
-    m_records.push_back(std::move(r));
+    r.dev.handle = std::move(device);
+    r.dev.info = listed.info;
+    records.push_back(std::move(r));
   }
-  for (Record& r : m_records) {
-    if (!SetUp(r)) {
-      CloseAll();
-      return 0;
-    }
+  for (Record& r : records) {
+    if (!SetUp(r)) return 0;  // everything closed already
   }
-  std::erase_if(m_records, [&](const Record& r) { return !inTable(r.VendorId(), r.ProductId()); });
-  if (m_records.empty()) {
-    CloseAll();
-    return 0;
+  std::vector<OpenedDevice> kept;
+  for (Record& r : records) {
+    if (inTable(r.VendorId(), r.ProductId())) kept.push_back(std::move(r.dev));
   }
-  SelectDevice(0);
-  return 1;
-}
-
-void CWinUSB::CloseOthers() {
-  for (unsigned i = 0; i < m_records.size(); ++i) {
-    if (i != m_nSelected) m_records[i].device.reset();
-  }
-}
-
-void CWinUSB::CloseAll() {
-  m_records.clear();
-  m_nSelected = kNoDevice;
-}
-
-unsigned CWinUSB::GetDeviceCount() const { return static_cast<unsigned>(m_records.size()); }
-
-unsigned CWinUSB::SelectDevice(unsigned index) {
-  const unsigned previous = m_nSelected;
-  m_nSelected = index;
-  BindShareArea(index < m_records.size() ? m_records[index].info.path : std::string());
-  return previous;
-}
-
-const CWinUSB::Record* CWinUSB::Selected() const {
-  return m_nSelected < m_records.size() ? &m_records[m_nSelected] : nullptr;
+  AdoptDevices(std::move(kept));
+  return GetDeviceCount() > 0 ? 1 : 0;
 }
 
 bool CWinUSB::Read(void* buffer, unsigned length, unsigned* got, int timeoutMs) {
-  const Record* r = Selected();
-  return TransferIn(r ? r->device.get() : nullptr, buffer, length, got, timeoutMs);
+  return TransferIn(SelectedHandle(), buffer, length, got, timeoutMs);
 }
 
 bool CWinUSB::Write(const void* buffer, unsigned length, unsigned* sent, int timeoutMs) {
-  const Record* r = Selected();
-  return TransferOut(r ? r->device.get() : nullptr, buffer, length, sent, timeoutMs);
+  return TransferOut(SelectedHandle(), buffer, length, sent, timeoutMs);
 }
 
 uint16_t CWinUSB::GetPacketSize(bool) const {
@@ -148,16 +133,4 @@ uint16_t CWinUSB::GetPacketSize(bool) const {
     case 1: return 512;
     default: return 0;
   }
-}
-
-std::string CWinUSB::GetLocationId() const {
-  const Record* r = Selected();
-  return r ? r->locationId : std::string();
-}
-std::string CWinUSB::GetSerialNumber() const {
-  const Record* r = Selected();
-  return r ? r->serial : std::string();
-}
-usbdev::DeviceInfo CWinUSB::GetDeviceInfo(unsigned index) const {
-  return index < m_records.size() ? m_records[index].info : usbdev::DeviceInfo{};
 }

@@ -3,10 +3,74 @@
 // breakpoint unit's comparator images.
 #include <gtest/gtest.h>
 
+#include "ice/FirmwareFeatures.h"
 #include "ice/ICEBreakpoints.h"
 #include "ice/ICEProtocol.h"
 
 using namespace ice;
+
+namespace {
+FirmwareFeatures FeaturesOf(int generation, uint32_t firmware) {
+  return FirmwareFeaturesFor(generation, firmware, 0, false);
+}
+}  // namespace
+
+// Every firmware version threshold, on both sides of it, in one table.
+TEST(IceFirmwareFeatures, WhatEachVersionEnables) {
+  struct Row {
+    int generation;
+    uint32_t firmware, chipId;
+    bool pro;
+    bool extraWord;
+    uint32_t designIdBits;
+    int32_t proCapA;
+    bool streamedRead, streamedWrite, wideMultiAccess, flashModeOption;
+  } rows[] = {
+      {1, 6458, 0, false, false, 0x00, 7, false, false, false, false},
+      {1, 6459, 0, false, true, 0x00, 7, false, false, false, false},
+      {1, 6711, 0, false, true, 0x00, 7, false, false, false, false},
+      {1, 6712, 0, false, true, 0x00, 7, false, true, false, false},
+      {1, 6747, 0, false, true, 0x00, 7, false, true, false, false},
+      {1, 6748, 0, false, true, 0x00, 7, true, true, false, false},
+      {1, 6798, 0, false, true, 0x00, 7, true, true, false, false},
+      {1, 6799, 0, false, true, 0x03, 7, true, true, false, false},
+      {1, 6831, 0, false, true, 0x03, 7, true, true, false, false},
+      {1, 6832, 0, false, true, 0x03, 7, true, true, true, false},
+      {1, 6837, 0, false, true, 0x03, 7, true, true, true, false},
+      {1, 6838, 0, false, true, 0x03, 7, true, true, true, true},
+      {1, 6867, 0, false, true, 0x03, 7, true, true, true, true},
+      {1, 6868, 0, false, true, 0x07, 7, true, true, true, true},
+      {1, 7181, 0, false, true, 0x07, 7, true, true, true, true},
+      {1, 7182, 0, false, true, 0x0F, 7, true, true, true, true},
+      {1, 7220, 0, false, true, 0x0F, 7, true, true, true, true},
+      {1, 7221, 0, false, true, 0x0F, 15, true, true, true, true},
+      {1, 7865, 0, false, true, 0x0F, 15, true, true, true, true},
+      {1, 7866, 0, false, true, 0x1F, 15, true, true, true, true},
+      // Not read yet: nothing that the layer decides after the handshake.
+      {1, kFirmwareUnknown, 0, false, true, 0x1F, 15, false, false, false, false},
+      // The third generation always has five design-id bits.
+      {2, 6000, 0, false, false, 0x1F, 7, false, false, false, false},
+      {2, 6838, 0, false, true, 0x1F, 7, true, true, true, true},
+      // The first generation never batches more nor sends the option byte,
+      // and its plain model (chip id 0x40012009 without Pro) streams no reads.
+      {0, 7973, 0, false, true, 0x00, 15, true, true, false, false},
+      {0, 7973, 0x40012009, false, true, 0x00, 15, false, true, false, false},
+      {0, 7973, 0x40012009, true, true, 0x00, 15, true, true, false, false},
+      {1, 7973, 0x40012009, false, true, 0x1F, 15, true, true, true, true},
+  };
+  for (const Row& r : rows) {
+    const FirmwareFeatures f = FirmwareFeaturesFor(r.generation, r.firmware, r.chipId, r.pro);
+    SCOPED_TRACE(testing::Message() << "gen " << r.generation << " fw " << r.firmware << " chip "
+                                    << r.chipId << " pro " << r.pro);
+    EXPECT_EQ(f.bHandshakeExtraWord, r.extraWord);
+    EXPECT_EQ(f.uDesignIdBits, r.designIdBits);
+    EXPECT_EQ(f.nProCapA, r.proCapA);
+    EXPECT_EQ(f.bStreamedRead, r.streamedRead);
+    EXPECT_EQ(f.bStreamedWrite, r.streamedWrite);
+    EXPECT_EQ(f.bWideMultiAccess, r.wideMultiAccess);
+    EXPECT_EQ(f.bFlashModeOption, r.flashModeOption);
+  }
+}
 
 TEST(IceProtocol, PayloadSizesAndMultiAccessLimits) {
   struct Case {
@@ -29,7 +93,7 @@ TEST(IceProtocol, PayloadSizesAndMultiAccessLimits) {
     const unsigned payload = PayloadSizeFor(c.packet, c.generation);
     EXPECT_EQ(payload, c.payload);
     EXPECT_EQ(MaxBlockDataOf(payload), c.maxBlock);
-    EXPECT_EQ(MultiAccessLimitFor(c.generation, c.firmware, payload), c.limit);
+    EXPECT_EQ(MultiAccessLimitFor(FeaturesOf(c.generation, c.firmware), payload), c.limit);
   }
   EXPECT_EQ(StreamReadChunkSize(60), 1112u);
 }
@@ -60,7 +124,7 @@ TEST(IceProtocol, DesignIdMaskFollowsFirmwareVersion) {
       {0, 7973, -1},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(DesignIdFor(c.generation, c.firmware, flags), c.designId)
+    EXPECT_EQ(DesignIdFor(FeaturesOf(c.generation, c.firmware), flags), c.designId)
         << "gen " << c.generation << " fw " << c.firmware;
 }
 
@@ -80,7 +144,8 @@ TEST(IceProtocol, AdapterNamesAndCapabilities) {
       {0, -1, true, 7973, "Vo-Link-Pro", 0, 15},   {0, -1, false, 7973, "Vo-Link", 0, 0},
   };
   for (const Case& c : cases) {
-    const AdapterName n = AdapterNameFor(c.generation, c.designId, c.pro, c.firmware);
+    const AdapterName n =
+        AdapterNameFor(c.generation, c.designId, c.pro, FeaturesOf(c.generation, c.firmware));
     EXPECT_STREQ(n.name, c.name);
     EXPECT_EQ(n.capA, c.a);
     EXPECT_EQ(n.capB, c.b);

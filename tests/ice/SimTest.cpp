@@ -46,6 +46,7 @@ TEST(IceSim, HandshakeDecodesDesignByFirmwareVersion) {
   for (unsigned i = 0; i < 4; ++i) {
     ice.SelectAdapter(i);
     EXPECT_EQ(ice.GetFirmwareVersion(), CICE::kUnknownFirmware);  // forgotten on selection
+    EXPECT_EQ(ice.GetFirmwareFeatures(), ice::FirmwareFeatures{});  // and what it enabled
     uint32_t chipId = 0, extra = 0;
     bool pro = false;
     uint16_t four[4] = {};
@@ -53,6 +54,7 @@ TEST(IceSim, HandshakeDecodesDesignByFirmwareVersion) {
     const uint32_t version = ice.ResetCmdSerial(0xFFFFFFFF, &chipId, &pro, nullptr, nullptr,
                                                 &extra, &info, four);
     ASSERT_TRUE(expected.count(version)) << version;
+    EXPECT_EQ(ice.GetFirmwareFeatures(), ice::FirmwareFeaturesFor(1, version, chipId, pro));
     const Expect& e = expected.at(version);
     EXPECT_EQ(info.nDesignId, e.designId) << version;
     EXPECT_STREQ(info.szName, e.name) << version;

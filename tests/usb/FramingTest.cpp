@@ -224,6 +224,64 @@ TEST_F(Framing, WinUsbCloseAllLeavesNoSelection) {
   EXPECT_EQ(t.GetPacketSize(false), 0);
 }
 
+// The device list and the selection live once, in CUsbCmd: every transport
+// reports "nothing selected" the same way, keeps its list length through
+// CloseOthers, and lets go of the share area with CloseAll.
+TEST_F(Framing, EveryTransportSelectsTheSameWay) {
+  AddDevice("h0", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3), "1-1"));
+  AddDevice("h1", SimConfig("hid", 0x0416, 0x5203, 3, HidPath(0x5203, 3), "1-2"));
+  AddDevice("b0", SimConfig("bulk", 0x0416, 0x5200, 0, BulkPath(0x5200, 0), "1-3", "", 512));
+  AddDevice("b1", SimConfig("bulk", 0x0416, 0x5201, 0, BulkPath(0x5201, 0), "1-4", "", 512));
+  AddDevice("l0", SimConfig("legacy-bulk", 0x0416, 0x511C, 0, "legacy0", "", "", 64));
+  AddDevice("l1", SimConfig("legacy-bulk", 0x0416, 0x511C, 0, "legacy1", "", "", 64));
+  const UsbDeviceId hidIds[] = {kHid5202, {0x0416, 0x5203, 3}};
+  const UsbDeviceId bulkIds[] = {kBulk5200, {0x0416, 0x5201, kAnyInterface}};
+  CHidCmd hid;
+  CWinUSB winusb;
+  CBulkUSB bulk;
+  const struct {
+    CUsbCmd* t;
+    int mode;
+    const UsbDeviceId* ids;
+    unsigned count;
+  } cases[] = {{&hid, 1, hidIds, 2}, {&winusb, 1, bulkIds, 2}, {&bulk, 0, &kLegacy511C, 1}};
+  for (const auto& c : cases) {
+    CUsbCmd& t = *c.t;
+    SCOPED_TRACE(t.GetTransportKind());
+    EXPECT_EQ(t.GetSelectedIndex(), CUsbCmd::kNoDevice);  // after construction
+    ASSERT_EQ(t.Open(c.mode, c.ids, c.count), 1);
+    ASSERT_EQ(t.GetDeviceCount(), 2u);
+    EXPECT_EQ(t.GetSelectedIndex(), 0u);
+    EXPECT_TRUE(t.GetShareArea().IsOpen());
+    const std::string second = ShareBaseName(t.GetDeviceInfo(1).path);
+    EXPECT_EQ(t.SelectDevice(1), 0u);
+    EXPECT_EQ(t.GetShareArea().GetName().rfind(second, 0), 0u);  // bound to device 1
+    t.CloseOthers();
+    EXPECT_EQ(t.GetDeviceCount(), 2u);
+    EXPECT_NE(t.GetPacketSize(false), 0);
+    t.SelectDevice(0);  // closed by CloseOthers: no I/O
+    uint8_t b[8] = {};
+    unsigned got = 9;
+    EXPECT_FALSE(t.Read(b, sizeof b, &got, 10));
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(t.SelectDevice(2), 0u);  // past the list: share area closed
+    EXPECT_FALSE(t.GetShareArea().IsOpen());
+    EXPECT_EQ(t.GetSelectedIndex(), 2u);
+    t.SelectDevice(1);
+    t.CloseAll();
+    EXPECT_EQ(t.GetSelectedIndex(), CUsbCmd::kNoDevice);
+    EXPECT_EQ(t.GetDeviceCount(), 0u);
+    EXPECT_EQ(t.GetPacketSize(true), 0);
+    EXPECT_EQ(t.GetLocationId(), "");
+    EXPECT_FALSE(t.GetShareArea().IsOpen());
+  }
+  const UsbDeviceId absent{0x0416, 0x5999, kAnyInterface};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.t->Open(1, &absent, 1), 0);
+    EXPECT_EQ(c.t->GetSelectedIndex(), CUsbCmd::kNoDevice);
+  }
+}
+
 TEST_F(Framing, UnpluggedDeviceFailsInsteadOfWaiting) {
   AddDevice("hid", SimConfig("hid", 0x0416, 0x5202, 3, HidPath(0x5202, 3)));
   CHidCmd t;
