@@ -66,11 +66,11 @@ CVoGadrelView::CVoGadrelView(QWidget* parent)
   m_refreshTimer.setTimerType(Qt::PreciseTimer);
   connect(&m_refreshTimer, &QTimer::timeout, this, &CVoGadrelView::RefreshPins);
   CreateControls();
+  SyncScene();
 }
 
 CVoGadrelView::~CVoGadrelView() {
   m_refreshTimer.stop();
-  m_tipRegions.clear();
   m_toolTip.HideTooltip();
   m_pinHost.CallScriptFunction("disconnect", "");
   // Members go in reverse order: the hosts close their states before the
@@ -161,6 +161,7 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
   connect(m_pShowAllAction, &QAction::triggered, this, &CVoGadrelView::ToggleShowAllFunctions);
   m_bShowAllFunctions = true;
   m_pShowAllAction->setChecked(true);
+  SyncScene();
   ScrollTo(QPoint(kInitialScrollX, kInitialScrollY));
 }
 
@@ -192,13 +193,13 @@ void CVoGadrelView::RefreshPins() {
   if (m_pinHost.LastCallTimedOut()) PrintText(m_pinHost.GetLastScriptError() + "\n");
   // An idle chip returns the same package tick after tick; drawing it again
   // would be most of the view's work, so only a change repaints.
-  const bool changed = !(fresh == m_package);
-  if (changed) m_package = std::move(fresh);
+  const bool changed = !(fresh == m_scene.Package());
+  if (changed) m_scene.SetPackage(std::move(fresh));
 
   if (m_pAdapters->SelectionCancelled()) {
     if (QWidget* frame = window()) QMetaObject::invokeMethod(frame, "close", Qt::QueuedConnection);
   } else if (changed) {
-    viewport()->update();
+    UpdateChanged();
   }
 }
 
@@ -225,5 +226,6 @@ void CVoGadrelView::OnPeriodSelected(int index) {
 void CVoGadrelView::ToggleShowAllFunctions() {
   m_bShowAllFunctions = !m_bShowAllFunctions;
   if (m_pShowAllAction != nullptr) m_pShowAllAction->setChecked(m_bShowAllFunctions);
+  SyncScene();
   viewport()->update();
 }

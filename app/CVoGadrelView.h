@@ -16,6 +16,7 @@
 
 #include "tooltip/CPPToolTip.h"
 #include "pinmodel/PackageInfo.h"
+#include "pinpaint/PackageScene.h"
 #include "app/PinViewAdapters.h"
 #include "app/QtFirmwareUpdate.h"
 #include "app/QtUserInteraction.h"
@@ -100,13 +101,14 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   bool ShowAllFunctions() const { return m_bShowAllFunctions; }
 
   // The whole off-screen bitmap (scroll position plus client size; pixel
-  // (x, y) = canvas (x, y)), as a paint draws it; refills the regions.
+  // (x, y) = canvas (x, y)), as a paint draws it.
   QImage RenderCanvas();
 
   QPoint ScrollPosition() const;
   void ScrollTo(QPoint pos);
-  const PackageInfo& Package() const { return m_package; }
-  const std::vector<TipRegion>& TipRegions() const { return m_tipRegions; }
+  const PackageInfo& Package() const { return m_scene.Package(); }
+  // The tooltip regions of the package's placements at the current zoom.
+  const std::vector<TipRegion>& TipRegions() const { return m_scene.Regions(); }
   const std::string& PinScriptPath() const { return m_strPinScript; }
   ChipSeries Series() const { return m_series; }
   CICECmd& PinHost() { return m_pinHost; }
@@ -132,7 +134,10 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   QSize CanvasPixels() const;
   void UpdateScrollSizes();
   void Zoom(bool in);
-  void PaintInto(QImage& image, QPoint origin, bool cull);
+  // Hands zoom, "show all functions" and the client width to the scene.
+  void SyncScene();
+  // Asks for a repaint of what the scene's last change touched.
+  void UpdateChanged();
 
   // Declaration order is construction order; destruction runs backwards.
   CQtUserInteraction m_userInteraction;
@@ -155,11 +160,10 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   QComboBox* m_pPeriodList = nullptr;
   int m_nZoomTenths = 10;  // ZoomFactor in tenths
   double m_fRefreshPeriod = 0.5;
-  PackageInfo m_package;
+  PackageScene m_scene;  // the package, its placements and the cached picture
   CPPToolTip m_toolTip;
   QMenu* m_pContextMenu = nullptr;
   QAction* m_pShowAllAction = nullptr;
-  std::vector<TipRegion> m_tipRegions;
 
   QTimer m_refreshTimer;
   QPointer<CPrintView> m_pPrintPane;

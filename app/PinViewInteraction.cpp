@@ -11,7 +11,6 @@
 #include <QWheelEvent>
 
 #include "app/CVoGadrelView.h"
-#include "pinpaint/PackagePainter.h"
 #include "app/ViewSettings.h"
 
 QPoint CVoGadrelView::ScrollPosition() const {
@@ -42,33 +41,38 @@ void CVoGadrelView::UpdateScrollSizes() {
   v->setSingleStep(std::max(1, totalH / 100));
 }
 
-void CVoGadrelView::PaintInto(QImage& image, QPoint origin, bool cull) {
-  image.fill(0xFFFFFFFF);
-  QPainter p(&image);
-  p.translate(-origin);
-  PaintOptions o;
-  o.zoom = ZoomFactor();
-  o.showAllFunctions = m_bShowAllFunctions;
-  o.clientWidth = viewport()->width();
-  if (cull) o.visible = QRectF(origin, image.size());
-  PaintPackage(p, m_package, o, m_tipRegions);
-  PaintControlPanel(p, ScrollPosition(), palette().color(QPalette::Button));
+void CVoGadrelView::SyncScene() { m_scene.SetView(ZoomFactor(), m_bShowAllFunctions, viewport()->width()); }
+
+void CVoGadrelView::UpdateChanged() {
+  SyncScene();
+  bool everything = false;
+  const QRegion changed = m_scene.PendingChange(ScrollPosition(), viewport()->size(), everything);
+  if (everything) {
+    viewport()->update();
+  } else if (!changed.isEmpty()) {
+    viewport()->update(changed);
+  }
 }
 
-void CVoGadrelView::paintEvent(QPaintEvent*) {
+void CVoGadrelView::paintEvent(QPaintEvent* event) {
   const QSize client = viewport()->size();
   if (client.isEmpty()) return;
-  // Drawn off-screen, then copied in one step.
-  QImage image(client, QImage::Format_ARGB32_Premultiplied);
-  PaintInto(image, ScrollPosition(), true);
-  QPainter(viewport()).drawImage(0, 0, image);
+  SyncScene();
+  // Kept off-screen between paints; only what changed is drawn again, and
+  // only the part asked for is copied.
+  const QImage& frame = m_scene.Frame(ScrollPosition(), client, palette().color(QPalette::Button));
+  const QRect part = event->rect() & QRect(QPoint(0, 0), client);
+  QPainter(viewport()).drawImage(part.topLeft(), frame, part);
 }
 
 QImage CVoGadrelView::RenderCanvas() {
+  SyncScene();
   const QPoint scroll = ScrollPosition();
   const QSize client = viewport()->size();
   QImage image(scroll.x() + client.width(), scroll.y() + client.height(), QImage::Format_ARGB32_Premultiplied);
-  PaintInto(image, QPoint(0, 0), false);
+  image.fill(0xFFFFFFFF);
+  QPainter p(&image);
+  m_scene.PaintAll(p, scroll, palette().color(QPalette::Button), QRectF());
   return image;
 }
 
@@ -81,13 +85,7 @@ void CVoGadrelView::resizeEvent(QResizeEvent* event) {
 
 void CVoGadrelView::scrollContentsBy(int, int) { viewport()->update(); }
 
-const TipRegion* CVoGadrelView::HitTest(int cx, int cy) const {
-  for (const TipRegion& r : m_tipRegions) {
-    if (r.text.empty()) continue;
-    if (r.x < cx && cx < r.x + r.width && r.y < cy && cy < r.y + r.height) return &r;
-  }
-  return nullptr;
-}
+const TipRegion* CVoGadrelView::HitTest(int cx, int cy) const { return ::HitTest(m_scene.Regions(), cx, cy); }
 
 void CVoGadrelView::mouseMoveEvent(QMouseEvent* event) {
   const QPoint pt = event->position().toPoint();
@@ -152,6 +150,7 @@ void CVoGadrelView::Zoom(bool in) {
   const QSize before = CanvasPixels();
   m_nZoomTenths = in ? ZoomInTenths(m_nZoomTenths) : ZoomOutTenths(m_nZoomTenths);
   m_pZoomLabel->setText(ZoomText());
+  SyncScene();
   UpdateScrollSizes();
   const QSize after = CanvasPixels();
   ScrollTo(QPoint(static_cast<int>(static_cast<double>(p.x()) / before.width() * after.width()),

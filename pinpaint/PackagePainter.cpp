@@ -10,89 +10,8 @@ using namespace pinpaint;
 
 namespace {
 
-// The function texts of a pin split around the highlighted entry.
-struct Column {
-  QString lead, highlight, trail;
-  bool found = false;
-};
-
-Column SplitTexts(const std::vector<std::string>& texts, const std::string& highlight) {
-  Column col;
-  const auto it = std::find(texts.begin(), texts.end(), highlight);
-  col.found = it != texts.end();
-  const auto cut = [](const QString& s) { return s.left(kMaxColumnChars); };
-  if (!col.found) {
-    QStringList all;
-    for (const auto& t : texts) {
-      if (all.size() > kMaxColumnChars) break;
-      all << FromBytes(t).left(kMaxColumnChars);
-    }
-    col.lead = cut(all.join(QLatin1Char(',')));
-    return col;
-  }
-  for (auto i = texts.begin(); i != it; ++i) {
-    if (col.lead.size() >= kMaxColumnChars) break;
-    col.lead += FromBytes(*i).left(kMaxColumnChars) + QLatin1Char(',');
-  }
-  col.lead = cut(col.lead);
-  col.highlight = cut(FromBytes(*it));
-  for (auto i = it + 1; i != texts.end(); ++i) {
-    if (col.trail.size() >= kMaxColumnChars) break;
-    col.trail += QLatin1Char(',') + FromBytes(*i).left(kMaxColumnChars);
-  }
-  col.trail = cut(col.trail);
-  return col;
-}
-
-// Draws a column along `side` starting (bottom, right) or ending (top, left)
-// at `start` on the axis; `cross` is the other coordinate of the text box.
-// Returns the column's length.
-double DrawColumn(QPainter& p, const Tools& t, const PinInfo& pin, const Column& col, PinSide side,
-                  double start, double cross, bool draw) {
-  const auto& fm = t.smallFm;
-  const double leadLen = fm.horizontalAdvance(col.lead);
-  if (!col.found) {
-    if (draw) {
-      const QColor c = Argb(pin.normal_color);
-      switch (side) {
-        case PinSide::Bottom: DrawVertical(p, t.small, fm, c, cross, start, col.lead); break;
-        case PinSide::Right: DrawText(p, t.small, fm, c, start, cross, col.lead); break;
-        case PinSide::Top: DrawVertical(p, t.small, fm, c, cross, start, col.lead, -leadLen); break;
-        case PinSide::Left: DrawText(p, t.small, fm, c, start - leadLen, cross, col.lead); break;
-      }
-    }
-    return leadLen;
-  }
-  const double hlLen = fm.horizontalAdvance(col.highlight);
-  const double beforeTrail = fm.horizontalAdvance(col.lead + col.highlight + QLatin1Char(','));
-  const double trailLen = fm.horizontalAdvance(col.trail);
-  if (draw) {
-    const QColor n = Argb(pin.normal_color);
-    const QColor h = Argb(pin.highlight_color);
-    switch (side) {
-      case PinSide::Bottom:
-        DrawVertical(p, t.small, fm, n, cross, start, col.lead);
-        DrawVertical(p, t.small, fm, h, cross, start + leadLen, col.highlight);
-        DrawVertical(p, t.small, fm, n, cross, start + beforeTrail, col.trail);
-        break;
-      case PinSide::Right:
-        DrawText(p, t.small, fm, n, start, cross, col.lead);
-        DrawText(p, t.small, fm, h, start + leadLen, cross, col.highlight);
-        DrawText(p, t.small, fm, n, start + beforeTrail, cross, col.trail);
-        break;
-      case PinSide::Top:
-        DrawVertical(p, t.small, fm, n, cross, start, col.lead, -leadLen);
-        DrawVertical(p, t.small, fm, h, cross, start - leadLen, col.highlight, -hlLen);
-        DrawVertical(p, t.small, fm, n, cross, start - beforeTrail, col.trail, -trailLen);
-        break;
-      case PinSide::Left:
-        DrawText(p, t.small, fm, n, start - leadLen, cross, col.lead);
-        DrawText(p, t.small, fm, h, start - leadLen - hlLen, cross, col.highlight);
-        DrawText(p, t.small, fm, n, start - beforeTrail - trailLen, cross, col.trail);
-        break;
-    }
-  }
-  return col.trail.isEmpty() ? leadLen + hlLen : beforeTrail + trailLen;
+void DrawRun(QPainter& p, const Tools& t, const TextRun& run, bool vertical) {
+  DrawRunText(p, t, false, Argb(run.color), run.x, run.y, run.text, vertical, run.along);
 }
 
 // Arrow head with its tip at `tip`, pointing along the unit vector `dir`.
@@ -138,141 +57,179 @@ void DrawMarks(QPainter& p, const Tools& t, const PinInfo& pin, QPointF edge, QP
   }
 }
 
-
-void DrawSidePins(QPainter& p, const Tools& t, const PaintOptions& o, const PackageLayout& l,
-                  const std::vector<const PinInfo*>& pins, size_t& next, PinSide side,
-                  std::vector<TipRegion>& regions) {
+// Box, marks, level and number of one pin.
+void DrawPinState(QPainter& p, const Tools& t, const PinInfo& pin, const PinPlacement& pp) {
+  const QRectF r = ToQt(pp.box);
   const double z = t.z;
-  const int count = l.perSide[static_cast<int>(side)];
-  const double s1 = l.s1, s2 = l.s2;
-  for (int m = 1; m <= count && next < pins.size(); ++m) {
-    const PinInfo& pin = *pins[next++];
-    const CanvasRect cr = PinRect(l, side, m);
-    const QRectF r(cr.x * z, cr.y * z, cr.w * z, cr.h * z);
-    const QString number = FromBytes(pin.pin_no).left(7);
-    const double numLen = t.smallFm.horizontalAdvance(number);
-    // Without all functions a pin shows only its highlighted one.
-    const bool hasTexts = !pin.texts.empty();
-    const Column col = o.showAllFunctions || !hasTexts ? SplitTexts(pin.texts, pin.highlight_text)
-                                                       : SplitTexts({pin.highlight_text}, pin.highlight_text);
+  p.fillRect(r, Argb(pin.pin_bg_color));
+  p.setPen(t.black);
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(r);
+  QPointF edge, out;
+  switch (pp.side) {
+    case PinSide::Bottom: edge = {r.center().x(), r.top()}; out = {0, 1}; break;
+    case PinSide::Right: edge = {r.left(), r.center().y()}; out = {1, 0}; break;
+    case PinSide::Top: edge = {r.center().x(), r.bottom()}; out = {0, -1}; break;
+    case PinSide::Left: edge = {r.right(), r.center().y()}; out = {-1, 0}; break;
+  }
+  DrawMarks(p, t, pin, edge, out, r, pp.side);
 
-    // Extent along the pin axis of the pin, its number and its text column.
-    double lo = 0, hi = 0, numAt = 0, colAt = 0, cross = 0;
-    double colLen = hasTexts ? DrawColumn(p, t, pin, col, side, 0, 0, false) : 0;
-    switch (side) {
-      case PinSide::Bottom:
-        numAt = (828 + s2) * z;
-        colAt = (869 + s2) * z;
-        cross = r.x() - z;
-        lo = std::min(r.top(), numAt);
-        hi = std::max({r.bottom(), numAt + numLen, hasTexts ? colAt + colLen : 0.0});
-        break;
-      case PinSide::Right:
-        numAt = (1039 + s1 - 6.0 * number.size()) * z;
-        colAt = (1069 + s1) * z;
-        cross = r.y() - z;
-        lo = std::min(r.left(), numAt);
-        hi = std::max({r.right(), numAt + numLen, hasTexts ? colAt + colLen : 0.0});
-        break;
-      case PinSide::Top:
-        numAt = kBodyY * z;
-        colAt = 811 * z;
-        cross = r.x() - z;
-        lo = std::min(r.top(), hasTexts ? colAt - colLen : r.top());
-        hi = std::max(r.bottom(), numAt + numLen);
-        break;
-      case PinSide::Left:
-        numAt = kBodyX * z;
-        colAt = 1011 * z;
-        cross = r.y() - z;
-        lo = std::min(r.left(), hasTexts ? colAt - colLen : r.left());
-        hi = std::max(r.right(), numAt + numLen);
-        break;
-    }
-    const bool vertical = side == PinSide::Bottom || side == PinSide::Top;
-    const QRectF region = vertical ? QRectF(r.x(), lo, r.width(), hi - lo) : QRectF(lo, r.y(), hi - lo, r.height());
-    regions.push_back({static_cast<float>(region.x()), static_cast<float>(region.y()),
-                       static_cast<float>(region.width()), static_cast<float>(region.height()),
-                       TipText(pin.information)});
-    if (!Visible(o, region)) continue;
-
-    p.fillRect(r, Argb(pin.pin_bg_color));
-    p.setPen(t.black);
-    p.setBrush(Qt::NoBrush);
-    p.drawRect(r);
-
-    QPointF edge, out;
-    switch (side) {
-      case PinSide::Bottom: edge = {r.center().x(), r.top()}; out = {0, 1}; break;
-      case PinSide::Right: edge = {r.left(), r.center().y()}; out = {1, 0}; break;
-      case PinSide::Top: edge = {r.center().x(), r.bottom()}; out = {0, -1}; break;
-      case PinSide::Left: edge = {r.right(), r.center().y()}; out = {-1, 0}; break;
-    }
-    DrawMarks(p, t, pin, edge, out, r, side);
-
-    const QString levelText = pin.status == kStatusHigh ? QStringLiteral("H")
-                              : pin.status == kStatusLow ? QStringLiteral("L") : QString();
+  if (pin.status == kStatusHigh || pin.status == kStatusLow) {
+    static const std::string kHigh = "H", kLow = "L";
+    const std::string& levelText = pin.status == kStatusHigh ? kHigh : kLow;
     const QColor levelColor = Argb(pin.status == kStatusHigh ? kRed : kBlack);
     const double tenth = 0.1 * kPinLength * z, sixTenths = 0.6 * kPinLength * z;
-    switch (side) {
-      case PinSide::Bottom: DrawVertical(p, t.level, t.levelFm, levelColor, r.x(), r.y() + tenth, levelText); break;
-      case PinSide::Right: DrawText(p, t.level, t.levelFm, levelColor, r.x() + tenth, r.y(), levelText); break;
-      case PinSide::Top: DrawVertical(p, t.level, t.levelFm, levelColor, r.x(), r.y() + sixTenths, levelText); break;
-      case PinSide::Left: DrawText(p, t.level, t.levelFm, levelColor, r.x() + sixTenths, r.y(), levelText); break;
+    switch (pp.side) {
+      case PinSide::Bottom: DrawRunText(p, t, true, levelColor, r.x(), r.y() + tenth, levelText, true); break;
+      case PinSide::Right: DrawRunText(p, t, true, levelColor, r.x() + tenth, r.y(), levelText, false); break;
+      case PinSide::Top: DrawRunText(p, t, true, levelColor, r.x(), r.y() + sixTenths, levelText, true); break;
+      case PinSide::Left: DrawRunText(p, t, true, levelColor, r.x() + sixTenths, r.y(), levelText, false); break;
     }
-
-    const QColor numColor = Argb(pin.pin_no_color);
-    if (vertical) {
-      DrawVertical(p, t.small, t.smallFm, numColor, r.x() - z, numAt, number);
-    } else {
-      DrawText(p, t.small, t.smallFm, numColor, numAt, r.y() - z, number);
-    }
-    if (hasTexts) DrawColumn(p, t, pin, col, side, colAt, cross, true);
   }
+  DrawRun(p, t, pp.number, pp.vertical);
 }
-
 
 }  // namespace
 
-void PaintPackage(QPainter& p, const PackageInfo& info, const PaintOptions& o, std::vector<TipRegion>& regions) {
-  regions.clear();
+namespace pinpaint {
+
+namespace {
+// Texts laid out per zoom before the cache starts afresh.
+constexpr size_t kMaxPreparedTexts = 8192;
+}  // namespace
+
+const QStaticText* Tools::Prepared(char tag, std::string_view utf8) const {
+  std::string key;
+  key.reserve(utf8.size() + 1);
+  key.push_back(tag);
+  key.append(utf8);
+  if (const auto it = m_prepared.find(key); it != m_prepared.end()) return &it->second;
+  for (const char c : utf8) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return nullptr;
+  }
+  if (m_prepared.size() >= kMaxPreparedTexts) m_prepared.clear();
+  QStaticText text(FromBytes(std::string(utf8)));
+  text.setTextFormat(Qt::PlainText);
+  text.setPerformanceHint(QStaticText::AggressiveCaching);
+  return &m_prepared.emplace(std::move(key), std::move(text)).first->second;
+}
+
+void DrawRunText(QPainter& p, const Tools& t, bool levelFont, QColor c, double x, double y, const std::string& utf8,
+                 bool vertical, double along) {
+  if (utf8.empty() || c.alpha() == 0) return;
+  const QFont& f = levelFont ? t.level : t.small;
+  const QFontMetricsF& fm = levelFont ? t.levelFm : t.smallFm;
+  const char tag = static_cast<char>((levelFont ? 'l' : 's') + (vertical ? 'A' - 'a' : 0));
+  const QStaticText* prepared = t.Prepared(tag, utf8);
+  if (prepared == nullptr) {
+    if (vertical) {
+      DrawVertical(p, f, fm, c, x, y, FromBytes(utf8), along);
+    } else {
+      DrawText(p, f, fm, c, x, y, FromBytes(utf8));
+    }
+    return;
+  }
+  if (!vertical) {
+    p.setFont(f);
+    p.setPen(c);
+    p.drawStaticText(QPointF(x, y), *prepared);
+    return;
+  }
+  p.save();
+  p.translate(x + fm.height(), y);
+  p.rotate(90);
+  p.setFont(f);
+  p.setPen(c);
+  p.drawStaticText(QPointF(along, 0), *prepared);
+  p.restore();
+}
+
+TextMeasure MeasureWith(const Tools& t) {
+  return [&t](TextFont font, std::string_view utf8) -> TextExtent {
+    const QString s = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    if (font == TextFont::Name) {
+      const QSizeF size = TextBlockSize(t.nameFm, s);
+      return {size.width(), size.height()};
+    }
+    return {s.isEmpty() ? 0.0 : t.smallFm.horizontalAdvance(s), t.smallFm.height()};
+  };
+}
+
+}  // namespace pinpaint
+
+void PaintStaticLayer(QPainter& p, const Tools& t, const PackageInfo& info, const PackagePlacement& pl,
+                      const QRectF& visible) {
+  if (!pl.layout.drawable) return;
   p.save();
   p.setRenderHint(QPainter::Antialiasing, true);
   p.setRenderHint(QPainter::TextAntialiasing, true);
-  const Tools t(p, o.zoom);
   const double z = t.z;
-
-  const std::vector<const PinInfo*> pins = SortedPinOrder(info.pins);
-  const PackageLayout l = ComputeLayout(pins.size(), info.pkg_frame);
-  if (l.drawable) {
-    p.setPen(t.black);
-    p.setBrush(Qt::NoBrush);
-    const QRectF body(kBodyX * z, kBodyY * z, l.s1 * z, l.s2 * z);
-    if (l.frame == 3) {
-      p.drawRect(body);
-      DrawBallGrid(p, t, o, l, info, pins, regions);
-    } else {
-      p.drawRoundedRect(body, 5 * z, 5 * z);
-      const CanvasRect m = PinOneMarker(l);
-      p.drawEllipse(QRectF(m.x * z, m.y * z, m.w * z, m.h * z));
-
-      const QString name = FromBytes(info.name).left(kMaxColumnChars);
-      const QSizeF size = TextBlockSize(t.nameFm, name);
-      const double w = size.width(), h = size.height();
-      const double nx = kBodyX * z + (l.s1 * z - w) / 2, ny = kBodyY * z + (l.s2 * z - h) / 2;
-      regions.push_back({static_cast<float>(nx), static_cast<float>(ny), static_cast<float>(w),
-                         static_cast<float>(h), TipText(info.processor)});
-      DrawTextBlock(p, t.name, Argb(info.name_color), nx, ny, name);
-
-      size_t next = 0;
-      for (PinSide side : {PinSide::Bottom, PinSide::Right, PinSide::Top, PinSide::Left}) {
-        DrawSidePins(p, t, o, l, pins, next, side, regions);
-      }
-    }
+  p.setPen(t.black);
+  p.setBrush(Qt::NoBrush);
+  const QRectF body = ToQt(pl.body);
+  if (pl.layout.frame == kFrameBallGrid) {
+    p.drawRect(body);
+    DrawBallGrid(p, t, visible, info, pl);
+    p.restore();
+    return;
   }
-  DrawTextBlock(p, t.info, Argb(kRed), 830, 560 + (2 * o.clientWidth) / 5,
-                FromBytes(info.information).left(kMaxColumnChars));
+  // The outline only where the visible part reaches it.
+  const PixelRect inside = pl.body.Adjusted(-3);
+  const bool withinBody = !visible.isEmpty() && QRectF(inside.x, inside.y, inside.w, inside.h).contains(visible);
+  if (!withinBody) p.drawRoundedRect(body, 5 * z, 5 * z);
+  if (Visible(visible, pl.marker.Adjusted(3))) p.drawEllipse(ToQt(pl.marker));
+  if (Visible(visible, pl.nameBox)) {
+    DrawTextBlock(p, t.name, Argb(pl.name.color), pl.name.x, pl.name.y, FromBytes(pl.name.text));
+  }
+  for (const PinPlacement& pp : pl.pins) {
+    if (!Visible(visible, pp.staticBounds)) continue;
+    for (const TextRun& run : pp.column) DrawRun(p, t, run, pp.vertical);
+  }
   p.restore();
+}
+
+void PaintDynamicLayer(QPainter& p, const Tools& t, const PackageInfo& info, const PackagePlacement& pl,
+                       const QRectF& visible) {
+  if (!pl.layout.drawable || pl.pins.empty()) return;
+  // The static layer's pin items (the function texts) never meet another
+  // pin's box, so drawing all boxes here keeps the order of a single pass.
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setRenderHint(QPainter::TextAntialiasing, true);
+  for (const PinPlacement& pp : pl.pins) {
+    if (Visible(visible, pp.dynamicBounds)) DrawPinState(p, t, info.pins[pp.pin], pp);
+  }
+  p.restore();
+}
+
+namespace {
+QString InformationText(const PackageInfo& info) { return FromBytes(info.information).left(kMaxColumnChars); }
+QPointF InformationAt(int clientWidth) { return {830, 560 + (2.0 * clientWidth) / 5}; }
+}  // namespace
+
+void PaintInformation(QPainter& p, const Tools& t, const PackageInfo& info, int clientWidth) {
+  if (info.information.empty()) return;
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setRenderHint(QPainter::TextAntialiasing, true);
+  const QPointF at = InformationAt(clientWidth);
+  DrawTextBlock(p, t.info, Argb(kRed), at.x(), at.y(), InformationText(info));
+  p.restore();
+}
+
+QRectF InformationBox(const Tools& t, const PackageInfo& info, int clientWidth) {
+  if (info.information.empty()) return {};
+  const QPointF at = InformationAt(clientWidth);
+  return QRectF(at, TextBlockSize(t.infoFm, InformationText(info))).adjusted(-3, -3, 3, 3);
+}
+
+void PaintPackage(QPainter& p, const PackageInfo& info, const PaintOptions& o, std::vector<TipRegion>& regions) {
+  const Tools t(p.device(), o.zoom);
+  const PackagePlacement pl = PlacePackage(info, {o.zoom, o.showAllFunctions}, MeasureWith(t));
+  PaintStaticLayer(p, t, info, pl, o.visible);
+  PaintDynamicLayer(p, t, info, pl, o.visible);
+  PaintInformation(p, t, info, o.clientWidth);
+  regions = pl.regions;
 }
 
 void PaintControlPanel(QPainter& p, QPoint scroll, QColor buttonFace) {
@@ -283,3 +240,5 @@ void PaintControlPanel(QPainter& p, QPoint scroll, QColor buttonFace) {
   p.fillRect(QRect(scroll.x() + 5, scroll.y() + 5, 115, 58), buttonFace);
   p.restore();
 }
+
+QRect ControlPanelBox(QPoint scroll) { return QRect(scroll.x() + 5, scroll.y() + 5, 118, 61); }

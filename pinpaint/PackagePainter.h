@@ -1,5 +1,9 @@
-// Draws a PackageInfo as a top view of the chip and records the tooltip
-// regions of the package name and every pin or ball.
+// Draws a package's placements as a top view of the chip. The drawing is
+// two layers: the static one (body, name, function texts, ball grid)
+// changes only with the package's texts or the zoom; the dynamic one (pin
+// boxes and their colours, direction and pull-up marks, levels, pin
+// numbers, the information line) is drawn over it and changes with the
+// refreshes.
 #pragma once
 
 #include <QColor>
@@ -8,8 +12,10 @@
 #include <vector>
 
 #include "pinmodel/PackageInfo.h"
+#include "pinmodel/PinPlacement.h"
 
 class QPainter;
+class QPaintDevice;
 
 struct PaintOptions {
   float zoom = 1.0f;
@@ -18,18 +24,32 @@ struct PaintOptions {
   QRectF visible;         // canvas pixels worth drawing; empty = everything
 };
 
-// Longest function text drawn per part of a column (characters); the rest
-// could never be on the canvas.
-constexpr int kMaxColumnChars = 400;
-// Longest tooltip text a region keeps (bytes).
-constexpr size_t kMaxTipTextBytes = 16 * 1024;
+namespace pinpaint {
+struct Tools;
+}
 
-// Draws the package, its pins and the information line onto `painter`,
-// whose coordinates are canvas pixels at the current zoom. The caller has
-// cleared the background. `regions` is cleared and refilled in drawing order.
+// Places and draws the package, its pins and the information line onto
+// `painter`, whose coordinates are canvas pixels at the current zoom. The
+// caller has cleared the background. `regions` gets the placements' tooltip
+// regions, in drawing order.
 void PaintPackage(QPainter& painter, const PackageInfo& info, const PaintOptions& options,
                   std::vector<TipRegion>& regions);
+
+// The static layer's items that meet `visible` (empty: all).
+void PaintStaticLayer(QPainter& painter, const pinpaint::Tools& tools, const PackageInfo& info,
+                      const PackagePlacement& placement, const QRectF& visible);
+
+// The dynamic layer's pin items that meet `visible` (empty: all).
+void PaintDynamicLayer(QPainter& painter, const pinpaint::Tools& tools, const PackageInfo& info,
+                       const PackagePlacement& placement, const QRectF& visible);
+
+// The information line (red, not zoomed; placed by the client width) and
+// the box it covers.
+void PaintInformation(QPainter& painter, const pinpaint::Tools& tools, const PackageInfo& info, int clientWidth);
+QRectF InformationBox(const pinpaint::Tools& tools, const PackageInfo& info, int clientWidth);
 
 // The panel behind the view's controls at scroll position `scroll`: a shadow
 // in half-intensity `buttonFace`, then the panel itself. Not zoomed.
 void PaintControlPanel(QPainter& painter, QPoint scroll, QColor buttonFace);
+// The part of the canvas the panel covers.
+QRect ControlPanelBox(QPoint scroll);

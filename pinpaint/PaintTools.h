@@ -7,12 +7,15 @@
 #include <QPaintDevice>
 #include <QPainter>
 #include <QPen>
+#include <QStaticText>
 #include <QString>
 #include <algorithm>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
-#include "pinmodel/PackageLayout.h"
+#include "pinmodel/PinPlacement.h"
 #include "pinpaint/PackagePainter.h"
 
 namespace pinpaint {
@@ -27,9 +30,6 @@ inline QString FromBytes(const std::string& s) { return QString::fromUtf8(s.data
 
 inline QColor Argb(uint32_t c) { return QColor::fromRgba(c); }
 
-// A region's text: tooltips never show more than this.
-inline std::string TipText(const std::string& s) { return s.size() > kMaxTipTextBytes ? s.substr(0, kMaxTipTextBytes) : s; }
-
 // A font of `pixels` height (fractions kept) on the painter's device.
 inline QFont MakeFont(const QPaintDevice* device, double pixels, bool bold) {
   QFont f(QStringLiteral("Verdana"));
@@ -41,19 +41,19 @@ inline QFont MakeFont(const QPaintDevice* device, double pixels, bool bold) {
   return f;
 }
 
-// Everything one paint needs, made once per paint.
+// The fonts, metrics and pens of one zoom on one kind of device.
 struct Tools {
-  Tools(QPainter& p, float zoom)
+  Tools(const QPaintDevice* device, float zoom)
       : z(zoom),
-        small(MakeFont(p.device(), 8.0 * zoom, false)),
-        name(MakeFont(p.device(), 9.0 * zoom, true)),
+        small(MakeFont(device, 8.0 * zoom, false)),
+        name(MakeFont(device, 9.0 * zoom, true)),
         // 5z points on the 96-dpi canvas.
-        level(MakeFont(p.device(), 5.0 * zoom * 96.0 / 72.0, true)),
-        info(MakeFont(p.device(), 14.0, true)),
-        smallFm(small, p.device()),
-        nameFm(name, p.device()),
-        levelFm(level, p.device()),
-        infoFm(info, p.device()) {
+        level(MakeFont(device, 5.0 * zoom * 96.0 / 72.0, true)),
+        info(MakeFont(device, 14.0, true)),
+        smallFm(small, device),
+        nameFm(name, device),
+        levelFm(level, device),
+        infoFm(info, device) {
     black = QPen(Argb(kBlack), 1);
     black.setCosmetic(true);
     blue = QPen(Argb(kBlue), 1);
@@ -64,6 +64,15 @@ struct Tools {
   QFont small, name, level, info;
   QFontMetricsF smallFm, nameFm, levelFm, infoFm;
   QPen black, blue;
+
+  // Texts laid out once and drawn again and again: pin numbers, levels and
+  // function texts. Keyed by a tag for font and direction and the text.
+  // Null for a text the plain layout does not cover (control characters,
+  // line breaks); those are drawn with the full text engine.
+  const QStaticText* Prepared(char tag, std::string_view utf8) const;
+
+ private:
+  mutable std::unordered_map<std::string, QStaticText> m_prepared;
 };
 
 // Horizontal text whose layout box starts at (x, y).
@@ -103,12 +112,24 @@ inline void DrawVertical(QPainter& p, const QFont& f, const QFontMetricsF& fm, Q
   p.restore();
 }
 
-inline bool Visible(const PaintOptions& o, const QRectF& r) { return o.visible.isEmpty() || o.visible.intersects(r); }
+// Text whose layout box starts at (x, y): horizontal, or vertical as
+// DrawVertical; laid out once per zoom when the text allows it.
+void DrawRunText(QPainter& p, const Tools& t, bool levelFont, QColor c, double x, double y, const std::string& utf8,
+                 bool vertical, double along = 0);
+
+inline QRectF ToQt(const PixelRect& r) { return {r.x, r.y, r.w, r.h}; }
+
+// True when `visible` is empty (everything is drawn) or meets `r`.
+inline bool Visible(const QRectF& visible, const PixelRect& r) {
+  return visible.isEmpty() || visible.intersects(ToQt(r));
+}
+
+// The text measure of the placements over these fonts.
+TextMeasure MeasureWith(const Tools& t);
 
 // Ball grid (frame 3): the name below the body, the balls, row numbers and
-// column letters; one region per ball drawn.
-void DrawBallGrid(QPainter& p, const Tools& t, const PaintOptions& o, const PackageLayout& l,
-                  const PackageInfo& info, const std::vector<const PinInfo*>& pins,
-                  std::vector<TipRegion>& regions);
+// column letters.
+void DrawBallGrid(QPainter& p, const Tools& t, const QRectF& visible, const PackageInfo& info,
+                  const PackagePlacement& placement);
 
 }  // namespace pinpaint

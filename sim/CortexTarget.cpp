@@ -248,11 +248,11 @@ uint32_t CortexTarget::WriteWord(uint32_t a, uint32_t v) {
 uint32_t CortexTarget::ReadBytes(uint32_t a, std::span<uint8_t> out) {
   Advance();
   if (InFlash(a, out.size())) {
-    std::memcpy(out.data(), &m_flash[a], out.size());
+    std::copy_n(m_flash.begin() + a, out.size(), out.begin());
     return kErrOk;
   }
   if (InRam(a, out.size())) {
-    std::memcpy(out.data(), &m_ram[a - kRamBase], out.size());
+    std::copy_n(m_ram.begin() + (a - kRamBase), out.size(), out.begin());
     return kErrOk;
   }
   for (size_t i = 0; i < out.size();) {
@@ -268,7 +268,7 @@ uint32_t CortexTarget::WriteBytes(uint32_t a, std::span<const uint8_t> data) {
   Advance();
   if (InFlash(a, data.size())) return kErrOk;
   if (InRam(a, data.size())) {
-    std::memcpy(&m_ram[a - kRamBase], data.data(), data.size());
+    std::copy_n(data.begin(), data.size(), m_ram.begin() + (a - kRamBase));
     return kErrOk;
   }
   for (size_t i = 0; i < data.size();) {
@@ -299,7 +299,7 @@ uint32_t CortexTarget::FlashProgram(uint32_t a, std::span<const uint8_t> data) {
 
 uint32_t CortexTarget::FlashRead(uint32_t a, std::span<uint8_t> out) {
   if (!InFlash(a, out.size())) return kErrFlashAddress;
-  std::memcpy(out.data(), &m_flash[a], out.size());
+  std::copy_n(m_flash.begin() + a, out.size(), out.begin());
   return kErrOk;
 }
 

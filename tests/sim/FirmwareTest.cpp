@@ -283,5 +283,18 @@ TEST_F(Firmware, PeripheralCommandsAnswerWithTheirLayouts) {
   EXPECT_EQ(p.payload.at(7), 0x01);  // ITM stimulus port 0, one byte
 }
 
+// Transfers of no bytes, from flash and from SRAM, read and write nothing and succeed.
+TEST_F(Firmware, EmptyBlockTransfersAnswerWithNoData) {
+  StartDemo();
+  Conn c = Open("demo-hid-if3");
+  for (uint32_t address : {0x00000000u, 0x20000000u}) {
+    const Packet read = c.Exchange(Words({0xB7, address, 0}));
+    EXPECT_FALSE(read.flag);
+    EXPECT_TRUE(read.payload.empty());
+    EXPECT_FALSE(c.Exchange(Words({0xBC, address, 0})).flag);
+  }
+  EXPECT_TRUE(c.Exchange(Words({0xA1, 0, 0})).payload.empty());  // flash read
+}
+
 }  // namespace
 }  // namespace simtest
