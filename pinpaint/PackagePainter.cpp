@@ -57,8 +57,10 @@ void DrawMarks(QPainter& p, const Tools& t, const PinInfo& pin, QPointF edge, QP
   }
 }
 
+}  // namespace
+
 // Box, marks, level and number of one pin.
-void DrawPinState(QPainter& p, const Tools& t, const PinInfo& pin, const PinPlacement& pp) {
+void pinpaint::DrawPinState(QPainter& p, const Tools& t, const PinInfo& pin, const PinPlacement& pp) {
   const QRectF r = ToQt(pp.box);
   const double z = t.z;
   p.fillRect(r, Argb(pin.pin_bg_color));
@@ -88,8 +90,6 @@ void DrawPinState(QPainter& p, const Tools& t, const PinInfo& pin, const PinPlac
   }
   DrawRun(p, t, pp.number, pp.vertical);
 }
-
-}  // namespace
 
 namespace pinpaint {
 

@@ -96,6 +96,7 @@ void PackageScene::SetView(float zoom, bool showAllFunctions, int clientWidth) {
     m_tools = std::make_unique<Tools>(&ReferenceDevice(), m_zoom);
     m_pinTexts.clear();
     m_nameTexts.clear();
+    m_sprites.Clear();
   }
   m_showAll = showAllFunctions;
   m_clientWidth = clientWidth;
@@ -192,7 +193,23 @@ void PackageScene::Compose(QPainter& p, const QRect& client) {
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   p.save();
   p.translate(-m_origin);
-  PaintDynamicLayer(p, *m_tools, m_info, m_placement, canvas);
+  if (m_placement.layout.drawable && !m_placement.pins.empty()) {
+    // The pins as PaintDynamicLayer draws them, copied from their pictures
+    // where the frame beneath is one seen before.
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setRenderHint(QPainter::TextAntialiasing, true);
+    for (size_t i = 0; i < m_placement.pins.size(); ++i) {
+      const PinPlacement& pp = m_placement.pins[i];
+      if (!Visible(canvas, pp.dynamicBounds)) continue;
+      const PinInfo& pin = m_info.pins[pp.pin];
+      const QRect pixels = ToRectF(pp.dynamicBounds).toAlignedRect();
+      if (!m_sprites.Draw(p, m_frame, m_origin, *m_tools, pin, pp, pixels)) {
+        DrawPinState(p, *m_tools, pin, pp);
+      }
+    }
+    p.restore();
+  }
   if (!m_infoBox.isEmpty() && m_infoBox.intersects(canvas)) PaintInformation(p, *m_tools, m_info, m_clientWidth);
   if (ControlPanelBox(m_origin).intersects(canvas.toAlignedRect())) PaintControlPanel(p, m_origin, m_buttonFace);
   p.restore();

@@ -19,6 +19,7 @@
 
 #include "pinmodel/PackageInfo.h"
 #include "pinmodel/PinPlacement.h"
+#include "pinpaint/PinSprites.h"
 
 class QPainter;
 
@@ -76,6 +77,8 @@ class PackageScene {
   // Measured texts of the current zoom.
   std::unordered_map<std::string, TextExtent> m_pinTexts, m_nameTexts;
   QRectF m_infoBox;
+  // Pictures of the pins drawn onto the frame.
+  PinSprites m_sprites;
 
   // The caches: static layer and frame of the client area at m_origin.
   QImage m_static, m_frame;

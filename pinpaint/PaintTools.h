@@ -124,6 +124,10 @@ inline bool Visible(const QRectF& visible, const PixelRect& r) {
   return visible.isEmpty() || visible.intersects(ToQt(r));
 }
 
+// Box, marks, level and number of one pin, with the painter's antialiasing
+// switched on; they stay within the pin's dynamic bounds.
+void DrawPinState(QPainter& p, const Tools& t, const PinInfo& pin, const PinPlacement& pp);
+
 // The text measure of the placements over these fonts.
 TextMeasure MeasureWith(const Tools& t);
 

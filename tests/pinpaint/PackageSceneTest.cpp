@@ -41,6 +41,20 @@ QImage FromScratch(const PackageInfo& info, float zoom) {
   return scene.Frame(kOrigin, kClient, kFace).copy();
 }
 
+// The same client area drawn item by item, without any cache.
+QImage Uncached(const PackageInfo& info, float zoom) {
+  PackageScene scene;
+  scene.SetView(zoom, true, kClient.width());
+  scene.SetPackage(info);
+  QImage image(kClient, QImage::Format_ARGB32_Premultiplied);
+  image.fill(0xFFFFFFFF);
+  QPainter p(&image);
+  p.setClipRect(QRect(QPoint(0, 0), kClient));
+  p.translate(-kOrigin);
+  scene.PaintAll(p, kOrigin, kFace, QRectF(kOrigin, kClient));
+  return image;
+}
+
 TEST(PackageScene, RepaintingWhatChangedEqualsDrawingAgain) {
   struct Change {
     const char* what;
@@ -67,6 +81,28 @@ TEST(PackageScene, RepaintingWhatChangedEqualsDrawingAgain) {
       scene.SetPackage(next);
       const QImage updated = scene.Frame(kOrigin, kClient, kFace).copy();
       EXPECT_TRUE(updated == FromScratch(next, zoom));
+    }
+  }
+}
+
+// Pins are copied from pictures of their looks: the frame equals drawing
+// every item, also once the pictures were made for other looks and after a
+// change of zoom.
+TEST(PackageScene, CopiedPinsEqualDrawnPins) {
+  PackageScene scene;
+  for (const float zoom : {1.0f, 1.5f, 1.3f}) {
+    SCOPED_TRACE("zoom " + std::to_string(zoom));
+    scene.SetView(zoom, true, kClient.width());
+    for (int tick = 0; tick < 3; ++tick) {
+      PackageInfo info = Package(100);
+      for (PinInfo& p : info.pins) {
+        p.status = (p.status + tick) % 2 ? 65 : 66;
+        p.direction = (p.direction + tick) % 5;
+        if (tick == 2) p.pin_bg_color = 0xFF102030u + static_cast<uint32_t>(p.direction);
+      }
+      scene.SetPackage(info);
+      const QImage frame = scene.Frame(kOrigin, kClient, kFace).copy();
+      EXPECT_TRUE(frame == Uncached(info, zoom)) << "tick " << tick;
     }
   }
 }
