@@ -5,7 +5,9 @@
 -- in one table read (as few adapter exchanges as the adapter's multi-access
 -- limit allows), then describes every pin: level, direction, pull-up and
 -- the active function. Knows the GX32M412VE / GX32P100 (Cortex-M) and the
--- GX8051T24 (8051 1T) register maps.
+-- GX8051T24 (8051 1T) register maps, and the two boards that the adapter
+-- emulator runs in QEMU: GX32M330QE (its GPIO ports A-G) and GX32M030QB
+-- (its one 32-pin port).
 --
 -- Without an adapter the information line says so and the script tries
 -- again on every refresh; an adapter that goes away and comes back is picked
@@ -123,6 +125,112 @@ local function cm_pins(words)
 end
 
 ---------------------------------------------------------------------------
+-- GX32M330QE: ports A-G, each DATA (all pins), DIR, AFSEL, PUR, DEN
+---------------------------------------------------------------------------
+
+local M330_PORTS = {A = 0x40004000, B = 0x40005000, C = 0x40006000, D = 0x40007000,
+                    E = 0x40024000, F = 0x40025000, G = 0x40026000}
+local M330_ORDER = {"A", "B", "C", "D", "E", "F", "G"}
+local M330_OFFSETS = {0x3FC, 0x400, 0x420, 0x510, 0x51C}
+-- LQFP48 (our layout): the ports' pins with supplies in between.
+local M330_LAYOUT = {
+  "PA0", "PA1", "PA2", "PA3", "PA4", "PA5", "PA6", "PA7", "VDD", "VSS",
+  "PB0", "PB1", "PB2", "PB3", "PB4", "PB5", "PB6", "PB7",
+  "PC0", "PC1", "PC2", "PC3", "PC4", "PC5", "PC6", "PC7", "VDD", "VSS",
+  "PD0", "PD1", "PD2", "PD3", "PD4", "PD5", "PD6", "PD7",
+  "PE0", "PE1", "PE2", "PE3", "PF0", "PF1", "PF2", "PF3", "PG0", "PG1", "RST", "AVSS",
+}
+
+local function m330_addresses()
+  local a = {}
+  for _, port in ipairs(M330_ORDER) do
+    for _, off in ipairs(M330_OFFSETS) do a[#a + 1] = M330_PORTS[port] + off end
+  end
+  return a
+end
+
+local function m330_pins(words)
+  local regs = {}
+  for i, port in ipairs(M330_ORDER) do
+    local b = 5 * (i - 1)
+    regs[port] = {data = words[b + 1], dir = words[b + 2], afsel = words[b + 3],
+                  pur = words[b + 4], den = words[b + 5]}
+  end
+  local pins = {}
+  for no, name in ipairs(M330_LAYOUT) do
+    local port, n = name:match("^P(%u)(%d)$")
+    if port then
+      local r = regs[port]
+      n = tonumber(n)
+      local out, alt = bits(r.dir, n, 1) == 1, bits(r.afsel, n, 1) == 1
+      local active = alt and (name .. "_ALT") or name
+      local mode = bits(r.den, n, 1) == 0 and "digital off" or (out and "output" or "input")
+      pins[no] = {
+        name = name, texts = alt and {name, active} or {name}, active = active,
+        high = bits(r.data, n, 1) == 1,
+        direction = out and DIR_OUT or DIR_IN, mode_name = mode,
+        pullup = bits(r.pur, n, 1) == 1,
+      }
+    else
+      pins[no] = {supply = name}
+    end
+  end
+  return pins
+end
+
+---------------------------------------------------------------------------
+-- GX32M030QB: one port P0.0-P0.31 (OUT, IN, DIR and a configuration word a pin)
+---------------------------------------------------------------------------
+
+local M030_GPIO = 0x50000000
+-- QFN48 (our layout).
+local M030_LAYOUT = {"VDD"}
+for n = 0, 7 do M030_LAYOUT[#M030_LAYOUT + 1] = "P0." .. n end
+M030_LAYOUT[#M030_LAYOUT + 1] = "VSS"
+for n = 8, 15 do M030_LAYOUT[#M030_LAYOUT + 1] = "P0." .. n end
+for _, s in ipairs({"VDD", "VSS", "DEC1", "DEC2"}) do M030_LAYOUT[#M030_LAYOUT + 1] = s end
+for n = 16, 23 do M030_LAYOUT[#M030_LAYOUT + 1] = "P0." .. n end
+for _, s in ipairs({"SWDIO", "SWDCLK", "AVDD", "VSS"}) do M030_LAYOUT[#M030_LAYOUT + 1] = s end
+for n = 24, 31 do M030_LAYOUT[#M030_LAYOUT + 1] = "P0." .. n end
+for _, s in ipairs({"XC1", "XC2", "AVDD", "VSS", "ANT1", "ANT2", "VDD", "VSS"}) do
+  M030_LAYOUT[#M030_LAYOUT + 1] = s
+end
+
+local function m030_addresses()
+  local a = {M030_GPIO + 0x504, M030_GPIO + 0x510, M030_GPIO + 0x514}
+  for n = 0, 31 do a[#a + 1] = M030_GPIO + 0x700 + 4 * n end
+  return a
+end
+
+local function m030_pins(words)
+  local outw, inw, dirw = words[1], words[2], words[3]
+  local pins = {}
+  for no, name in ipairs(M030_LAYOUT) do
+    local n = name:match("^P0%.(%d+)$")
+    if n then
+      n = tonumber(n)
+      local out = bits(dirw, n, 1) == 1
+      local cnf = words[4 + n]
+      pins[no] = {
+        name = name, texts = {name}, active = name,
+        high = bits(out and outw or inw, n, 1) == 1,
+        direction = out and DIR_OUT or DIR_IN, mode_name = out and "output" or "input",
+        pullup = bits(cnf, 2, 2) == 3,
+      }
+    else
+      pins[no] = {supply = name}
+    end
+  end
+  return pins
+end
+
+-- Cortex-M chips whose registers differ from the GX32M412VE's, by part name.
+local CM_BOARDS = {
+  GX32M330QE = {addresses = m330_addresses, pins = m330_pins, package = "LQFP48"},
+  GX32M030QB = {addresses = m030_addresses, pins = m030_pins, package = "QFN48"},
+}
+
+---------------------------------------------------------------------------
 -- 8051 1T: GX8051T24
 ---------------------------------------------------------------------------
 
@@ -213,8 +321,10 @@ local function connect()
   ice:MCUConnect(ice.RESET_NONE, ice.CONNECT_NORMAL)
   local s = series()
   local pid, name = s.identify()
+  local board = (s == SERIES.CORTEX_M) and CM_BOARDS[name] or nil
   live.chip = {pid = pid, name = (name ~= nil and name ~= "") and name or s.unknown,
-               firmware = version, addresses = s.addresses()}
+               firmware = version, board = board,
+               addresses = board and board.addresses() or s.addresses()}
   live.open = true
   return true
 end
@@ -247,7 +357,7 @@ local function package()
   local words = ice:ReadMemMulti(chip.addresses)
   live.reads = live.reads + 1
   local pins = {}
-  for no, p in ipairs(s.pins(words)) do
+  for no, p in ipairs((chip.board or s).pins(words)) do
     pins[#pins + 1] = p.supply and supply_pin(no, p.supply) or port_pin(no, p)
   end
   return {
@@ -257,7 +367,7 @@ local function package()
     pins = pins,
     processor = {information = string.format(
       "<b>%s</b> (%s)<br>Product id: 0x%s<br>Adapter firmware: %d<br>Registers a refresh: %d",
-      chip.name, s.package, ext.tohex(chip.pid), chip.firmware, #chip.addresses)},
+      chip.name, (chip.board or s).package, ext.tohex(chip.pid), chip.firmware, #chip.addresses)},
     pkg_frame = s.frame,
   }
 end

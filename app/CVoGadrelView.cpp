@@ -52,6 +52,9 @@ CVoGadrelView::CVoGadrelView(QWidget* parent)
     : QAbstractScrollArea(parent), m_pAdapters(std::make_unique<CPinViewAdapters>(&m_userInteraction)) {
   setObjectName(QStringLiteral("pinView"));
   m_userInteraction.SetOwnerWindow(static_cast<IPrintSink*>(this), this);
+  m_pFirmwareCheck = std::make_unique<CQtFirmwareCheck>(this);
+  m_pAdapters->CortexM().SetFirmwareCheck(m_pFirmwareCheck->Check());
+  m_pAdapters->Ostra1T().SetFirmwareCheck(m_pFirmwareCheck->Check());
   m_pinHost.SetUserInteraction(&m_userInteraction);
   m_pinHost.SetCallTimeLimit(kPinScriptTimeLimit);
   m_userHost.SetUserInteraction(&m_userInteraction);

@@ -18,6 +18,7 @@
 #include "pinmodel/PackageInfo.h"
 #include "pinpaint/PackageScene.h"
 #include "app/PinViewAdapters.h"
+#include "app/QtFirmwareUpdate.h"
 #include "app/QtUserInteraction.h"
 #include "app/ViewSettings.h"
 #include "script/CICECmd.h"
@@ -72,6 +73,9 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   // One refresh: reload the pin script when it changed on disk, ask it for
   // the package, repaint. Returns at once when a refresh is running.
   void RefreshPins();
+
+  // The adapter firmware check (its dialogs, images and waits).
+  CQtFirmwareCheck& FirmwareCheck() { return *m_pFirmwareCheck; }
 
   // Runs a user script with event pumping; refreshes after a good run,
   // prints the error after a failed one. False on failure.
@@ -137,6 +141,9 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
 
   // Declaration order is construction order; destruction runs backwards.
   CQtUserInteraction m_userInteraction;
+  // The firmware check the adapter objects run when they take an adapter;
+  // it outlives them.
+  std::unique_ptr<CQtFirmwareCheck> m_pFirmwareCheck;
   std::unique_ptr<CPinViewAdapters> m_pAdapters;
   CICECmd m_pinHost;
   CICECmd m_userHost;

@@ -13,6 +13,7 @@
 #include "fwupdate/BootLoaderOps.h"
 #include "fwupdate/CHexBinFile.h"
 #include "fwupdate/FirmwareImages.h"
+#include "fwupdate/VolinkUpdate.h"
 #include "ice/AdapterAcquire.h"
 #include "ice/AdapterSelection.h"
 #include "ice/CICEGlobalMutex.h"
@@ -26,7 +27,9 @@ const char* const kVolinkFirmwareUsage =
     "  bootloader check DIR      compare the adapter's boot loader with DIR's images\n"
     "  bootloader id             the adapter ID from the boot-loader area\n"
     "  bootloader erase          erase the boot-loader area\n"
-    "  bootloader write DIR      write DIR's boot-loader images, keeping the ID\n";
+    "  bootloader write DIR      write DIR's boot-loader images, keeping the ID\n"
+    "  update [--yes] [--image FILE] [--images DIR]\n"
+    "                            check the adapter's firmware and update it\n";
 
 namespace {
 
@@ -247,6 +250,9 @@ int RunVolinkFirmwareCommand(const std::vector<std::string>& args, std::ostream&
     }
     i += 2;
   }
+  if (i < args.size() && args[i] == "update")
+    return RunVolinkUpdate(std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end()),
+                           out, err);
   if (i >= args.size() || (args[i] != "image" && args[i] != "bootloader")) return -1;
   const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
   try {

@@ -135,13 +135,17 @@ void DrawRunText(QPainter& p, const Tools& t, bool levelFont, QColor c, double x
     p.drawStaticText(QPointF(x, y), *prepared);
     return;
   }
-  p.save();
-  p.translate(x + fm.height(), y);
-  p.rotate(90);
+  // The transform alone changes: saving the whole painter state would copy
+  // the clip of a partial repaint for every text.
+  const QTransform base = p.transform();
+  QTransform turned = base;
+  turned.translate(x + fm.height(), y);
+  turned.rotate(90);
+  p.setTransform(turned);
   p.setFont(f);
   p.setPen(c);
   p.drawStaticText(QPointF(along, 0), *prepared);
-  p.restore();
+  p.setTransform(base);
 }
 
 TextMeasure MeasureWith(const Tools& t) {

@@ -5,6 +5,29 @@
 #include <string>
 
 constexpr unsigned IDS_USB_DISCONNECTED = 4007;
+constexpr unsigned IDS_UPDATE_LDROM_DETECTED_STRING = 4000;
+constexpr unsigned IDS_DEVICE_TEMPORARILY_DETACHED = 4001;
+constexpr unsigned IDS_CONFIRM_ABORT_UPDATE = 4002;
+constexpr unsigned IDS_FM_UPDATE_NOT_SUPPORT_3645 = 4003;
+constexpr unsigned IDS_FM_UPDATE_NOT_SUPPORT_DEVICE = 4004;
+constexpr unsigned IDS_FM_UPDATE_FORCE = 4005;
+constexpr unsigned IDS_FM_UPDATE_LOWER = 4006;
+constexpr unsigned IDS_UPDATE_FM_CONFIG = 4008;
+constexpr unsigned IDS_ERASE_OLD_FIRMWARE = 4009;
+constexpr unsigned IDS_WRITE_NEW_FIRMWARE = 4010;
+constexpr unsigned IDS_BOOT_NEW_FIRMWARE = 4011;
+constexpr unsigned IDS_PLUGOUTIN_USB = 4012;
+constexpr unsigned IDS_WAIT_BOOTLOADER = 4019;
+constexpr unsigned IDS_WAIT_REBOOT_FROM_BOOTLOADER = 4020;
+constexpr unsigned IDS_WRITE_NEW_BOOTLOADER = 4021;
+constexpr unsigned IDS_UPDATE_FIRMWARE_OK = 4022;
+constexpr unsigned IDS_ONLY_ONE_ICE = 4030;
+constexpr unsigned IDS_CAN_NOT_RECOGNIZE_APROM_FILE = 4032;
+constexpr unsigned IDS_FM_UPDATE_REBOOT_BOOTLOADER_FAILED = 4036;
+constexpr unsigned IDS_FM_UPDATE_MBED_MODE_WARNING = 4037;
+constexpr unsigned IDS_FM_UPDATE_BOOT_NEW_FIRMWARE_WARNING = 4038;
+constexpr unsigned IDS_FM_UPDATE_PLUGOUTIN_USB_WARNING = 4039;
+constexpr unsigned IDS_FM_UPDATE_NOT_MATCH = 4040;
 constexpr unsigned IDS_CAN_NOT_LOAD_LDROM_FOR_UPDATE = 4015;
 constexpr unsigned IDS_TOO_LARGE_UPDATE_LDROM_SIZE = 4016;
 constexpr unsigned IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE = 4017;

@@ -11,6 +11,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core
   binutils zlib1g-dev
+  qemu-system-arm gcc-arm-none-eabi libnewlib-arm-none-eabi gdb-multiarch
+  sdcc sdcc-ucsim
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -6,6 +6,9 @@
 #include "usb/PacketFraming.h"
 
 namespace sim {
+namespace {
+constexpr uint32_t kHeader = 0xC0;  // application image header word
+}  // namespace
 
 using framing::GetLE32;
 using framing::PutLE16;
@@ -35,12 +38,17 @@ uint32_t BootLoader::ApromLimit() const {
 void BootLoader::WriteImage(std::span<const uint8_t> bytes) {
   const size_t n = std::min<size_t>(bytes.size(), m_writeRemaining);
   auto& aprom = m_mcu.Aprom();
+  const uint32_t limit = ApromLimit();
   for (size_t i = 0; i < n; ++i) {
     const uint32_t a = m_writeAddress + static_cast<uint32_t>(i);
-    if (a < ApromLimit()) aprom[a] = bytes[i];
+    if (m_headerCovered && a >= kHeader && a < kHeader + 4) m_header[a - kHeader] = bytes[i];
+    else if (a < limit) aprom[a] = bytes[i];
   }
   m_writeAddress += static_cast<uint32_t>(n);
   m_writeRemaining -= static_cast<uint32_t>(n);
+  if (m_writeRemaining == 0 && m_headerCovered)
+    for (uint32_t i = 0; i < 4; ++i)
+      if (kHeader + i < limit) aprom[kHeader + i] = m_header[i];
 }
 
 std::optional<std::vector<uint8_t>> BootLoader::Handle(std::span<const uint8_t> report) {
@@ -90,6 +98,8 @@ std::optional<std::vector<uint8_t>> BootLoader::Handle(std::span<const uint8_t> 
       const uint32_t end = std::min<uint32_t>(m_writeAddress + total, static_cast<uint32_t>(aprom.size()));
       if (m_writeAddress < end) std::fill(aprom.begin() + m_writeAddress, aprom.begin() + end, 0xFF);
       m_writeRemaining = total;
+      std::fill(std::begin(m_header), std::end(m_header), 0xFF);
+      m_headerCovered = m_writeAddress <= kHeader && uint64_t(m_writeAddress) + total >= kHeader + 4;
       WriteImage(data.subspan(8));
       break;
     }

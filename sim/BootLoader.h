@@ -39,6 +39,10 @@ class BootLoader {
   Exit m_exit = Exit::None;
   uint32_t m_writeAddress = 0;
   uint32_t m_writeRemaining = 0;
+  // The image header word (bytes 0xC0-0xC3) is kept back until the whole
+  // image is in: an interrupted write leaves no image that would start.
+  uint8_t m_header[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+  bool m_headerCovered = false;
 };
 
 }  // namespace sim

@@ -99,12 +99,18 @@ std::vector<Reply> Firmware::Handle(std::span<const uint8_t> request, size_t pac
   const Ctx c = MakeCtx(request, packetSize);
   if (request.size() < 4) return {Fail(kErrUnimplemented)};
   const uint32_t code = GetLE32(request.data());
-  if (m_streamRemaining > 0 && code == Code(Cmd::StreamWrite)) return StreamWrite(c);
-  if (code != Code(Cmd::ErrorQuery)) {
-    m_lastError = 0;
-    m_streamRemaining = 0;
+  std::vector<Reply> replies;
+  if (m_streamRemaining > 0 && code == Code(Cmd::StreamWrite)) {
+    replies = StreamWrite(c);
+  } else {
+    if (code != Code(Cmd::ErrorQuery)) {
+      m_lastError = 0;
+      m_streamRemaining = 0;
+    }
+    replies = Dispatch(code, c);
   }
-  return Dispatch(code, c);
+  if (m_target) m_target->EndCommand();
+  return replies;
 }
 
 std::vector<Reply> Firmware::Dispatch(uint32_t code, const Ctx& c) {

@@ -127,8 +127,12 @@ AdapterConfig ParseAdapter(const json& j) {
     Take(*it, "chip", a.target.chip);
     Take(*it, "cpu", a.target.cpu);
     Take(*it, "present", a.target.present);
-    if (a.target.kind != "cortex-m" && a.target.kind != "8051" && a.target.kind != "none")
-      throw std::runtime_error("target kind must be \"cortex-m\", \"8051\" or \"none\"");
+    Take(*it, "machine", a.target.machine);
+    Take(*it, "firmware", a.target.firmware);
+    Take(*it, "program", a.target.program);
+    if (a.target.kind != "cortex-m" && a.target.kind != "8051" && a.target.kind != "qemu" &&
+        a.target.kind != "ucsim" && a.target.kind != "none")
+      throw std::runtime_error("target kind must be \"cortex-m\", \"8051\", \"qemu\", \"ucsim\" or \"none\"");
   }
   return a;
 }
@@ -181,6 +185,14 @@ std::string DemoConfigJson() {
 }
 
 SimConfig DemoConfig() { return ParseConfig(DemoConfigJson()); }
+
+SimConfig QemuDemoConfig() {
+  SimConfig c = DemoConfig();
+  c.adapters[0].target = TargetConfig{};
+  c.adapters[0].target.kind = "qemu";
+  c.adapters[0].target.machine = "lm3s6965evb";
+  return c;
+}
 
 uint32_t DefaultChipId(int generation) {
   switch (generation) {

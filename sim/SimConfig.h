@@ -18,10 +18,13 @@ struct InterfaceConfig {
 };
 
 struct TargetConfig {
-  std::string kind = "cortex-m";  // "cortex-m", "8051" or "none"
+  std::string kind = "cortex-m";  // "cortex-m", "8051", "qemu", "ucsim" or "none"
   std::string chip = "GX32M412VE";
   std::string cpu;                // cortex-m core: m0, m0+, m4, m7, m23, m33, m55 (default by chip)
   bool present = true;
+  std::string machine = "lm3s6965evb";  // qemu: the board ("lm3s6965evb" or "microbit")
+  std::string firmware;                 // qemu: ELF, ucsim: Intel hex to run (empty = the one the build made)
+  std::string program = "qemu-system-arm";  // qemu: the emulator to start (ucsim: s51 unless set)
 };
 
 struct AdapterConfig {
@@ -58,6 +61,8 @@ SimConfig ParseConfig(const std::string& jsonText);
 // interface 3 and a bulk interface 0) with the Cortex-M demo chip behind it.
 SimConfig DemoConfig();
 std::string DemoConfigJson();
+// The demo with the QEMU-run lm3s6965evb board behind the adapter.
+SimConfig QemuDemoConfig();
 
 // Adapter MCU chip id of a generation (class 1, 2, 3 adapters).
 uint32_t DefaultChipId(int generation);

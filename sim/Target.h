@@ -86,6 +86,10 @@ class Target {
     return kErrUnimplemented;
   }
 
+  // Called when the adapter has answered a command (a target that paused
+  // its core for the command's accesses lets it run again).
+  virtual void EndCommand() {}
+
   // Drives an input pin from outside ("PB3", "P1.4"); level 0 or 1, or -1
   // to release it. False for an unknown pin name.
   virtual bool DrivePin(const std::string& pin, int level) = 0;

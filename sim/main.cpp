@@ -10,6 +10,7 @@
 
 #include "sim/ControlClient.h"
 #include "sim/Images.h"
+#include "sim/QemuTarget.h"
 #include "sim/Server.h"
 
 namespace {
@@ -17,6 +18,8 @@ namespace {
 int Usage() {
   std::cerr << "usage:\n"
                "  volink-sim [--config FILE] [--dir DIR]   serve the adapters (default: the demo)\n"
+               "  volink-sim --demo model|qemu|auto        the demo with the core model, with the QEMU-run\n"
+               "                                           board, or QEMU when installed and its firmware built\n"
                "  volink-sim ctl COMMAND...                 send a control command (ctl help lists them)\n"
                "  volink-sim make-images DIR [--version N] [--suffix S]\n"
                "  volink-sim print-demo                     print the demo configuration\n"
@@ -42,6 +45,12 @@ int Serve(const std::vector<std::string>& args) {
       haveConfig = true;
     } else if (args[i] == "--dir" && i + 1 < args.size()) {
       dir = args[++i];
+    } else if (args[i] == "--demo" && i + 1 < args.size()) {
+      const std::string& kind = args[++i];
+      if (kind != "model" && kind != "qemu" && kind != "auto") return Usage();
+      const bool qemu = kind == "qemu" || (kind == "auto" && sim::QemuTargetAvailable("lm3s6965evb"));
+      config = qemu ? sim::QemuDemoConfig() : sim::DemoConfig();
+      haveConfig = true;
     } else {
       return Usage();
     }

@@ -24,6 +24,7 @@ bool CHidLDCmd::Open(uint16_t vid, uint16_t pid) {
 void CHidLDCmd::Close() { m_device = OpenedDevice{}; }
 bool CHidLDCmd::IsOpen() const { return m_device.handle != nullptr; }
 uint16_t CHidLDCmd::GetPacketSize() const { return IsOpen() ? m_device.outSize : 0; }
+uint16_t CHidLDCmd::GetInPacketSize() const { return IsOpen() ? m_device.inSize : 0; }
 
 uint16_t CHidLDCmd::Checksum(const void* data, size_t length) {
   return framing::Checksum16(std::span<const uint8_t>(static_cast<const uint8_t*>(data), length));

@@ -23,6 +23,8 @@ class CHidLDCmd {
   bool IsOpen() const;
   // Report data bytes (without the report id); 0 when closed.
   uint16_t GetPacketSize() const;
+  // Input report data bytes; 0 when closed.
+  uint16_t GetInPacketSize() const;
 
   // Sends one request: command code, packet number, then at most
   // packet size - 8 bytes of data. After a good write the packet number

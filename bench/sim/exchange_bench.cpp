@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/ControlClient.h"
+#include "sim/QemuTarget.h"
 #include "sim/Server.h"
 #include "usb/PacketFraming.h"
 
@@ -55,11 +56,11 @@ class Echo {
 // The demo emulator in a private folder with one connected HID client.
 class Sim {
  public:
-  explicit Sim(const char* iface = "demo-hid-if3") {
+  explicit Sim(const char* iface = "demo-hid-if3", sim::SimConfig config = sim::DemoConfig()) {
     char tmpl[] = "/tmp/volink-sim-bench-XXXXXX";
     if (!::mkdtemp(tmpl)) std::abort();
     m_dir = tmpl;
-    m_server = std::make_unique<sim::Server>(sim::DemoConfig(), m_dir);
+    m_server = std::make_unique<sim::Server>(std::move(config), m_dir);
     m_server->Start();
     m_fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     sockaddr_un addr{};
@@ -133,8 +134,16 @@ void BM_EmulatorLinkCheck(benchmark::State& state) {
 }
 BENCHMARK(BM_EmulatorLinkCheck)->UseRealTime();
 
+// The same read with the core model (arg 0) or the QEMU-run lm3s6965evb
+// board (arg 1) behind the adapter; the core runs its firmware meanwhile.
 void BM_EmulatorFourWordRead(benchmark::State& state) {
-  Sim s;
+  const bool qemu = state.range(0) == 1;
+  if (qemu && !sim::QemuTargetAvailable("lm3s6965evb")) {
+    state.SkipWithError("QEMU or the lm3s6965evb firmware is not available");
+    return;
+  }
+  state.SetLabel(qemu ? "qemu lm3s6965evb" : "core model");
+  Sim s("demo-hid-if3", qemu ? sim::QemuDemoConfig() : sim::DemoConfig());
   std::array<uint8_t, 64> reply;
   // Attach to the target first.
   std::vector<uint8_t> connect(20, 0);
@@ -144,7 +153,7 @@ void BM_EmulatorFourWordRead(benchmark::State& state) {
     state.SkipWithError("connect failed");
   Exchange(state, s.Client(), FourWordRead());
 }
-BENCHMARK(BM_EmulatorFourWordRead)->UseRealTime();
+BENCHMARK(BM_EmulatorFourWordRead)->Arg(0)->Arg(1)->UseRealTime();
 
 // Emulated USB timing: a streamed read of one chunk (one request, twenty
 // replies) against what the link can carry; "link_fraction" is the share of
