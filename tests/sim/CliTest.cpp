@@ -86,6 +86,7 @@ TEST_F(Cli, ServesTheDemoUntilStoppedAndAnswersCtl) {
   EXPECT_EQ(RunTool({"ctl", "status", "nobody"}), 1);
   Conn c(m_dir / "demo-hid-if3.sock", 1, 64);
   EXPECT_EQ(WordAt(c.Exchange(Bytes(61, 0xFF)).payload, 0), 7973u);
+  EXPECT_EQ(sim::LastLine(sim::SendControl(m_dir / sim::kControlSocketName, "violations")), "ok violations 0");
   ::kill(pid, SIGTERM);
   int status = 0;
   ::waitpid(pid, &status, 0);
@@ -103,6 +104,7 @@ TEST_F(Cli, SecondEmulatorOnTheFolderExitsAndAKilledOneDoesNotBlock) {
   EXPECT_EQ(RunTool({"ctl", "status", "demo"}), 0);
   Conn c(m_dir / "demo-hid-if3.sock", 1, 64);
   EXPECT_EQ(WordAt(c.Exchange(Bytes(61, 0xFF)).payload, 0), 7973u);
+  EXPECT_EQ(sim::LastLine(sim::SendControl(m_dir / sim::kControlSocketName, "violations")), "ok violations 0");
 
   // An emulator that dies leaves its files and lock file behind; the next
   // one serves all the same.
