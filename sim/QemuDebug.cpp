@@ -6,20 +6,13 @@
 // system space goes to QEMU, which models the NVIC, SysTick and CPU id.
 #include <cstring>
 
+#include "sim/CortexDebugRegs.h"
 #include "sim/QemuTarget.h"
 
 namespace sim {
 namespace {
 
-constexpr uint32_t kAircr = 0xE000ED0C;
-constexpr uint32_t kDfsr = 0xE000ED30;
-constexpr uint32_t kDhcsr = 0xE000EDF0;
-constexpr uint32_t kDcrsr = 0xE000EDF4;
-constexpr uint32_t kDcrdr = 0xE000EDF8;
-constexpr uint32_t kDemcr = 0xE000EDFC;
-constexpr uint32_t kFpCtrl = 0xE0002000;
-constexpr uint32_t kDwtCtrl = 0xE0001000;
-constexpr uint32_t kMatched = 1u << 24;
+using namespace cortex_regs;
 constexpr uint32_t kTraceEnable = 1u << 24;
 constexpr uint32_t kDfsrHalted = 0x1;
 

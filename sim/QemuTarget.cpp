@@ -341,13 +341,7 @@ uint32_t QemuTarget::WriteWord(uint32_t a, uint32_t v) {
 uint32_t QemuTarget::ReadBytes(uint32_t a, std::span<uint8_t> out) {
   if (!Usable()) return kErrNoDevice;
   if (!DebugSpace(a) && !DebugSpace(a + static_cast<uint32_t>(out.size()) - 1)) return GdbRead(a, out);
-  for (size_t i = 0; i < out.size();) {
-    const uint32_t addr = a + static_cast<uint32_t>(i);
-    uint32_t w = 0;
-    if (const uint32_t e = ReadWord(addr & ~3u, w)) return e;
-    for (uint32_t b = addr & 3; b < 4 && i < out.size(); ++b, ++i) out[i] = static_cast<uint8_t>(w >> (8 * b));
-  }
-  return kErrOk;
+  return ReadBytesByWords(a, out);
 }
 
 uint32_t QemuTarget::WriteBytes(uint32_t a, std::span<const uint8_t> data) {
@@ -356,19 +350,7 @@ uint32_t QemuTarget::WriteBytes(uint32_t a, std::span<const uint8_t> data) {
     const uint32_t e = GdbWrite(a, data);
     return e == kErrGetReg ? kErrSetReg : e;
   }
-  for (size_t i = 0; i < data.size();) {
-    const uint32_t addr = a + static_cast<uint32_t>(i);
-    uint32_t w = 0;
-    const bool whole = (addr & 3) == 0 && data.size() - i >= 4;
-    if (!whole)
-      if (const uint32_t e = ReadWord(addr & ~3u, w)) return e == kErrGetReg ? kErrSetReg : e;
-    for (uint32_t b = addr & 3; b < 4 && i < data.size(); ++b, ++i) {
-      w &= ~(0xFFu << (8 * b));
-      w |= static_cast<uint32_t>(data[i]) << (8 * b);
-    }
-    if (const uint32_t e = WriteWord(addr & ~3u, w)) return e;
-  }
-  return kErrOk;
+  return WriteBytesByWords(a, data);
 }
 
 void QemuTarget::Reset(bool halt) {

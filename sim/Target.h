@@ -93,6 +93,13 @@ class Target {
   // Drives an input pin from outside ("PB3", "P1.4"); level 0 or 1, or -1
   // to release it. False for an unknown pin name.
   virtual bool DrivePin(const std::string& pin, int level) = 0;
+
+ protected:
+  // Byte access through ReadWord/WriteWord, for memory that answers only
+  // whole words (the debug and system registers): a partial word is read,
+  // merged and written back. A failed read while writing answers kErrSetReg.
+  uint32_t ReadBytesByWords(uint32_t address, std::span<uint8_t> out);
+  uint32_t WriteBytesByWords(uint32_t address, std::span<const uint8_t> data);
 };
 
 // Builds the target a configuration describes; nullptr for kind "none".
