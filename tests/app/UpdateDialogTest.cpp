@@ -17,6 +17,7 @@
 #include "app/CDialogUpdateFW.h"
 #include "app/CVoGadrelView.h"
 #include "app/MessageDialogs.h"
+#include "fwupdate/FirmwareVersion.h"
 #include "ice/CICE_M4.h"
 #include "sim/Images.h"
 
@@ -73,10 +74,7 @@ std::string Firmware() {
   if (!ice.CheckUSBLink()) return "";
   uint16_t four[4] = {};
   const uint32_t v = ice.ResetCmdSerial(0xFFFFFFFF, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, four);
-  std::string s = std::to_string(v);
-  for (uint16_t ch : four)
-    if (ch) s.push_back(static_cast<char>(ch));
-  return s;
+  return std::to_string(v) + fwupdate::RevisionSuffix(four);
 }
 
 }  // namespace
