@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <cstdio>
+#include <iostream>
 #include <utility>
 
 #include "app/CDialogSelectBox.h"
@@ -130,6 +131,20 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
     m_series = dialog.exec() == QDialog::Accepted && dialog.Selection() == 1 ? ChipSeries::Ostra1T
                                                                               : ChipSeries::CortexM;
   }
+  if (options.headless) {
+    m_pHeadlessUi = std::make_unique<CHeadlessUserInteraction>(std::cerr);
+    m_pHeadlessCheck = std::make_unique<CHeadlessFirmwareCheck>(std::cerr, m_pFirmwareCheck->Options());
+    m_pAdapters->CortexM().SetFirmwareCheck(m_pHeadlessCheck.get());
+    m_pAdapters->Ostra1T().SetFirmwareCheck(m_pHeadlessCheck.get());
+    m_pAdapters->CortexM().SetUserInteraction(m_pHeadlessUi.get());
+    m_pAdapters->Ostra1T().SetUserInteraction(m_pHeadlessUi.get());
+    m_pinHost.SetUserInteraction(m_pHeadlessUi.get());
+    m_userHost.SetUserInteraction(m_pHeadlessUi.get());
+  }
+  if (options.adapter) {
+    m_pAdapters->CortexM().SetSelector(NamedAdapterSelector(*options.adapter, std::cerr));
+    m_pAdapters->Ostra1T().SetSelector(NamedAdapterSelector(*options.adapter, std::cerr));
+  }
   CICE* adapter = m_pAdapters->ForSeries(m_series);
   if (m_pinHost.InitScript(adapter, "Gadrel", m_strAppDir.c_str())) {
     m_pinHost.SetGlobalString("CHIP_SERIES", ChipSeriesName(m_series));
@@ -166,7 +181,7 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
 }
 
 void CVoGadrelView::RefreshPins() {
-  if (m_bBusy) return;
+  if (m_bBusy || m_bClosing) return;
   m_bBusy = true;
   FlagGuard busy{m_bBusy};
 
@@ -197,6 +212,11 @@ void CVoGadrelView::RefreshPins() {
   if (changed) m_scene.SetPackage(std::move(fresh));
 
   if (m_pAdapters->SelectionCancelled()) {
+    // The program ends. No refresh may run between this request and the
+    // close: the pin script would open the port again and ask the user
+    // again, in a dialog left over the closed window.
+    m_bClosing = true;
+    m_refreshTimer.stop();
     if (QWidget* frame = window()) QMetaObject::invokeMethod(frame, "close", Qt::QueuedConnection);
   } else if (changed) {
     UpdateChanged();

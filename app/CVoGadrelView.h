@@ -17,6 +17,7 @@
 #include "tooltip/CPPToolTip.h"
 #include "pinmodel/PackageInfo.h"
 #include "pinpaint/PackageScene.h"
+#include "app/HeadlessInteraction.h"
 #include "app/PinViewAdapters.h"
 #include "app/QtFirmwareUpdate.h"
 #include "app/QtUserInteraction.h"
@@ -47,6 +48,8 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
     std::optional<ChipSeries> series;  // none: ask with the chip-series dialog
     std::string pinScript;             // empty: <program dir>/../Gadrel/gadrel.lua
     bool startTimer = true;            // false: refreshes only on request (rendering)
+    bool headless = false;             // nobody to ask: questions answered on standard error
+    std::optional<unsigned> adapter;   // the adapter to take without asking (--adapter N)
   };
 
   static constexpr int kCanvasWidth = 2400;
@@ -71,8 +74,12 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   void OnInitialUpdate(const StartOptions& options);
 
   // One refresh: reload the pin script when it changed on disk, ask it for
-  // the package, repaint. Returns at once when a refresh is running.
+  // the package, repaint. Returns at once when a refresh is running. After
+  // a cancelled adapter selection it stops the timer, asks the window to
+  // close and refreshes no more.
   void RefreshPins();
+  // Whether an adapter selection was cancelled, so the program ends.
+  bool IsClosing() const { return m_bClosing; }
 
   // The adapter firmware check (its dialogs, images and waits).
   CQtFirmwareCheck& FirmwareCheck() { return *m_pFirmwareCheck; }
@@ -144,6 +151,9 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   // The firmware check the adapter objects run when they take an adapter;
   // it outlives them.
   std::unique_ptr<CQtFirmwareCheck> m_pFirmwareCheck;
+  // Their stand-ins when there is nobody to ask (set up by the initial update).
+  std::unique_ptr<CHeadlessUserInteraction> m_pHeadlessUi;
+  std::unique_ptr<CHeadlessFirmwareCheck> m_pHeadlessCheck;
   std::unique_ptr<CPinViewAdapters> m_pAdapters;
   CICECmd m_pinHost;
   CICECmd m_userHost;
@@ -173,4 +183,5 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   bool m_bInitialised = false;
   bool m_bTimerEnabled = true;
   bool m_bEchoStderr = false;
+  bool m_bClosing = false;
 };

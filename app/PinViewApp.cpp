@@ -89,9 +89,11 @@ int RunPinViewApplication(int argc, char** argv) {
   CVoGadrelView::StartOptions start;
   start.series = options.series;
   start.pinScript = options.pinScript;
+  start.adapter = options.adapter;
   if (render) {
     if (!start.series) start.series = ChipSeries::CortexM;
     start.startTimer = false;
+    start.headless = true;
     view.SetEchoToStderr(true);
     frame.setAttribute(Qt::WA_DontShowOnScreen);
     frame.resize(kRenderWidth, kRenderHeight);
@@ -107,7 +109,11 @@ int RunPinViewApplication(int argc, char** argv) {
       return 1;
     }
     view.ScrollTo(QPoint(CVoGadrelView::kInitialScrollX, CVoGadrelView::kInitialScrollY));
-    for (int i = 0; i < options.ticks; ++i) view.RefreshPins();
+    for (int i = 0; i < options.ticks; ++i) {
+      view.RefreshPins();
+      // No adapter chosen where one had to be (said on standard error).
+      if (view.IsClosing()) return 1;
+    }
     if (!WriteRender(view, options.renderFile, error)) {
       std::fprintf(stderr, "gadrel: %s\n", error.c_str());
       return 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -25,7 +26,8 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
       inlineValue = name.substr(eq + 1);
       name = name.substr(0, eq);
     }
-    if (name != "series" && name != "pin-script" && name != "render" && name != "ticks") continue;
+    if (name != "series" && name != "pin-script" && name != "render" && name != "ticks" && name != "adapter")
+      continue;
     std::string_view value;
     if (inlineValue) {
       value = *inlineValue;
@@ -56,6 +58,15 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
         return false;
       }
       options.renderFile = value;
+    } else if (name == "adapter") {
+      unsigned n = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+      if (ec != std::errc() || end != value.data() + value.size() || n > kMaxAdapterNumber) {
+        error = "--adapter takes a number from 0 to " + std::to_string(kMaxAdapterNumber) + ", not '" +
+                std::string(value) + "'";
+        return false;
+      }
+      options.adapter = n;
     } else {
       int n = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);

@@ -3,6 +3,8 @@
 //   --pin-script PATH         another pin script
 //   --render FILE.png         refresh, draw into FILE.png (and FILE.json), exit
 //   --ticks N                 refresh cycles before rendering (default 1)
+//   --adapter N               with several adapters, adapter N of the discovery
+//                             pass (as volink numbers them) without asking
 // Both "--opt value" and "--opt=value" work; unknown options are ignored.
 #pragma once
 
@@ -11,11 +13,15 @@
 
 #include "app/PinViewAdapters.h"
 
+// The highest adapter number --adapter takes.
+inline constexpr unsigned kMaxAdapterNumber = 255;
+
 struct PinViewOptions {
   std::optional<ChipSeries> series;
   std::string pinScript;
   std::string renderFile;  // empty: window mode
   int ticks = 1;
+  std::optional<unsigned> adapter;
 };
 
 // Parses argv; false with `error` set for a known option with a missing or

@@ -25,7 +25,11 @@ const char kUsage[] =
     "  --render FILE.png [--ticks N]\n"
     "                      run N refresh cycles (default 1) without a window and\n"
     "                      write the pin view to FILE.png and its tooltip\n"
-    "                      regions to FILE.json\n"
+    "                      regions to FILE.json; nothing waits for an answer:\n"
+    "                      questions are answered No on standard error, the\n"
+    "                      adapter firmware is not updated\n"
+    "  --adapter N         with several adapters, take adapter N (as volink\n"
+    "                      list numbers them) without asking\n"
     "  --list-adapters     list the debug adapters found and exit\n"
     "  --help              show this text\n";
 

@@ -1,6 +1,8 @@
 #include "fileio/SFileIO.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
@@ -13,17 +15,30 @@ bool SFileIO::Open(const MFilePath& path, int mode, std::string& error) {
     error = std::generic_category().message(EINVAL);
     return false;
   }
-  errno = 0;
-  FILE* file = std::fopen(path.c_str(), mode == kModeRead ? "rb" : "wb");
-  if (!file) {
+  // Opened without blocking: a FIFO would otherwise wait here for a peer
+  // that may never come. Only ordinary files are streams; a folder, a FIFO
+  // or a device is refused before anything is read from it.
+  const int access = mode == kModeRead ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC;
+  const int fd = ::open(path.c_str(), access | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+  if (fd < 0) {
     error = std::generic_category().message(errno ? errno : EIO);
     return false;
   }
-  // A folder opens like a file here but reads nothing; refuse it up front.
   struct stat st {};
-  if (fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
-    std::fclose(file);
-    error = std::generic_category().message(EISDIR);
+  std::string refused;
+  if (::fstat(fd, &st) != 0)
+    refused = std::generic_category().message(errno);
+  else if (S_ISDIR(st.st_mode))
+    refused = std::generic_category().message(EISDIR);
+  else if (!S_ISREG(st.st_mode))
+    refused = kNotRegular;
+  else if (const int fl = ::fcntl(fd, F_GETFL); fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0)
+    refused = std::generic_category().message(errno);
+  FILE* file = refused.empty() ? ::fdopen(fd, mode == kModeRead ? "rb" : "wb") : nullptr;
+  if (!file) {
+    if (refused.empty()) refused = std::generic_category().message(errno ? errno : EIO);
+    ::close(fd);
+    error = refused;
     return false;
   }
   m_pFile = file;
@@ -78,6 +93,9 @@ void SFileIO::Close() {
 
 int64_t SFileIO::Size() {
   if (!m_pFile) return -1;
+  // Read mode: the file's own length, without moving the stream.
+  struct stat st {};
+  if (m_nMode == kModeRead && ::fstat(fileno(m_pFile), &st) == 0) return static_cast<int64_t>(st.st_size);
   const off_t pos = ftello(m_pFile);
   if (pos < 0 || fseeko(m_pFile, 0, SEEK_END) != 0) return -1;
   const off_t size = ftello(m_pFile);

@@ -1,4 +1,6 @@
-// FileIO over a C runtime FILE*.
+// FileIO over a C runtime FILE* of an ordinary file. Open never blocks and
+// refuses what is not a regular file (a folder, a FIFO, a device): the
+// error text is then the system's message, or kNotRegular.
 #pragma once
 
 #include <cstdio>
@@ -7,6 +9,8 @@
 
 class SFileIO : public FileIO {
  public:
+  static constexpr const char* kNotRegular = "not a regular file";
+
   SFileIO() = default;
   ~SFileIO() override;
 

@@ -188,7 +188,9 @@ CHexBinFile::HexResult CHexBinFile::LoadHex(FileIO& stream, const std::string& p
         case 0x00: {
           if (r->count == 0) break;
           const uint64_t start = base + r->address, end = start + r->count;
-          if (segments.empty() || (afterLinear && start != segments.back().second)) {
+          // A run goes on only with the record that starts where it ends;
+          // an extended linear address record always ends it.
+          if (segments.empty() || afterLinear || start != segments.back().second) {
             if (segments.size() == kMaxSegments) {
               Fail(Failure::TooManySegments,
                    path + " has more than " + std::to_string(kMaxSegments) + " segments");
@@ -196,8 +198,7 @@ CHexBinFile::HexResult CHexBinFile::LoadHex(FileIO& stream, const std::string& p
             }
             segments.emplace_back(start, end);
           } else {
-            segments.back().first = std::min(segments.back().first, start);
-            segments.back().second = std::max(segments.back().second, end);
+            segments.back().second = end;
           }
           afterLinear = false;
           lowest = std::min(lowest, start);

@@ -6,6 +6,10 @@
 // is read line by line (a record line is at most 521 characters) and a HEX
 // text of more than max(1 MiB, 16 x limit) bytes is not read as HEX.
 //
+// Segments are the runs of data records in file order: a record that does
+// not start where the previous one ended, or that follows an extended linear
+// address record (type 04), opens a new one. More than 32 refuse the file.
+//
 // Sums and CRCs:
 //   byte sum          16-bit sum of the image bytes (holes hold the fill byte)
 //   padded byte sum   the byte sum with 0xFF added from the page boundary at or

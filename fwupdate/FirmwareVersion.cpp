@@ -2,9 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <fstream>
 #include <vector>
 
+#include "fileio/SFileIO.h"
 #include "fwupdate/AdapterParts.h"
 #include "platform/StringTable.h"
 
@@ -38,11 +38,19 @@ std::string FormatMessage(unsigned id, const char* key, ...) {
 }
 
 bool FirstGenerationImageRecognised(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return true;  // a missing image does not stop the update here
+  // Opened as the loader opens images: never blocking, ordinary files only.
+  SFileIO file;
+  std::string error;
+  if (!file.Open(MFilePath(path.string()), FileIO::kModeRead, error))
+    return true;  // a missing image does not stop the update here
   unsigned char header[0xC8] = {};
-  file.read(reinterpret_cast<char*>(header), sizeof header);
-  if (file.gcount() < static_cast<std::streamsize>(sizeof header)) return false;
+  size_t got = 0;
+  while (got < sizeof header) {
+    const size_t n = file.Read(header + got, sizeof header - got);
+    if (n == 0) break;
+    got += n;
+  }
+  if (got < sizeof header) return false;
   auto word = [&](size_t at) {
     return uint32_t(header[at]) | uint32_t(header[at + 1]) << 8 | uint32_t(header[at + 2]) << 16 |
            uint32_t(header[at + 3]) << 24;

@@ -29,8 +29,9 @@ std::string FormatMessage(unsigned id, const char* key, ...);
 #define FORMAT_MESSAGE(key, ...) ::fwupdate::FormatMessage(key, #key __VA_OPT__(, ) __VA_ARGS__)
 
 // Whether the first-generation application image at `path` is recognisable
-// for the version check: a file that does not open passes; one that opens
-// needs word 48 = 0xDA1DEC48 and word 49 != 0.
+// for the version check: a file that does not open passes (as does what is
+// not an ordinary file: loading refuses it later); one that opens needs
+// word 48 = 0xDA1DEC48 and word 49 != 0.
 bool FirstGenerationImageRecognised(const std::filesystem::path& path);
 
 struct VersionCheckInput {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <ostream>
 #include <stdexcept>
 #include <thread>
@@ -144,16 +145,7 @@ class OwnedAdapter {
         [&](CICE& c, CICEGlobalMutex& owner) {
           idError.clear();
           if (adapter < 0) return ice::SelectAdapter(c, owner, nullptr, &idError);
-          std::vector<unsigned> index;
-          const std::vector<uint32_t> ids = ice::CollectAdapterIds(c, &index, &idError);
-          for (size_t i = 0; i < ids.size(); ++i) {
-            if (index[i] != static_cast<unsigned>(adapter)) continue;
-            ice::SelectAdapterIndex(c, index[i]);
-            owner.SetKey(ids[i]);
-            return static_cast<int>(ice::kSelectChosen);
-          }
-          owner.ClearKey();
-          return static_cast<int>(ice::kSelectNone);
+          return ice::SelectAdapterNumber(c, owner, static_cast<unsigned>(adapter), &idError);
         },
         nullptr, state);
     if (state == ice::kSelectChosen && m_ice.CheckUSBLink()) return;
@@ -195,6 +187,16 @@ int BootLoader(const std::vector<std::string>& a, int adapter, std::ostream& out
   if (!(needsDir && a.size() == 2) && !((sub == "id" || sub == "erase") && a.size() == 1))
     throw UsageError("bootloader: check DIR | id | erase | write DIR");
 
+  // A folder that is not there is named before the adapter is taken.
+  if (needsDir) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(a[1], ec)) {
+      const std::error_code reason =
+          ec ? ec : std::make_error_code(std::filesystem::exists(a[1], ec) ? std::errc::not_a_directory
+                                                                            : std::errc::no_such_file_or_directory);
+      throw std::runtime_error("image folder " + a[1] + ": " + reason.message());
+    }
+  }
   OwnedAdapter owned(adapter);
   CICE& ice = owned.Ice();
   uint32_t chipId = 0;

@@ -68,6 +68,19 @@ void SelectAdapterIndex(CICE& ice, unsigned index) {
   ice.SelectAdapter(index);
 }
 
+int SelectAdapterNumber(CICE& ice, CICEGlobalMutex& owner, unsigned number, std::string* error) {
+  std::vector<unsigned> index;
+  const std::vector<uint32_t> ids = CollectAdapterIds(ice, &index, error);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (index[i] != number) continue;
+    SelectAdapterIndex(ice, number);
+    owner.SetKey(ids[i]);
+    return kSelectChosen;
+  }
+  owner.ClearKey();
+  return kSelectNone;
+}
+
 int SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::string* error) {
   // An adapter left out shifts the list against the adapter numbering:
   // position i of the list is adapter index[i].

@@ -37,6 +37,13 @@ void SelectAdapterIndex(CICE& ice, unsigned index);
 // `owner`. `error` receives the message of an adapter that failed to answer.
 int SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::string* error = nullptr);
 
+// Chooses adapter `number` of the discovery pass (as `--adapter N` names
+// it) without the rule and without a dialog: selects it, makes its ID the
+// key and returns kSelectChosen. When it is not there or does not answer,
+// clears the key and returns kSelectNone; `error` then receives why the
+// adapter did not answer (if it was there).
+int SelectAdapterNumber(CICE& ice, CICEGlobalMutex& owner, unsigned number, std::string* error = nullptr);
+
 // Whether `ids` holds some ID twice.
 bool HasDuplicateIds(const std::vector<uint32_t>& ids);
 

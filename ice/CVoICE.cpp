@@ -7,10 +7,10 @@
 void CVoOwnership::Acquire(CICE& ice) {
   if (!m_pOwner) return;
   IUserInteraction* ui = ice.GetUserInteraction();
-  ice::AcquireAdapter(
-      ice, *m_pOwner,
-      [ui](CICE& c, CICEGlobalMutex& owner) { return ice::SelectAdapter(c, owner, ui); }, m_pCheck,
-      m_nConnectState);
+  const ice::AdapterSelector rule = [ui](CICE& c, CICEGlobalMutex& owner) {
+    return ice::SelectAdapter(c, owner, ui);
+  };
+  ice::AcquireAdapter(ice, *m_pOwner, m_select ? m_select : rule, m_pCheck, m_nConnectState);
 }
 
 void CVoOwnership::Release(CICE& ice) {

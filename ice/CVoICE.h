@@ -20,6 +20,9 @@ class CVoOwnership {
   int GetConnectState() const { return m_nConnectState; }
   // The firmware check that AcquireAdapter runs (null: none).
   void SetFirmwareCheck(IFirmwareCheck* check) { m_pCheck = check; }
+  // How AcquireAdapter picks the adapter (empty: the selection rule with
+  // the dialog, through the layer's user interaction).
+  void SetSelector(ice::AdapterSelector select) { m_select = std::move(select); }
 
  protected:
   void Acquire(CICE& ice);
@@ -28,6 +31,7 @@ class CVoOwnership {
  private:
   CICEGlobalMutex* m_pOwner;
   IFirmwareCheck* m_pCheck = nullptr;
+  ice::AdapterSelector m_select;
   int m_nConnectState = 3;
 };
 

@@ -65,9 +65,10 @@ const IAdapterSelectDialog::Form& VoLinkSelectModel::SetUp() {
   if (m_nInitial >= 0 && static_cast<size_t>(m_nInitial) < m_ids.size()) m_form.checked = m_nInitial;
   m_bWorkerFailed = false;
   m_bEndedWithoutChoice = false;
-  // The button that starts selected is also the one that blinks.
+  // Nothing is highlighted until the user clicks a button: until then the
+  // worker leaves every adapter alone (no blinking, no handshake, no key).
   ScopedMutex lock(m_lock);
-  m_nHighlighted = m_form.checked;
+  m_nHighlighted = -1;
   return m_form;
 }
 

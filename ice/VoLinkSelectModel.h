@@ -2,6 +2,8 @@
 // in-use adapters disabled, the default button, the error form for duplicate
 // IDs and too many adapters), the user's actions, the result flags, and the
 // worker that makes the highlighted adapter blink while the dialog is open.
+// Only a click highlights an adapter: the default button is checked, but
+// nothing blinks and no adapter is touched before the user picks one.
 //
 // The worker runs on its own thread, polls every 300 ms and talks only to
 // the adapter layer and the ownership object; it reaches the dialog solely

@@ -113,7 +113,6 @@ class TerminalInteraction : public IUserInteraction {
       DefaultAdapterSelectDialog(dialog);
       return;
     }
-    // The worker blinks the adapter that starts selected while the user reads.
     const IAdapterSelectDialog::Form& form = dialog.Initialise([] {});
     if (form.messageVisible) {
       m_err << form.message << "\n";
@@ -121,13 +120,13 @@ class TerminalInteraction : public IUserInteraction {
       dialog.Finish();
       return;
     }
-    m_err << "Several adapters are connected (the one that blinks is marked *):\n";
+    m_err << "Several adapters are connected (volink --adapter N blink shows which is which):\n";
     int count = 0;
     for (int i = 0; i < IAdapterSelectDialog::kButtons; ++i) {
       const IAdapterSelectDialog::Button& b = form.buttons[i];
       if (!b.visible) continue;
       count = i + 1;
-      m_err << (i == form.checked ? " *" : "  ") << i << ": " << b.text
+      m_err << "  " << i << ": " << b.text
             << (b.enabled ? "" : "  (in use by another program)") << "\n";
     }
     m_err << "adapter number (0-" << count - 1 << "): " << std::flush;
@@ -219,15 +218,7 @@ class Probe {
   int SelectNamed(CICE& c, CICEGlobalMutex& owner) {
     const unsigned n = static_cast<unsigned>(m_adapter);
     RequireFound(n);
-    std::vector<unsigned> index;
-    const std::vector<uint32_t> ids = ice::CollectAdapterIds(c, &index, &m_strIdError);
-    for (size_t i = 0; i < ids.size(); ++i) {
-      if (index[i] != n) continue;
-      ice::SelectAdapterIndex(c, n);
-      owner.SetKey(ids[i]);
-      return ice::kSelectChosen;
-    }
-    owner.ClearKey();
+    if (ice::SelectAdapterNumber(c, owner, n, &m_strIdError) == ice::kSelectChosen) return ice::kSelectChosen;
     throw CICEException(m_strIdError.empty() ? "adapter " + std::to_string(n) + " does not answer" : m_strIdError);
   }
 

@@ -6,11 +6,15 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "../ice/SimFixture.h"
+#include "app/CDialogVoLinkSelect.h"
+#include "app/CMainFrame.h"
 #include "app/CVoGadrelView.h"
 
 namespace {
@@ -103,6 +107,37 @@ TEST(LivePins, CancelledSelectionClosesTheProgramAtTheNextTick) {
     QApplication::processEvents();
     EXPECT_FALSE(view->isVisible()) << "the close request came with the tick";
   }
+}
+
+// The window on its own timer with the shipped script, which opens the port
+// again at every refresh until it has an adapter: after the user cancels the
+// adapter selection the window closes, and no later tick asks again (a tick
+// that came between the cancel and the close used to open a second dialog
+// over the closed window).
+TEST(LivePins, CancelledSelectionClosesTheWindowAndAsksNoMore) {
+  SimProcess sim(ReadFile(GADREL_PAIR_CONFIG), 2);
+  CMainFrame frame;
+  CVoGadrelView::StartOptions o;
+  o.series = ChipSeries::CortexM;
+  o.pinScript = GADREL_PIN_SCRIPT;
+  frame.View()->OnInitialUpdate(o);
+  frame.show();
+  std::set<QWidget*> dialogs;
+  QTimer watch;
+  watch.setInterval(20);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<CDialogVoLinkSelect*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialogs.insert(dialog).second) return;
+    QTest::mouseClick(dialog->CancelButton(), Qt::LeftButton);
+  });
+  watch.start();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.empty(); }, 30000)) << "no selection dialog";
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !frame.isVisible(); }, 10000)) << "the window stayed open";
+  // Several refresh periods later: still one dialog, none open.
+  QTest::qWait(1500);
+  EXPECT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_FALSE(frame.View()->RefreshTimer().isActive());
 }
 
 TEST(LivePins, ScriptThatNeverOpensThePortLeavesBothAdaptersAlone) {

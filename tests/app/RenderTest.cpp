@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <fstream>
 
+#include "../ice/SimFixture.h"
+#include "ice/CICE_M4.h"
+
 namespace {
 
 struct ProcessResult {
@@ -19,11 +22,12 @@ struct ProcessResult {
   QString err;
 };
 
-ProcessResult Gadrel(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+ProcessResult Gadrel(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                     int timeoutMs = 60000) {
   QProcess p;
   p.setProcessEnvironment(env);
   p.start(QStringLiteral(GADREL_EXE), args);
-  EXPECT_TRUE(p.waitForFinished(60000));
+  EXPECT_TRUE(p.waitForFinished(timeoutMs)) << "still running after " << timeoutMs << " ms";
   return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardError())};
 }
 
@@ -102,6 +106,63 @@ TEST(Render, FailuresExitWithOneAndAReason) {
     const ProcessResult run = Gadrel(c.args);
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(run.err.contains(c.reason)) << run.err.toStdString();
+  }
+}
+
+// Without a window nothing waits for an answer: the firmware question is
+// answered No and said on standard error, an adapter waiting in its boot
+// loader is left there, and with several adapters --adapter N chooses or
+// the run stops at once saying how to name one.
+TEST(Render, HeadlessRunsAskNobody) {
+  // A class-2 adapter at firmware 7000 (the program asks before updating it),
+  // and a second one with another chip.
+  const std::string a = R"({"name": "a", "generation": 1, "chip_id": "0x00D4851F", "firmware_version": 7000,
+      "adapter_id": "0x7788BE00", "location": "1-4.1", "target": {"kind": "cortex-m", "chip": "GX32M412VE"}})";
+  const std::string b = R"({"name": "b", "generation": 1, "adapter_id": "0x7788BE01", "location": "1-4.2",
+      "target": {"kind": "cortex-m", "chip": "GX32P100"}})";
+  struct Case {
+    const char* name;
+    bool two, inLoader;
+    QStringList args;
+    int status;
+    QStringList says;
+    QString chip;  // the chip drawn; empty: no picture
+  };
+  const Case cases[] = {
+      {"old firmware", false, false, {}, 0,
+       {"Application internal version is not matched!", "answered No"}, "GX32M412VE"},
+      {"in its boot loader", false, true, {}, 0,
+       {"A device might be plugged in firmware update mode before", "not updated without a window"}, ""},
+      {"two adapters", true, false, {}, 1, {"name one with --adapter N"}, ""},
+      {"two adapters, the second named", true, false, {"--adapter", "1"}, 0, {}, "GX32P100"},
+      {"two adapters, a third named", true, false, {"--adapter", "2"}, 1, {"no adapter 2 (found 2)"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimProcess sim(R"({"adapters": [)" + a + (c.two ? ", " + b : "") + "]}", c.two ? 2 : 1);
+    if (c.inLoader) {
+      ASSERT_EQ(sim.Ctl("loader a").rfind("ok", 0), 0u);
+      ASSERT_TRUE(sim.WaitForInterfaces(1));
+    }
+    QTemporaryDir dir;
+    const QString png = dir.filePath("out.png");
+    const ProcessResult run =
+        Gadrel(QStringList{"--pin-script", GADREL_PIN_SCRIPT, "--render", png} + c.args,
+               QProcessEnvironment::systemEnvironment(), 30000);
+    EXPECT_EQ(run.status, c.status) << run.err.toStdString();
+    for (const QString& text : c.says) EXPECT_TRUE(run.err.contains(text)) << run.err.toStdString();
+    if (c.status != 0) {
+      EXPECT_FALSE(QFile::exists(png));
+    } else if (!c.chip.isEmpty()) {
+      EXPECT_EQ(ReadJson(dir.filePath("out.json"))["name"].toString(), c.chip);
+    } else {
+      EXPECT_TRUE(ReadJson(dir.filePath("out.json"))["name"].toString().isEmpty());
+    }
+    // Nothing was written to the adapter: it reports 7000, or still waits
+    // in its boot loader.
+    CICE_M4 ice;
+    ice.DiscoverAdapters(false);
+    EXPECT_EQ(ice.CheckUSBLink() ? ice.ResetCmdSerial(0xFFFFFFFF) : 0u, c.inLoader ? 0u : 7000u);
   }
 }
 

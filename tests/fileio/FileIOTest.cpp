@@ -1,6 +1,8 @@
 // SFileIO over real files in a private temporary folder, and the default
 // formatted output of FileIO over an in-memory stream.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <string>
 
@@ -146,6 +149,45 @@ TEST_F(SFileIOTest, OpenFailuresCarryTheSystemMessage) {
   m_error.clear();
   EXPECT_FALSE(f.OpenByName("x.bin", m_error));
   EXPECT_EQ(m_error, "not supported");
+}
+
+// What is not an ordinary file is refused at once, in both modes: a FIFO
+// without a peer (which a blocking open would wait on for ever), devices
+// that read endlessly or nothing at all.
+TEST_F(SFileIOTest, OnlyRegularFilesOpenAndOpeningNeverBlocks) {
+  const fs::path fifo = m_dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    int mode;
+    const char* error;
+  } cases[] = {{fifo.string(), FileIO::kModeRead, SFileIO::kNotRegular},
+               {fifo.string(), FileIO::kModeWrite, "No such device or address"},  // nobody reads it
+               {"/dev/zero", FileIO::kModeRead, SFileIO::kNotRegular},
+               {"/dev/null", FileIO::kModeRead, SFileIO::kNotRegular},
+               {"/dev/null", FileIO::kModeWrite, SFileIO::kNotRegular}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path + (c.mode == FileIO::kModeRead ? " read" : " write"));
+    auto open = std::async(std::launch::async, [&] {
+      SFileIO f;
+      std::string error;
+      const bool opened = f.Open(MFilePath(c.path), c.mode, error);
+      return std::make_pair(opened, error);
+    });
+    if (open.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      // Release the blocked open so that the test ends.
+      const int peer = ::open(fifo.c_str(), (c.mode == FileIO::kModeRead ? O_WRONLY : O_RDONLY) | O_NONBLOCK);
+      ADD_FAILURE() << "the open blocked";
+      open.wait();
+      if (peer >= 0) ::close(peer);
+      continue;
+    }
+    const auto [opened, error] = open.get();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(error, c.error);
+  }
+  // Nothing was created in place of the FIFO.
+  EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 TEST_F(SFileIOTest, FailedOpenClosesThePreviousFile) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -91,46 +92,99 @@ TEST(HexBinFile, RecordsAtTwoAddressesLoadWithTheGapFilled) {
   for (size_t i = 16; i < 0x800; ++i) ASSERT_EQ(f.Data()[i], 0xFF) << i;
   EXPECT_EQ(f.Data()[0x800], 0x80);
   EXPECT_EQ(f.Data()[0x80F], 0x8F);
-  ASSERT_EQ(f.Segments().size(), 1u);  // no extended address between them
+  // Not contiguous: two segments.
+  ASSERT_EQ(f.Segments().size(), 2u);
   EXPECT_EQ(f.Segments()[0].start, 0x1000u);
-  EXPECT_EQ(f.Segments()[0].length, 0x810u);
+  EXPECT_EQ(f.Segments()[0].length, 16u);
+  EXPECT_EQ(f.Segments()[1].start, 0x1800u);
+  EXPECT_EQ(f.Segments()[1].length, 16u);
 
   // The fill byte fills the holes; padding stays 0xFF.
   ASSERT_TRUE(f.Load(path, 0x00, 4));
   EXPECT_EQ(f.Data()[0x100], 0x00);
 }
 
-TEST(HexBinFile, ExtendedAddressesAndSegments) {
+// Segment tables of small literal files (checksums written out by hand):
+// records that do not continue the previous one, and every data record after
+// an extended linear address record, open a segment.
+TEST(HexBinFile, SegmentTablesOfLiteralFiles) {
   TempDir dir;
-  // 04 0x0800 -> 0x08000000; 02 0x1000 -> 0x10000; each 04 followed by data
-  // that does not continue the previous run opens a segment.
-  const std::string text = Rec(4, 0, {0x08, 0x00}) + Rec(0, 0x0000, Bytes(1, 8)) + Rec(0, 0x0008, Bytes(9, 8)) +
-                           Rec(4, 0, {0x08, 0x00}) + Rec(0, 0x0010, Bytes(17, 4)) +  // continues: same segment
-                           Rec(4, 0, {0x08, 0x00}) + Rec(0, 0x0100, Bytes(0x40, 4)) + kEnd;
+  using Table = std::vector<std::pair<uint32_t, uint32_t>>;
+  const struct {
+    const char* name;
+    const char* text;
+    uint32_t start, size;
+    Table segments;
+  } cases[] = {
+      {"two records apart",
+       ":10100000000102030405060708090A0B0C0D0E0F68\n"
+       ":10180000101112131415161718191A1B1C1D1E1F60\n"
+       ":00000001FF\n",
+       0x1000, 0x810, {{0x1000, 16}, {0x1800, 16}}},
+      {"contiguous records",
+       ":10100000000102030405060708090A0B0C0D0E0F68\n"
+       ":10101000101112131415161718191A1B1C1D1E1F58\n"
+       ":00000001FF\n",
+       0x1000, 0x20, {{0x1000, 32}}},
+      {"extended linear addresses",
+       ":10100000000102030405060708090A0B0C0D0E0F68\n"
+       ":020000040000FA\n"                               // same base: still a new segment
+       ":10101000101112131415161718191A1B1C1D1E1F58\n"
+       ":041020002021222346\n"                           // continues the second
+       ":020000040001F9\n"                               // base 0x10000
+       ":02000000AABB99\n"
+       ":00000001FF\n",
+       0x1000, 0xF002, {{0x1000, 16}, {0x1010, 20}, {0x10000, 2}}},
+      {"a record going back",
+       ":10101000101112131415161718191A1B1C1D1E1F58\n"
+       ":10100000000102030405060708090A0B0C0D0E0F68\n"
+       ":00000001FF\n",
+       0x1000, 0x20, {{0x1010, 16}, {0x1000, 16}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CHexBinFile f(0x100000);
+    ASSERT_TRUE(f.Load(dir.Write("s.hex", c.text))) << f.Error();
+    EXPECT_TRUE(f.IsHex());
+    EXPECT_EQ(f.StartAddress(), c.start);
+    EXPECT_EQ(f.Size(), c.size);
+    Table got;
+    for (const CHexBinFile::Segment& s : f.Segments()) got.emplace_back(s.start, s.length);
+    EXPECT_EQ(got, c.segments);
+  }
+}
+
+TEST(HexBinFile, ExtendedAddressesAndTheSegmentLimit) {
+  TempDir dir;
+  // 04 0x0800 -> 0x08000000; 02 0x1000 -> 0x10000.
+  const std::string text = Rec(4, 0, {0x08, 0x00}) + Rec(0, 0x0000, Bytes(1, 8)) + Rec(0, 0x0100, Bytes(0x40, 4)) + kEnd;
   CHexBinFile f(0x1000);
   ASSERT_TRUE(f.Load(dir.Write("ext.hex", text))) << f.Error();
   EXPECT_EQ(f.StartAddress(), 0x08000000u);
   EXPECT_EQ(f.Size(), 0x104u);
-  ASSERT_EQ(f.Segments().size(), 2u);
-  EXPECT_EQ(f.Segments()[0].start, 0x08000000u);
-  EXPECT_EQ(f.Segments()[0].length, 20u);
-  EXPECT_EQ(f.Segments()[1].start, 0x08000100u);
-  EXPECT_EQ(f.Data()[19], 20);
+  EXPECT_EQ(f.Data()[7], 8);
+  EXPECT_EQ(f.Data()[0x100], 0x40);
 
   const std::string seg = Rec(2, 0, {0x10, 0x00}) + Rec(0, 0x0004, {0xAA, 0xBB}) + Rec(5, 0, {0, 0, 1, 0}) + kEnd;
   ASSERT_TRUE(f.Load(dir.Write("seg.hex", seg))) << f.Error();
   EXPECT_EQ(f.StartAddress(), 0x10004u);
   EXPECT_EQ(f.Size(), 2u);
 
-  // Thirty-three runs, each after its own extended address record: refused.
-  std::string many;
-  for (uint16_t i = 0; i < 33; ++i) many += Rec(4, 0, {0, static_cast<uint8_t>(i)}) + Rec(0, 0, {1});
-  CHexBinFile big(0x1000000);
-  EXPECT_FALSE(big.Load(dir.Write("many.hex", many + kEnd)));
-  EXPECT_EQ(big.GetFailure(), CHexBinFile::Failure::TooManySegments);
-  many.resize(many.size() - Rec(4, 0, {0, 32}).size() - Rec(0, 0, {1}).size());
-  EXPECT_TRUE(big.Load(dir.Write("32.hex", many + kEnd))) << big.Error();
-  EXPECT_EQ(big.Segments().size(), 32u);
+  // Thirty-three segments are refused and thirty-two load, whether each run
+  // follows its own extended address record or the records merely leave gaps.
+  std::string linear, gaps;
+  for (uint16_t i = 0; i < 33; ++i) {
+    linear += Rec(4, 0, {0, static_cast<uint8_t>(i)}) + Rec(0, 0, {1});
+    gaps += Rec(0, static_cast<uint16_t>(2 * i), {1});
+  }
+  const std::string lastLinear = Rec(4, 0, {0, 32}) + Rec(0, 0, {1}), lastGap = Rec(0, 64, {1});
+  for (const auto& [many, last] : {std::pair{linear, lastLinear}, std::pair{gaps, lastGap}}) {
+    CHexBinFile big(0x1000000);
+    EXPECT_FALSE(big.Load(dir.Write("many.hex", many + kEnd)));
+    EXPECT_EQ(big.GetFailure(), CHexBinFile::Failure::TooManySegments);
+    EXPECT_TRUE(big.Load(dir.Write("32.hex", many.substr(0, many.size() - last.size()) + kEnd))) << big.Error();
+    EXPECT_EQ(big.Segments().size(), 32u);
+  }
 }
 
 TEST(HexBinFile, FilesThatAreNotHexLoadAsBinary) {
@@ -258,8 +312,8 @@ TEST(HexBinFile, AgreesWithObjcopyAndZlib) {
   EXPECT_EQ(std::vector<uint8_t>(f.Data().begin(), f.Data().end()), text);
   EXPECT_EQ(f.Crc32(), ZlibCrc(text));
 
-  // A whole file above 64 KiB placed at 0x08000000: extended linear
-  // address records, one contiguous run.
+  // A whole file above 64 KiB placed at 0x08000000: an extended linear
+  // address record before every 64 KiB, each opening a segment.
   const std::string source = "/bin/ls";
   const std::vector<uint8_t> raw = ReadAll(source);
   ASSERT_GT(raw.size(), 0x10000u);
@@ -269,7 +323,11 @@ TEST(HexBinFile, AgreesWithObjcopyAndZlib) {
   ASSERT_TRUE(g.Load(hex2.string(), 0xFF, 512)) << g.Error();
   EXPECT_EQ(g.StartAddress(), 0x08000000u);
   EXPECT_EQ(std::vector<uint8_t>(g.Data().begin(), g.Data().end()), raw);
-  EXPECT_EQ(g.Segments().size(), 1u);
+  ASSERT_EQ(g.Segments().size(), (raw.size() + 0xFFFF) / 0x10000);
+  for (size_t i = 0; i < g.Segments().size(); ++i) {
+    EXPECT_EQ(g.Segments()[i].start, 0x08000000u + 0x10000u * i);
+    EXPECT_EQ(g.Segments()[i].length, std::min<size_t>(0x10000, raw.size() - 0x10000 * i));
+  }
   EXPECT_EQ(g.Crc32(), ZlibCrc(raw));
   std::vector<uint8_t> padded = raw;
   padded.resize((raw.size() + 511) / 512 * 512, 0xFF);

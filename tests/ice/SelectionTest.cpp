@@ -81,7 +81,7 @@ struct Rig {
   }
   SimProcess sim;
   CICEGlobalMutex owner;
-  CICE_M4 ice;
+  Spy<CICE_M4> ice;  // records what is sent to the adapters
   ScriptedUi ui;
 };
 
@@ -187,9 +187,19 @@ TEST(Selection, NoAdapterAnswering) {
 TEST(SelectDialog, WorkerBlinksTheHighlightedAdapterOnlyWhenNobodyElseOwnsIt) {
   Rig r({0xA0, 0xB0});
   r.ice.DiscoverAdapters(false);
+  r.ice.SelectAdapter(0);
   VoLinkSelectModel model(r.ice, r.owner, {0xA0, 0xB0});
-  model.SetUp();
-  EXPECT_EQ(model.HighlightedIndex(), 0);  // the default button
+  EXPECT_EQ(model.SetUp().checked, 0);  // the default button is checked ...
+  EXPECT_EQ(model.HighlightedIndex(), -1);  // ... but not highlighted
+  // Before a click the worker leaves the adapters alone: nothing blinks,
+  // no adapter is switched to or asked anything, no choice is remembered.
+  r.ice.Clear();
+  for (int pass = 0; pass < 2; ++pass) ASSERT_TRUE(model.WorkerPass());
+  EXPECT_TRUE(r.ice.requests.empty());
+  EXPECT_EQ(LedChanges(r.sim, "a0"), 0u);
+  EXPECT_EQ(LedChanges(r.sim, "a1"), 0u);
+  EXPECT_EQ(r.Key(), 0xFFFFFFFFu);
+  EXPECT_EQ(r.ice.GetSelectedAdapter(), 0u);
   model.Highlight(1);
   ASSERT_TRUE(model.WorkerPass());
   EXPECT_EQ(r.Key(), 0xB0u);
@@ -221,6 +231,7 @@ TEST(SelectDialog, WorkerFailureEndsTheDialogAndSelectionRunsAgain) {
   ui.onEnd = [&ended] { ended.set_value(); };
   ui.answer = [&](IAdapterSelectDialog& d, const IAdapterSelectDialog::Form& form) {
     ASSERT_EQ(form.checked, 0);
+    d.Highlight(0);
     sim.Ctl("unplug a0");  // the highlighted adapter goes away
     ASSERT_EQ(ended.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
     d.Cancel();

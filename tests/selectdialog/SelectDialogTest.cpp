@@ -17,6 +17,7 @@
 #include "ice/AdapterSelection.h"
 #include "ice/CICEGlobalMutex.h"
 #include "ice/CICE_M4.h"
+#include "ice/VoLinkSelectModel.h"
 
 namespace {
 
@@ -110,8 +111,10 @@ TEST(SelectDialogView, TheWorkersRequestEndsTheDialogAsCancelled) {
   EXPECT_TRUE(fake.cancelled);
 }
 
-// Over the emulator: the dialog stays responsive while its worker makes the
-// highlighted adapter blink, follows the user's click, and OK chooses.
+// Over the emulator: opening the dialog touches no adapter (the first one's
+// button is checked, but nothing blinks and no choice is remembered); a
+// click makes that adapter blink while the dialog stays responsive, another
+// click moves the blinking, and OK chooses.
 // GADREL_DIALOG_PNG names a file for a picture of the dialog.
 TEST(SelectDialogView, BlinksTheHighlightedAdapterOfTheEmulator) {
   SimProcess sim(R"({"adapters": [
@@ -130,7 +133,14 @@ TEST(SelectDialogView, BlinksTheHighlightedAdapterOfTheEmulator) {
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->Button(0)->text(), "ID: 7788a1b2");
     EXPECT_EQ(dialog->Button(1)->text(), "ID: 7788a1b3");
+    EXPECT_TRUE(dialog->Button(0)->isChecked());
+    QTest::qWait(3 * VoLinkSelectModel::kPollMs);
+    EXPECT_EQ(LedChanges(sim, "left"), 0u);
+    EXPECT_EQ(LedChanges(sim, "right"), 0u);
+    uint32_t none = 0;
+    EXPECT_FALSE(owner.GetKey(&none));
     // Events keep flowing while the worker talks to the adapter.
+    QTest::mouseClick(dialog->Button(0), Qt::LeftButton);
     sawLeft = QTest::qWaitFor([&] { return LedChanges(sim, "left") >= 8; }, 30000);
     const QString png = qEnvironmentVariable("GADREL_DIALOG_PNG");
     if (!png.isEmpty()) dialog->grab().save(png);
