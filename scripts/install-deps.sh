@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   liblua5.1-0-dev lua-bitop-dev
   libhidapi-dev libusb-1.0-0-dev
+  umockdev libumockdev-dev
   nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core
