@@ -7,24 +7,32 @@
 
 namespace {
 
-// First index at or after `from` whose change is at or after `t`:
-// galloping forward, since successive columns move forward by little.
-size_t FirstAtOrAfter(const std::vector<PinChange>& v, size_t from, int64_t t) {
-  size_t lo = from;
-  if (lo >= v.size() || v[lo].timeUs >= t) return lo;
+// First index at or after `from` whose change is at or after `t`. The
+// search gallops forward over the blocks' first times (successive columns
+// move forward by little, and the block times are a small, dense array),
+// then looks at most one block of changes.
+size_t FirstAtOrAfter(const std::vector<PinChange>& v, const std::vector<int64_t>& blockTimes, size_t from,
+                      int64_t t) {
+  constexpr size_t B = PinHistory::kBlock;
+  if (from >= v.size() || v[from].timeUs >= t) return from;
+  // The first block after `from`'s whose first change is at or after t.
+  size_t lo = from / B;  // block whose start is before t (or holds `from`)
   size_t step = 1;
   size_t hi = lo + step;
-  while (hi < v.size() && v[hi].timeUs < t) {
+  while (hi < blockTimes.size() && blockTimes[hi] < t) {
     lo = hi;
     step *= 2;
     hi = lo + step;
   }
-  hi = std::min(hi, v.size());
-  // v[lo] < t; the answer is in (lo, hi].
-  return static_cast<size_t>(std::lower_bound(v.begin() + static_cast<std::ptrdiff_t>(lo) + 1,
-                                              v.begin() + static_cast<std::ptrdiff_t>(hi), t,
-                                              [](const PinChange& c, int64_t x) { return c.timeUs < x; }) -
-                             v.begin());
+  hi = std::min(hi, blockTimes.size());
+  const size_t block = static_cast<size_t>(
+      std::lower_bound(blockTimes.begin() + static_cast<std::ptrdiff_t>(lo) + 1,
+                       blockTimes.begin() + static_cast<std::ptrdiff_t>(hi), t) - blockTimes.begin());
+  // The answer lies in block - 1 (after `from`), or is the start of `block`.
+  size_t i = std::max(from, (block - 1) * B);
+  const size_t end = std::min(v.size(), block * B);
+  while (i < end && v[i].timeUs < t) ++i;
+  return i;
 }
 
 uint8_t MaskOf(const PinChange& c) { return static_cast<uint8_t>(LevelBit(c.level) | c.marks); }
@@ -52,6 +60,7 @@ void SummarizeColumns(const PinHistory& history, size_t pin, double startUs, dou
   if (history.Empty() || pin >= history.Pins().size() || !(usPerColumn > 0)) return;
   const std::vector<PinChange>& v = history.Changes(pin);
   const std::vector<uint8_t>& blocks = history.BlockMasks(pin);
+  const std::vector<int64_t>& times = history.BlockTimes(pin);
   const int64_t lo = history.CompleteFromUs();
   const int64_t hi = history.EndUs();
   size_t i = 0;
@@ -63,8 +72,8 @@ void SummarizeColumns(const PinHistory& history, size_t pin, double startUs, dou
     // Changes at the history's end time still show in the last column.
     const auto to = std::min(hi + 1, static_cast<int64_t>(std::ceil(b)));
     if (to <= from) continue;
-    i = FirstAtOrAfter(v, i, from);
-    const size_t j = FirstAtOrAfter(v, i, to);
+    i = FirstAtOrAfter(v, times, i, from);
+    const size_t j = FirstAtOrAfter(v, times, i, to);
     uint8_t m = i > 0 ? LevelBit(v[i - 1].level) : 0;
     m |= MaskOfRange(v, blocks, i, j);
     out[x].mask = m;

@@ -40,6 +40,7 @@ void PinHistory::Clear() {
   m_pins.clear();
   m_changes.clear();
   m_blocks.clear();
+  m_blockTimes.clear();
   m_last.clear();
   m_functions.clear();
   m_functionIds.clear();
@@ -70,6 +71,7 @@ void PinHistory::Start(int64_t timeUs, const PackageInfo& package) {
   for (const PinInfo& p : package.pins) m_pins.push_back({p.pin_no, PinName(p)});
   m_changes.resize(m_pins.size());
   m_blocks.resize(m_pins.size());
+  m_blockTimes.resize(m_pins.size());
   m_last.resize(m_pins.size());
   m_startUs = m_completeFromUs = m_endUs = timeUs;
 }
@@ -93,18 +95,24 @@ uint32_t PinHistory::Intern(const std::string& text) {
 }
 
 size_t PinHistory::PinBytes(size_t pin) const {
-  return m_changes[pin].capacity() * sizeof(PinChange) + m_blocks[pin].capacity();
+  return m_changes[pin].capacity() * sizeof(PinChange) + m_blocks[pin].capacity() +
+         m_blockTimes[pin].capacity() * sizeof(int64_t);
 }
 
 void PinHistory::Append(size_t pin, const PinChange& change) {
   std::vector<PinChange>& v = m_changes[pin];
   std::vector<uint8_t>& blocks = m_blocks[pin];
+  std::vector<int64_t>& times = m_blockTimes[pin];
   const size_t before = PinBytes(pin);
   // Growth by a quarter keeps what is allocated close to what is used.
   if (v.size() == v.capacity()) v.reserve(v.size() + std::max<size_t>(16, v.size() / 4));
   if (v.size() % kBlock == 0) {
-    if (blocks.size() == blocks.capacity()) blocks.reserve(blocks.size() + std::max<size_t>(4, blocks.size() / 4));
+    if (blocks.size() == blocks.capacity()) {
+      blocks.reserve(blocks.size() + std::max<size_t>(4, blocks.size() / 4));
+      times.reserve(blocks.capacity());
+    }
     blocks.push_back(0);
+    times.push_back(change.timeUs);
   }
   v.push_back(change);
   blocks.back() |= MaskOf(change);
@@ -219,6 +227,9 @@ void PinHistory::EnforceCap() {
       std::vector<uint8_t>& blocks = m_blocks[pin];
       std::vector<uint8_t> keptBlocks(blocks.begin() + static_cast<std::ptrdiff_t>(drop / kBlock), blocks.end());
       blocks.swap(keptBlocks);
+      std::vector<int64_t>& times = m_blockTimes[pin];
+      std::vector<int64_t> keptTimes(times.begin() + static_cast<std::ptrdiff_t>(drop / kBlock), times.end());
+      times.swap(keptTimes);
       m_bytes = m_bytes - before + PinBytes(pin);
     }
     m_completeFromUs = std::max(m_completeFromUs, cut);

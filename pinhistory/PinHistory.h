@@ -54,9 +54,10 @@ class PinHistory {
   // 32 MiB: about two million changes; at 50 refreshes a second that is
   // hours of a busy port.
   static constexpr size_t kDefaultCapBytes = size_t{32} << 20;
-  // Changes summarised per block (levels and marks OR-ed), so a pixel
-  // column over many changes reads blocks instead of every change.
-  static constexpr size_t kBlock = 32;
+  // Changes summarised per block (levels and marks OR-ed, and the time of
+  // the block's first change), so a pixel column over many changes reads
+  // blocks instead of every change.
+  static constexpr size_t kBlock = 8;
   // Function texts kept (longer ones are cut) and how many distinct ones;
   // further new texts share one entry.
   static constexpr size_t kMaxFunctionBytes = 256;
@@ -79,6 +80,8 @@ class PinHistory {
   const std::vector<PinChange>& Changes(size_t pin) const { return m_changes[pin]; }
   // OR of the masks of changes [b * kBlock, (b + 1) * kBlock).
   const std::vector<uint8_t>& BlockMasks(size_t pin) const { return m_blocks[pin]; }
+  // The time of change b * kBlock.
+  const std::vector<int64_t>& BlockTimes(size_t pin) const { return m_blockTimes[pin]; }
   // The change in effect at `timeUs`, or null before the first one.
   const PinChange* StateAt(size_t pin, int64_t timeUs) const;
   const std::string& Function(uint32_t id) const { return m_functions[id]; }
@@ -115,6 +118,7 @@ class PinHistory {
   std::vector<RecordedPin> m_pins;
   std::vector<std::vector<PinChange>> m_changes;
   std::vector<std::vector<uint8_t>> m_blocks;
+  std::vector<std::vector<int64_t>> m_blockTimes;
   std::vector<Last> m_last;
   std::vector<std::string> m_functions;
   std::unordered_map<std::string, uint32_t> m_functionIds;

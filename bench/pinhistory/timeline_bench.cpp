@@ -70,6 +70,20 @@ BENCHMARK(BM_PaintMillion)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 void BM_PaintQuiet(benchmark::State& state) { Paint(state, 20, false); }
 BENCHMARK(BM_PaintQuiet)->Unit(benchmark::kMillisecond);
 
+// The reduction alone: 16 rows of a million changes to 1000 columns.
+void BM_ReduceMillion(benchmark::State& state) {
+  PinHistory history;
+  Fill(history, 1000000 / kRows, state.range(0) == 1);
+  std::vector<PinColumn> columns(kWave);
+  const double per = static_cast<double>(history.EndUs() - history.StartUs()) / kWave;
+  for (auto _ : state) {
+    for (size_t i = 0; i < kRows; ++i)
+      SummarizeColumns(history, i, static_cast<double>(history.StartUs()), per, columns);
+    benchmark::DoNotOptimize(columns.data());
+  }
+}
+BENCHMARK(BM_ReduceMillion)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {
