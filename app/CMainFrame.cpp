@@ -35,8 +35,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   m_pTimeline->hide();
   pins->addWidget(m_pView);
   pins->addWidget(m_pTimeline);
-  pins->setStretchFactor(0, 3);
-  pins->setStretchFactor(1, 1);
+  // A bigger window gives the package the room; the timeline keeps its size.
+  pins->setStretchFactor(0, 1);
+  pins->setStretchFactor(1, 0);
   connect(exportHistory, &QAction::triggered, m_pTimeline, &TimelineStrip::ExportHistory);
   m_pPrintView = new CPrintView(m_pSplitter);
   pins->setMinimumWidth(10);

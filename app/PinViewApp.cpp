@@ -134,6 +134,7 @@ int RunPinViewApplication(int argc, char** argv) {
     return 0;
   }
   if (!options.timeline.empty()) frame.Timeline()->AddPinsWhenKnown(options.timeline);
+  if (options.rateGiven) frame.Timeline()->SetRateMs(options.rateMs);
   CentreOnScreen(frame);
   ArmGrabHook(frame);
   return QApplication::exec();

@@ -84,6 +84,7 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
         return false;
       }
       options.rateMs = n;
+      options.rateGiven = true;
     } else if (name == "pins") {
       options.pins = value;
     } else if (name == "timeline") {
@@ -103,8 +104,8 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
     error = "--record needs --seconds N, the time to record";
     return false;
   }
-  if (options.recordFile.empty() && (seen.count("seconds") || seen.count("rate") || seen.count("pins"))) {
-    error = "--seconds, --rate and --pins go with --record FILE.vcd";
+  if (options.recordFile.empty() && (seen.count("seconds") || seen.count("pins"))) {
+    error = "--seconds and --pins go with --record FILE.vcd";
     return false;
   }
   if (!options.recordFile.empty() && !options.renderFile.empty()) {

@@ -5,7 +5,8 @@
 //   --ticks N                 refresh cycles before rendering (default 1)
 //   --record FILE.vcd         record the pins without a window, write FILE.vcd, exit
 //   --seconds N               how long to record (0.1 to 86400 s; needed with --record)
-//   --rate MS                 period of the refreshes recorded (10 to 60000 ms, default 50)
+//   --rate MS                 period of the refreshes recorded (10 to 60000 ms, default 50);
+//                             in the window, the timeline's capture rate
 //   --pins LIST               pins to write: numbers, names, ports ("PB*"); default all
 //   --timeline LIST           pins put on the timeline once the package is known
 // Both "--opt value" and "--opt=value" work; unknown options are ignored.
@@ -30,6 +31,7 @@ struct PinViewOptions {
   std::string recordFile;  // empty: no recording
   double seconds = 0;
   int rateMs = kDefaultRecordRateMs;
+  bool rateGiven = false;
   std::string pins;        // empty: all pins
   std::string timeline;    // pins for the timeline at start
 };

@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSplitter>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -230,7 +232,9 @@ TimelineStrip::TimelineStrip(CVoGadrelView* view, QWidget* parent, size_t capByt
   bar->addWidget(m_pRecord);
   bar->addWidget(new QLabel(QStringLiteral("Capture:"), this));
   m_pRate = new QComboBox(this);
-  for (int ms : RatesMs()) m_pRate->addItem(ms > 0 ? QStringLiteral("%1 ms").arg(ms) : QStringLiteral("with the view"));
+  for (int ms : RatesMs()) {
+    m_pRate->addItem(ms > 0 ? QStringLiteral("%1 ms").arg(ms) : QStringLiteral("with the view"), ms);
+  }
   m_pRate->setCurrentIndex(static_cast<int>(RatesMs().size()) - 1);
   bar->addWidget(m_pRate);
   m_pStatus = new QLabel(this);
@@ -251,9 +255,15 @@ TimelineStrip::TimelineStrip(CVoGadrelView* view, QWidget* parent, size_t capByt
   SetRecording(true);
 }
 
-int TimelineStrip::RateMs() const {
-  const int i = m_pRate->currentIndex();
-  return i >= 0 && i < static_cast<int>(RatesMs().size()) ? RatesMs()[static_cast<size_t>(i)] : 0;
+int TimelineStrip::RateMs() const { return m_pRate->currentData().toInt(); }
+
+void TimelineStrip::SetRateMs(int ms) {
+  int i = m_pRate->findData(ms);
+  if (i < 0) {
+    i = m_pRate->count() - 1;  // before "with the view"
+    m_pRate->insertItem(i, QStringLiteral("%1 ms").arg(ms), ms);
+  }
+  m_pRate->setCurrentIndex(i);
 }
 
 void TimelineStrip::SetRecording(bool on) {
@@ -312,12 +322,34 @@ void TimelineStrip::AddRows(const std::vector<RecordedPin>& pins) {
     if (!known) m_rows.push_back({pin, -1});
   }
   ResolveRows();
-  // Room for every row, within reason.
   const TimelineLayout& l = m_pCanvas->Painter().Layout();
-  m_pCanvas->setMinimumHeight(l.axisHeight + l.rowHeight * static_cast<int>(std::min<size_t>(m_rows.size(), 3)));
+  m_pCanvas->setMinimumHeight(l.axisHeight + l.rowHeight);
   show();
+  updateGeometry();
+  // Room for every row once the splitter has its size.
+  QTimer::singleShot(0, this, &TimelineStrip::FitRows);
   UpdateStatus();
   m_pCanvas->update();
+}
+
+QSize TimelineStrip::sizeHint() const {
+  const TimelineLayout& l = m_pCanvas->Painter().Layout();
+  const int toolbar = std::max({m_pRecord->sizeHint().height(), m_pRate->sizeHint().height(), m_pStatus->sizeHint().height()}) + 6;
+  return {QWidget::sizeHint().width(),
+          toolbar + l.axisHeight + l.rowHeight * static_cast<int>(std::max<size_t>(m_rows.size(), 1)) + 2};
+}
+
+void TimelineStrip::FitRows() {
+  // Up to half of the splitter the strip shares with the package.
+  auto* splitter = qobject_cast<QSplitter*>(parentWidget());
+  if (splitter == nullptr || splitter->count() != 2 || splitter->indexOf(this) != 1) return;
+  const QList<int> sizes = splitter->sizes();
+  const int total = sizes.value(0) + sizes.value(1);
+  const int wanted = sizeHint().height();
+  if (total > 0 && sizes.value(1) < wanted) {
+    const int strip = std::min(wanted, total / 2);
+    splitter->setSizes({total - strip, strip});
+  }
 }
 
 void TimelineStrip::AddPin(int index) {

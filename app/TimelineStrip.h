@@ -98,6 +98,8 @@ class TimelineStrip : public QWidget {
   // Entry `index` of the rate list chosen.
   void OnRateSelected(int index);
   int RateMs() const;
+  // Chooses capture rate `ms` (an entry of its own when the list lacks it).
+  void SetRateMs(int ms);
   // The status line: recording state, rate reached, completeness, markers.
   QString StatusText() const;
 
@@ -111,11 +113,15 @@ class TimelineStrip : public QWidget {
   // The view refreshed: record it, update rows and picture.
   void OnRefreshed();
 
+  // Tall enough for every row.
+  QSize sizeHint() const override;
+
  private:
   void AddRows(const std::vector<RecordedPin>& pins);
   void ResolveRows();
   void UpdateStatus();
   void PrepareContextMenu();
+  void FitRows();
 
   CVoGadrelView* m_pView;
   PinRecorder m_recorder;

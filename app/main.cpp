@@ -33,6 +33,7 @@ const char kUsage[] =
     "                      LIST: pin numbers, names and ports (PB*), comma-separated\n"
     "                      (default: all pins)\n"
     "  --timeline LIST     put these pins on the timeline (numbers, names, ports)\n"
+    "  --rate MS           without --record: the timeline's capture rate\n"
     "  --list-adapters     list the debug adapters found and exit\n"
     "  --help              show this text\n";
 

@@ -155,7 +155,7 @@ TEST(Record, PinsListAndBadInput) {
       {{"--record", vcd, "--seconds", "1e9"}, "--seconds takes a duration from 0.1 to 86400 seconds, not '1e9'"},
       {{"--record", vcd, "--seconds", "two"}, "--seconds takes a duration from 0.1 to 86400 seconds, not 'two'"},
       {{"--record", vcd}, "--record needs --seconds N"},
-      {{"--seconds", "1"}, "--seconds, --rate and --pins go with --record"},
+      {{"--seconds", "1"}, "--seconds and --pins go with --record"},
       {{"--record", dir.filePath("no/such/dir.vcd"), "--seconds", "1"}, "cannot write "},
       {{"--record", vcd, "--seconds", "1", "--pins", "PA1,PB7"}, "--pins: no pin 'PB7' on this package (T20)"},
   };

@@ -177,6 +177,10 @@ TEST(Timeline, CaptureRateDrivesTheRefreshWhileRecording) {
   EXPECT_EQ(f.view.RefreshIntervalMs(), 200);
   rate->setCurrentIndex(4);
   EXPECT_EQ(f.view.RefreshIntervalMs(), 500);
+  f.strip.SetRateMs(30);  // --rate 30: an entry of its own
+  EXPECT_EQ(rate->currentText(), "30 ms");
+  EXPECT_EQ(rate->count(), 6);
+  EXPECT_EQ(f.view.RefreshIntervalMs(), 30);
 
   // A link slower than the rate: the status says what it reaches.
   rate->setCurrentIndex(0);
