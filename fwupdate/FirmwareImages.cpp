@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "fwupdate/FirmwareVersion.h"
 #include "platform/StringTable.h"
 #include "ice/CICEException.h"
 
@@ -83,6 +84,10 @@ bool ApplicationContentOk(const CHexBinFile& image, int mcuClass) {
          image.Word(18) == 0 && image.Word(48) == 0xDA1DEC48;
 }
 
+uint32_t ApplicationImageVersion(const CHexBinFile& image) {
+  return image.WordCount() > 49 ? image.Word(49) : 0;
+}
+
 void LoadFirmwareImages(CHexBinFile* loader, CHexBinFile* application, CHexBinFile* second, int mcuClass,
                         const ImageSource& source) {
   const ImageFiles f = ImageFilesOf(mcuClass);
@@ -100,7 +105,10 @@ void LoadFirmwareImages(CHexBinFile* loader, CHexBinFile* application, CHexBinFi
         source.applicationPath.empty() ? source.folder / f.application : std::filesystem::path(source.applicationPath);
     LoadOne(*application, path, kApplicationLimit, IDS_TOO_LARGE_UPDATE_APROM_SIZE, "IDS_TOO_LARGE_UPDATE_APROM_SIZE",
             IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE, "IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE");
-    if (!ApplicationContentOk(*application, mcuClass))
+    // An adapter given firmware older than that could never be updated by
+    // this program again.
+    if (!ApplicationContentOk(*application, mcuClass) ||
+        ApplicationImageVersion(*application) < static_cast<uint32_t>(kOldestUpdatableVersion))
       Raise(IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE, "IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE");
   }
 }

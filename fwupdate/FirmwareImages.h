@@ -53,6 +53,12 @@ struct ImageObjects {
 };
 ImageObjects MakeImageObjects(int mcuClass);
 
+// The firmware version an application image carries: word 49, which the
+// version check reads (0 when the image is shorter). LoadFirmwareImages
+// refuses an application image below the oldest version the program can
+// update from again.
+uint32_t ApplicationImageVersion(const CHexBinFile& image);
+
 // The content checks alone (first-generation boot loaders; first-generation
 // applications); true when the image passes.
 bool LoaderContentOk(const CHexBinFile& image, int mcuClass);
