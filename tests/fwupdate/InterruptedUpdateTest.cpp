@@ -109,19 +109,21 @@ void KillThenUpdate(const ClassCase& c, bool stageOne, int percent) {
       << checkOut.str();
 }
 
-// Five points over each rewrite: the erase (first half of its span) and the
-// write (second half).
-constexpr int kStageOnePoints[] = {1, 6, 11, 15, 19};
-constexpr int kStageTwoPoints[] = {81, 86, 91, 95, 99};
+// Ten points, five over each rewrite, taking turns between classes 1 and 2:
+// in the erase (first half of each span) and in the write (second half).
+struct KillPoint {
+  int mcuClass;
+  int percent;
+};
+constexpr KillPoint kStageOnePoints[] = {{1, 1}, {2, 6}, {1, 11}, {2, 15}, {1, 19}};
+constexpr KillPoint kStageTwoPoints[] = {{2, 81}, {1, 86}, {2, 91}, {1, 95}, {2, 99}};
 
 }  // namespace
 
 TEST(InterruptedRewrite, KilledAnywhereInStageOneHealsOnTheNextUpdate) {
-  for (const ClassCase& c : {kClasses[1], kClasses[2]})
-    for (int percent : kStageOnePoints) KillThenUpdate(c, true, percent);
+  for (const KillPoint& k : kStageOnePoints) KillThenUpdate(kClasses[k.mcuClass], true, k.percent);
 }
 
 TEST(InterruptedRewrite, KilledAnywhereInStageTwoHealsOnTheNextUpdate) {
-  for (const ClassCase& c : {kClasses[1], kClasses[2]})
-    for (int percent : kStageTwoPoints) KillThenUpdate(c, false, percent);
+  for (const KillPoint& k : kStageTwoPoints) KillThenUpdate(kClasses[k.mcuClass], false, k.percent);
 }
