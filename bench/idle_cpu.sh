@@ -2,11 +2,14 @@
 # Idle CPU and memory of the pin view: gadrel (offscreen window, refresh
 # period 0.5 s, the shipped pin script) against the emulator in USB timing
 # mode. Prints the share of one core that gadrel and the emulator used over
-# SECONDS, and their resident memory (now and peak) at the end.
-#   bench/idle_cpu.sh [BUILD_DIR] [SECONDS]
+# SECONDS, and their resident memory (now and peak) at the end. Further
+# arguments go to gadrel, e.g. --timeline 'PB*' for the timeline strip
+# showing port B while the view's refreshes are recorded.
+#   bench/idle_cpu.sh [BUILD_DIR] [SECONDS] [GADREL ARGS...]
 set -euo pipefail
 BIN=${1:-build}/bin
 SECONDS_RUN=${2:-20}
+shift $(($# < 2 ? $# : 2))
 export VOLINK_SIM_DIR=$(mktemp -d -t idle-cpu.XXXXXX)
 export XDG_RUNTIME_DIR=$VOLINK_SIM_DIR
 export GADREL_USB_REAL=0
@@ -16,7 +19,7 @@ gadrel=
 trap 'kill $sim ${gadrel:-} 2>/dev/null || true; rm -rf "$VOLINK_SIM_DIR"' EXIT
 for _ in $(seq 50); do "$BIN/volink-sim" ctl list >/dev/null 2>&1 && break; sleep 0.1; done
 "$BIN/volink-sim" ctl timing demo on >/dev/null
-QT_QPA_PLATFORM=offscreen "$BIN/gadrel" --series cortex-m >/dev/null 2>&1 &
+QT_QPA_PLATFORM=offscreen "$BIN/gadrel" --series cortex-m "$@" >/dev/null 2>&1 &
 gadrel=$!
 sleep 3  # start-up, adapter opened
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
