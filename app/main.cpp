@@ -31,6 +31,13 @@ const char kUsage[] =
     "                      run N refresh cycles (default 1) without a window and\n"
     "                      write the pin view to FILE.png and its tooltip\n"
     "                      regions to FILE.json\n"
+    "  --record FILE.vcd --seconds N [--rate MS] [--pins LIST]\n"
+    "                      record the pins for N seconds without a window, one\n"
+    "                      refresh every MS milliseconds (default 50, at least\n"
+    "                      10), and write their history as a Value Change Dump;\n"
+    "                      LIST: pin numbers, names and ports (PB*), comma-separated\n"
+    "                      (default: all pins)\n"
+    "  --timeline LIST     put these pins on the timeline (numbers, names, ports)\n"
     "  --list-adapters     list the debug adapters found and exit\n"
     "  --version           show the version and the libraries in use\n"
     "  --help              show this text\n";

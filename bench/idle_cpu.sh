@@ -4,13 +4,18 @@
 # emulator (`volink-sim --demo DEMO`) and the simulator it runs as a child
 # (QEMU for the qemu demo). Prints each one's share of one core over SECONDS,
 # their total, and the resident memory of the view and the emulator.
-#   bench/idle_cpu.sh [BUILD_DIR] [SECONDS]
-#   DEMO=qemu|model|auto (default qemu); without DISPLAY a private Xvfb is
-#   started (its own CPU is shown apart: a real desktop's X server is not
-#   the demo's); QT_QPA_PLATFORM=offscreen draws without any X server.
+# Further arguments go to gadrel, e.g. --timeline 'PB*' for the timeline
+# strip showing port B while the view's refreshes are recorded.
+#   bench/idle_cpu.sh [BUILD_DIR] [SECONDS] [GADREL ARGS...]
+#   DEMO=qemu|model|auto (default qemu); TIMING=on puts the emulated adapter
+#   in USB timing mode (each packet takes its transfer time); without DISPLAY
+#   a private Xvfb is started (its own CPU is shown apart: a real desktop's X
+#   server is not the demo's); QT_QPA_PLATFORM=offscreen draws without any X
+#   server.
 set -euo pipefail
 BIN=${1:-build}/bin
 SECONDS_RUN=${2:-20}
+shift $(($# < 2 ? $# : 2))
 DEMO=${DEMO:-qemu}
 work=$(mktemp -d -t idle-cpu.XXXXXX)
 export VOLINK_SIM_DIR=$work/sim XDG_RUNTIME_DIR=$work GADREL_USB_REAL=0
@@ -36,7 +41,8 @@ fi
 sim=$!
 for _ in $(seq 100); do "$BIN/volink-sim" ctl list >/dev/null 2>&1 && break; sleep 0.1; done
 "$BIN/volink-sim" ctl list >/dev/null 2>&1 || { cat "$work/sim.log" >&2; exit 1; }
-"$BIN/gadrel" --series cortex-m >"$work/gadrel.log" 2>&1 &
+if [ "${TIMING:-off}" = on ]; then "$BIN/volink-sim" ctl timing demo on >/dev/null; fi
+"$BIN/gadrel" --series cortex-m "$@" >"$work/gadrel.log" 2>&1 &
 gadrel=$!
 sleep 3  # start-up, adapter opened, first refreshes
 
