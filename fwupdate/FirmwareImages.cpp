@@ -5,6 +5,7 @@
 #include <array>
 
 #include "fwupdate/FirmwareVersion.h"
+#include "platform/ProgramInfo.h"
 #include "platform/StringTable.h"
 #include "ice/CICEException.h"
 
@@ -55,11 +56,7 @@ ImageFiles ImageFilesOf(int mcuClass) {
   }
 }
 
-std::filesystem::path DefaultImageFolder() {
-  std::error_code ec;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (ec ? std::filesystem::current_path(ec) : exe.parent_path()) / kImageFolderName;
-}
+std::filesystem::path DefaultImageFolder() { return platform::FindProgramData(kImageFolderName, kImageFolderName); }
 
 ImageObjects MakeImageObjects(int mcuClass) {
   const ImageFiles f = ImageFilesOf(mcuClass);

@@ -27,7 +27,8 @@ struct ImageFiles {
 // for any other class.
 ImageFiles ImageFilesOf(int mcuClass);
 
-// <folder of the running program>/Vo_Link.
+// <folder of the running program>/Vo_Link when it exists, else the
+// installed data folder's Vo_Link when that exists, else the first.
 std::filesystem::path DefaultImageFolder();
 
 // Where LoadFirmwareImages looks.
