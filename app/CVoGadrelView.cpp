@@ -18,6 +18,7 @@
 #include "app/CPrintView.h"
 #include "pinmodel/PackageReader.h"
 #include "app/ViewSettings.h"
+#include "platform/ProgramInfo.h"
 
 namespace {
 constexpr int kFirstTickMs = 1;
@@ -120,7 +121,11 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
 
   // 1. Program folder and pin script.
   m_strAppDir = QCoreApplication::applicationDirPath().toStdString();
-  m_strPinScript = options.pinScript.empty() ? m_strAppDir + "/../Gadrel/gadrel.lua" : options.pinScript;
+  // <program dir>/../Gadrel/gadrel.lua (the build tree); an installed
+  // program keeps it in the installed data folder.
+  m_strPinScript = options.pinScript.empty()
+                       ? platform::FindProgramData("../Gadrel/gadrel.lua", "Gadrel/gadrel.lua").string()
+                       : options.pinScript;
 
   // 2. and 3. Chip series; every outcome but "8051 1T" with OK is Cortex-M.
   if (options.series) {

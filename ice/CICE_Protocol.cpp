@@ -171,6 +171,21 @@ CICE::ExchangeScope::~ExchangeScope() {
   }
 }
 
+CICE::AdapterLockScope::AdapterLockScope(CICE& ice) : m_lock(ice.m_cmdLock), m_exchange(ice) {
+  ice.RequireAdapter();
+  if (CUsbCmd* t = ice.SelectedTransport()) {
+    m_pAreas = &t->GetShareAreas();
+    for (UsbShareArea& a : *m_pAreas) a.LockData();
+  }
+}
+
+CICE::AdapterLockScope::~AdapterLockScope() {
+  // Unlocked before the exchange scope ends: closing the adapters after a
+  // failure closes their share areas.
+  if (m_pAreas)
+    for (UsbShareArea& a : *m_pAreas) a.FlushAndUnlock();
+}
+
 void CICE::Transact(const void* request, unsigned requestLength, void* reply, unsigned capacity,
                     unsigned* replyLength, int timeoutMs, bool expectReply) {
   ScopedMutex lock(m_cmdLock);
