@@ -4,14 +4,17 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <sstream>
+#include <thread>
 
 #include "ScriptedUi.h"
 #include "UpdateRig.h"
 #include "fwupdate/FirmwareCheck.h"
+#include "fwupdate/LoaderRewrite.h"
 #include "fwupdate/UpdateLock.h"
 #include "fwupdate/VolinkFwCommands.h"
 #include "fwupdate/VolinkUpdate.h"
@@ -126,4 +129,39 @@ TEST(InterruptedRewrite, KilledAnywhereInStageOneHealsOnTheNextUpdate) {
 
 TEST(InterruptedRewrite, KilledAnywhereInStageTwoHealsOnTheNextUpdate) {
   for (const KillPoint& k : kStageTwoPoints) KillThenUpdate(kClasses[k.mcuClass], false, k.percent);
+}
+
+// `volink bootloader write` killed from outside while it writes (its record
+// is on disk): the next `volink update` finishes the rewrite first.
+TEST(InterruptedRewrite, BootLoaderWriteKilledHalfWayHealsOnTheNextUpdate) {
+  SimProcess sim(Config(kClasses[2]), 1);
+  const fs::path images = Images(sim, true);
+  ASSERT_EQ(sim.Ctl("flash-time a 1000").rfind("ok", 0), 0u);  // 1 ms a flash operation
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execl(VOLINK_EXE, VOLINK_EXE, "bootloader", "write", images.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const fs::path record = RewriteRecordFolder() / "bootloader-7788be00";
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  while (!fs::exists(record) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
+  std::this_thread::sleep_for(300ms);  // into the erase and write
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "bootloader write ended before it was killed";
+  ASSERT_TRUE(fs::exists(record));
+  ASSERT_EQ(sim.Ctl("flash-time a 20").rfind("ok", 0), 0u);
+
+  std::ostringstream out, err;
+  EXPECT_EQ(RunVolinkUpdate({"--yes", "--images", images.string()}, out, err, Quick({}).timings), 0) << err.str();
+  EXPECT_FALSE(fs::exists(record));
+  std::ostringstream checkOut, checkErr;
+  EXPECT_EQ(RunVolinkFirmwareCommand({"bootloader", "check", images.string()}, checkOut, checkErr), 0)
+      << checkOut.str() << checkErr.str();
+  EXPECT_NE(checkOut.str().find("adapter id 0x7788be00\n"), std::string::npos) << checkOut.str();
 }
