@@ -1,13 +1,13 @@
 #include "fwupdate/LoaderRewrite.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -42,13 +42,29 @@ std::string OneLine(std::string s) {
   return s;
 }
 
+// The bytes of a record: a regular file of at most kMaxRecordBytes, opened
+// without waiting (a FIFO in its place must not block the check).
+std::optional<std::string> RecordBytes(const fs::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  std::string text;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= static_cast<off_t>(kMaxRecordBytes)) {
+    text.resize(kMaxRecordBytes + 1);
+    size_t got = 0;
+    for (ssize_t n; got < text.size() && (n = ::read(fd, text.data() + got, text.size() - got)) > 0;)
+      got += static_cast<size_t>(n);
+    text.resize(got);
+  }
+  ::close(fd);
+  if (text.empty() || text.size() > kMaxRecordBytes) return std::nullopt;
+  return text;
+}
+
 std::optional<PendingRewrite> ReadRecord(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text(kMaxRecordBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<size_t>(in.gcount()));
-  if (text.size() > kMaxRecordBytes) return std::nullopt;
+  const std::optional<std::string> bytes = RecordBytes(path);
+  if (!bytes) return std::nullopt;
+  const std::string& text = *bytes;
   PendingRewrite r;
   bool haveId = false, haveClass = false;
   unsigned configSeen = 0;

@@ -48,7 +48,10 @@ int CICE::GetPortChipType() {
 }
 
 void CICE::RequireAdapter() {
-  if (AnyFound()) return;
+  // After a failed send or receive the adapters are as good as closed, even
+  // while the close waits for the outermost exchange to end: nothing more
+  // goes on the wire (a reply may still be owed).
+  if (AnyFound() && !m_bClosePending) return;
   m_nLastError = -1;
   throw CICEException(kNoAdapter);
 }

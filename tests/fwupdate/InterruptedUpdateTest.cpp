@@ -4,14 +4,20 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "ScriptedUi.h"
 #include "UpdateRig.h"
 #include "fwupdate/FirmwareCheck.h"
+#include "fwupdate/LoaderRewrite.h"
 #include "fwupdate/UpdateLock.h"
 #include "fwupdate/VolinkFwCommands.h"
 #include "fwupdate/VolinkUpdate.h"
@@ -126,4 +132,85 @@ TEST(InterruptedRewrite, KilledAnywhereInStageOneHealsOnTheNextUpdate) {
 
 TEST(InterruptedRewrite, KilledAnywhereInStageTwoHealsOnTheNextUpdate) {
   for (const KillPoint& k : kStageTwoPoints) KillThenUpdate(kClasses[k.mcuClass], false, k.percent);
+}
+
+// `volink bootloader write` killed from outside while it writes (its record
+// is on disk): the next `volink update` finishes the rewrite first.
+TEST(InterruptedRewrite, BootLoaderWriteKilledHalfWayHealsOnTheNextUpdate) {
+  SimProcess sim(Config(kClasses[2]), 1);
+  const fs::path images = Images(sim, true);
+  ASSERT_EQ(sim.Ctl("flash-time a 1000").rfind("ok", 0), 0u);  // 1 ms a flash operation
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    ::execl(VOLINK_EXE, VOLINK_EXE, "bootloader", "write", images.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  const fs::path record = RewriteRecordFolder() / "bootloader-7788be00";
+  const auto until = std::chrono::steady_clock::now() + 30s;
+  while (!fs::exists(record) && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(5ms);
+  std::this_thread::sleep_for(300ms);  // into the erase and write
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "bootloader write ended before it was killed";
+  ASSERT_TRUE(fs::exists(record));
+  ASSERT_EQ(sim.Ctl("flash-time a 20").rfind("ok", 0), 0u);
+
+  std::ostringstream out, err;
+  EXPECT_EQ(RunVolinkUpdate({"--yes", "--images", images.string()}, out, err, Quick({}).timings), 0) << err.str();
+  EXPECT_FALSE(fs::exists(record));
+  std::ostringstream checkOut, checkErr;
+  EXPECT_EQ(RunVolinkFirmwareCommand({"bootloader", "check", images.string()}, checkOut, checkErr), 0)
+      << checkOut.str() << checkErr.str();
+  EXPECT_NE(checkOut.str().find("adapter id 0x7788be00\n"), std::string::npos) << checkOut.str();
+}
+
+// Records are found by ID, or by the device while the ID word reads erased;
+// anything else in the folder (garbage, a file too large, a FIFO) is no
+// record, and nothing waits on it.
+TEST(RewriteRecord, FoundByIdOrByDeviceAndNothingElse) {
+  std::string dir = (fs::temp_directory_path() / "records-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  const char* old = std::getenv("XDG_STATE_HOME");
+  const std::string oldValue = old ? old : "";
+  ::setenv("XDG_STATE_HOME", dir.c_str(), 1);
+
+  PendingRewrite r;
+  r.adapterId = 0x7788BE00;
+  r.mcuClass = 2;
+  r.runState = 1;
+  r.serial = "S1";
+  r.location = "1-4.1";
+  for (unsigned i = 0; i < kConfigWords; ++i) r.config[i] = 0xFFFFFF00u + i;
+  StorePendingRewrite(r);
+  const std::optional<PendingRewrite> f = FindPendingRewrite(0x7788BE00, "", "");
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->mcuClass, 2);
+  EXPECT_EQ(f->runState, 1u);
+  EXPECT_EQ(f->serial, "S1");
+  EXPECT_EQ(f->location, "1-4.1");
+  EXPECT_EQ(f->config, r.config);
+  EXPECT_TRUE(FindPendingRewrite(0xFFFFFFFF, "S1", ""));
+  EXPECT_TRUE(FindPendingRewrite(0, "", "1-4.1"));
+  EXPECT_FALSE(FindPendingRewrite(0xFFFFFFFF, "S2", "1-9"));
+  EXPECT_FALSE(FindPendingRewrite(0x7788BE01, "S1", "1-4.1"));  // a readable ID names its own record only
+
+  const fs::path folder = RewriteRecordFolder();
+  std::ofstream(folder / "bootloader-7788be02") << "garbage\n";
+  fs::copy_file(folder / "bootloader-7788be00", folder / "bootloader-7788be03");
+  std::ofstream(folder / "bootloader-7788be03", std::ios::app) << std::string(5000, '#');
+  ASSERT_EQ(::mkfifo((folder / "bootloader-7788be04").c_str(), 0600), 0);
+  for (uint32_t id : {0x7788BE02u, 0x7788BE03u, 0x7788BE04u}) EXPECT_FALSE(FindPendingRewrite(id, "", "")) << id;
+  EXPECT_TRUE(FindPendingRewrite(0xFFFFFFFF, "", "1-4.1"));  // the scan passes the others by
+  RemovePendingRewrite(0x7788BE00);
+  EXPECT_FALSE(FindPendingRewrite(0x7788BE00, "", ""));
+
+  if (old) ::setenv("XDG_STATE_HOME", oldValue.c_str(), 1);
+  else ::unsetenv("XDG_STATE_HOME");
+  std::error_code ec;
+  fs::remove_all(dir, ec);
 }
