@@ -14,6 +14,8 @@ packages=(
   binutils zlib1g-dev
   qemu-system-arm gcc-arm-none-eabi libnewlib-arm-none-eabi gdb-multiarch
   sdcc sdcc-ucsim
+  sigrok-cli
+  dpkg-dev file man-db appstream desktop-file-utils
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)
