@@ -143,7 +143,7 @@ struct Result {
 
 // The three interface kinds, each on its own adapter.
 constexpr const char* kConfig = R"({ "adapters": [
-  { "name": "h64", "generation": 1, "pid": "0x5200", "adapter_id": "0x10000064",
+  { "name": "h64", "generation": 1, "pid": "0x5202", "adapter_id": "0x10000064",
     "serial": "H64S", "location": "1-3",
     "interfaces": [ { "kind": "hid", "interface": 3, "size": 64 } ] },
   { "name": "h1k", "generation": 1, "pid": "0x5201", "adapter_id": "0x10001024",

@@ -15,7 +15,7 @@ struct Kind {
   const char* location;
   const char* listLine;  // --list-adapters without the path
 };
-const Kind kH64{"h64", "1-3", "slot=3 generation=1 transport=hid id=0416:5200 location=1-3 serial=H64S packet=64"};
+const Kind kH64{"h64", "1-3", "slot=3 generation=1 transport=hid id=0416:5202 location=1-3 serial=H64S packet=64"};
 const Kind kH1k{"h1k", "2-1.4",
                 "slot=3 generation=1 transport=hid id=0416:5201 location=2-1.4 serial=H1KS packet=1024"};
 const Kind kB512{"b512", "1-5.1.2",
@@ -100,6 +100,99 @@ TEST_F(RealTransport, StreamedTransfersMatchTheEmulatorBackend) {
     ++seed;
   }
   EXPECT_EQ(Ctl("violations"), "ok violations 0\n");
+}
+
+
+long long CpuMicros(const std::string& answer) {
+  return answer.rfind("ok ", 0) == 0 ? std::stoll(answer.substr(3)) : -1;
+}
+
+// A dropped reply fails the command after the adapter time-out, and the
+// wait costs the program almost no CPU (poll() must really block: the
+// hidraw node's readiness and the held reaps of usbdevfs). Both transports
+// wait at the same time.
+TEST_F(RealTransport, DroppedReplyTimesOutWithoutSpinningAndTheNextCommandWorks) {
+  std::vector<std::unique_ptr<Proc>> children;
+  for (const Kind* k : {&kB512, &kH64}) {
+    children.push_back(Child(RealEnv()));
+    ASSERT_EQ(Ask(*children.back(), "open " + Index(*k, true)), "ok") << k->adapter;
+    ASSERT_EQ(Ctl(std::string("drop ") + k->adapter + " 1").rfind("ok", 0), 0u);
+  }
+  std::vector<long long> before;
+  for (auto& c : children) before.push_back(CpuMicros(Ask(*c, "cpu")));
+  const auto start = std::chrono::steady_clock::now();
+  for (auto& c : children) c->Send("read 20000000 16");
+  for (size_t i = 0; i < children.size(); ++i) {
+    EXPECT_EQ(children[i]->ReadLine(30000).value_or("(no answer)"), "error: ICE read error or time-out.");
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(waited, 4.5);
+    const long long cpu = CpuMicros(Ask(*children[i], "cpu")) - before[i];
+    EXPECT_LT(cpu, 200000) << "CPU microseconds while waiting, child " << i;
+    // The failure closed the adapter; opening it again works.
+    EXPECT_EQ(Ask(*children[i], "open " + Index(i == 0 ? kB512 : kH64, true)), "ok");
+    EXPECT_EQ(Ask(*children[i], "read 20000000 16").rfind("ok ", 0), 0u);
+  }
+}
+
+// Unplugged in the middle of a long read: the read fails at once, nothing
+// hangs or crashes, and after the replug the same program carries on.
+TEST_F(RealTransport, UnplugDuringALongReadAndReplug) {
+  for (const Kind* k : {&kH64, &kB512}) {
+    SCOPED_TRACE(k->adapter);
+    auto child = Child(RealEnv());
+    ASSERT_EQ(Ask(*child, "open " + Index(*k, true)), "ok");
+    child->Send("read 0 524288");  // the whole flash, far longer than the pause
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(Ctl(std::string("unplug ") + k->adapter).rfind("ok", 0), 0u);
+    const std::string failed = child->ReadLine(10000).value_or("(no answer)");
+    EXPECT_EQ(failed, "error: ICE read error or time-out.");
+    ASSERT_TRUE(WaitRemoved(k->location));
+    ASSERT_EQ(Ctl(std::string("plug ") + k->adapter).rfind("ok", 0), 0u);
+    std::string location;
+    ASSERT_TRUE(WaitAdded(&location));
+    EXPECT_EQ(location, k->location);
+    // libusb learns of the new device from its uevent, in its own time.
+    std::string opened;
+    for (int i = 0; i < 30 && (opened = Ask(*child, "open " + Index(*k, true))) != "ok"; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(opened, "ok");
+    EXPECT_EQ(Ask(*child, "read 20000000 16").rfind("ok ", 0), 0u);
+  }
+}
+
+// A HID adapter that one program owns is refused to a second by the
+// ownership table; a bulk interface one program claims is busy for another.
+TEST_F(RealTransport, TwoPrograms) {
+  auto hid = Child(RealEnv());
+  ASSERT_EQ(Ask(*hid, "open " + Index(kH64, true)), "ok");
+  const Result second = Run({VOLINK_EXE, "--adapter", Index(kH64, true), "info"}, RealEnv());
+  EXPECT_NE(second.status, 0);
+  EXPECT_NE(second.out.find("already running"), std::string::npos) << second.out;
+
+  auto bulk = Child(RealEnv());
+  ASSERT_EQ(Ask(*bulk, "open " + Index(kB512, true)), "ok");
+  const Result list = Run({GADREL_EXE, "--list-adapters"}, RealEnv());
+  EXPECT_NE(list.out.find("not-opened: bulk 0416:200a 1-5.1.2:1.3: held by another program"),
+            std::string::npos)
+      << list.out;
+}
+
+// Nodes the program may not open (no udev rule): the listing says why. (The
+// bulk interface that failed to open makes the pass use the reduced HID
+// table, so the 5201 adapter is not looked for.)
+class UnopenableNodes : public BridgeTest {
+ protected:
+  void SetUp() override { Start({"h64", "b512"}); }
+};
+
+TEST_F(UnopenableNodes, AreReportedAsPermissionDenied) {
+  const Result list = Run({GADREL_EXE, "--list-adapters"}, RealEnv(), true);
+  EXPECT_NE(list.out.find("not-opened: hid 0416:5202 " + m_nodes["1-3"].at(0) + ": permission denied"),
+            std::string::npos)
+      << list.out;
+  EXPECT_NE(list.out.find("not-opened: bulk 0416:200a 1-5.1.2:1.3: permission denied"), std::string::npos)
+      << list.out;
 }
 
 }  // namespace
