@@ -25,7 +25,7 @@ namespace {
 constexpr size_t kMaxQueued = 64;
 // A non-blocking reap with nothing done is held this long: the usbdevfs node
 // is a plain file, so poll() always reports it ready and libusb would spin.
-constexpr guint kReapHoldMs = 2;
+constexpr guint kReapHoldMs = 5;
 
 struct Resolved {
   UMockdevIoctlData* data = nullptr;
