@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QTemporaryDir>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <fstream>

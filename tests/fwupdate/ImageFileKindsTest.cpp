@@ -26,13 +26,13 @@ const char kConfig[] = R"({"adapters": [{"name": "a", "generation": 1, "chip_id"
     "firmware_version": 7000, "adapter_id": "0x7788BE00", "location": "1-4.1",
     "target": {"kind": "none"}}]})";
 
-struct Run {
+struct VolinkRun {
   int status;  // exit status; 124 when it had to be stopped
   std::string output;
 };
 
 // Runs volink, stopped after 20 s (a command that blocks shows as 124).
-Run Volink(const std::string& args) {
+VolinkRun Volink(const std::string& args) {
   const std::string command = "timeout -s KILL 20 " + std::string(VOLINK_EXE) + " " + args + " 2>&1 </dev/null";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (!pipe) return {-1, "popen failed"};
@@ -59,7 +59,7 @@ TEST(ImageFileKinds, ImageOfADeviceOrAFifoIsRefusedAtOnce) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string path : {std::string("/dev/zero"), fifo.string()}) {
     SCOPED_TRACE(path);
-    const Run r = Volink("image " + path);
+    const VolinkRun r = Volink("image " + path);
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_EQ(r.output, "volink: cannot open " + path + ": not a regular file\n");
   }
@@ -94,7 +94,7 @@ TEST(ImageFileKinds, CommandsOnAnAdapterRefuseWithoutBlockingOrWriting) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
-    const Run r = Volink(c.args);
+    const VolinkRun r = Volink(c.args);
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
     // Nothing was written, and the adapter is free again.
@@ -102,6 +102,6 @@ TEST(ImageFileKinds, CommandsOnAnAdapterRefuseWithoutBlockingOrWriting) {
     EXPECT_EQ(FirmwareVersion(), 7000u);
   }
   // The boot loader is as it was.
-  const Run check = Volink("bootloader check " + images.string());
+  const VolinkRun check = Volink("bootloader check " + images.string());
   EXPECT_EQ(check.status, 0) << check.output;
 }
