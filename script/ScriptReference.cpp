@@ -52,7 +52,8 @@ std::string ScriptReferenceMarkdown() {
   Methods(md, "ice", LuaICEType().methods);
   Constants(md, "ice", LuaICEType().constants);
 
-  md += "\n## `VoLink` (user scripts)\n\nThe same methods as `ice` of the same names, on the same adapter.\n\n";
+  md += "\n## `VoLink` (user scripts)\n\nThe memory words of `ice` and the adapter's peripheral bridge, on the "
+        "adapter object the pin view uses.\n\n";
   Methods(md, "VoLink", LuaICEUserType().methods);
   Constants(md, "VoLink", LuaICEUserType().constants);
 
