@@ -11,12 +11,14 @@
 #include "app/CVoGadrelView.h"
 #include "app/MessageDialogs.h"
 #include "app/StringTable.h"
+#include "app/TimelineStrip.h"
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   QAction* run = file->addAction(QStringLiteral("&Run script..."));
   run->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
   connect(run, &QAction::triggered, this, &CMainFrame::OnRunScript);
+  QAction* exportHistory = file->addAction(QStringLiteral("Export pin history..."));
   file->addSeparator();
   QAction* exit = file->addAction(QStringLiteral("E&xit"));
   connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -26,11 +28,21 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 
   m_pSplitter = new QSplitter(Qt::Horizontal, this);
   m_pSplitter->setChildrenCollapsible(false);
-  m_pView = new CVoGadrelView(m_pSplitter);
+  // The pin view with the timeline under it, in a splitter of their own.
+  auto* pins = new QSplitter(Qt::Vertical, m_pSplitter);
+  m_pView = new CVoGadrelView(pins);
+  m_pTimeline = new TimelineStrip(m_pView, pins);
+  m_pTimeline->hide();
+  pins->addWidget(m_pView);
+  pins->addWidget(m_pTimeline);
+  // A bigger window gives the package the room; the timeline keeps its size.
+  pins->setStretchFactor(0, 1);
+  pins->setStretchFactor(1, 0);
+  connect(exportHistory, &QAction::triggered, m_pTimeline, &TimelineStrip::ExportHistory);
   m_pPrintView = new CPrintView(m_pSplitter);
-  m_pView->setMinimumWidth(10);
+  pins->setMinimumWidth(10);
   m_pPrintView->setMinimumWidth(10);
-  m_pSplitter->addWidget(m_pView);
+  m_pSplitter->addWidget(pins);
   m_pSplitter->addWidget(m_pPrintView);
   m_pSplitter->setSizes({500, 200});
   m_pView->SetPrintPane(m_pPrintView);

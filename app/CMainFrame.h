@@ -7,6 +7,7 @@
 class QSplitter;
 class CVoGadrelView;
 class CPrintView;
+class TimelineStrip;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -15,6 +16,8 @@ class CMainFrame : public QMainWindow {
 
   CVoGadrelView* View() const { return m_pView; }
   CPrintView* PrintPane() const { return m_pPrintView; }
+  // The pin timeline under the pin view (hidden until a pin is added).
+  TimelineStrip* Timeline() const { return m_pTimeline; }
   QSplitter* Splitter() const { return m_pSplitter; }
 
   // "Run script...": refuses while a user script runs, else asks for a file
@@ -32,6 +35,7 @@ class CMainFrame : public QMainWindow {
   QSplitter* m_pSplitter = nullptr;
   CVoGadrelView* m_pView = nullptr;
   CPrintView* m_pPrintView = nullptr;
+  TimelineStrip* m_pTimeline = nullptr;
   bool m_bSplitterCreated = false;
   bool m_bCloseAfterScript = false;
 };

@@ -18,6 +18,7 @@
 #include "app/CPrintView.h"
 #include "pinmodel/PackageReader.h"
 #include "app/ViewSettings.h"
+#include "platform/ProgramInfo.h"
 
 namespace {
 constexpr int kFirstTickMs = 1;
@@ -120,7 +121,11 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
 
   // 1. Program folder and pin script.
   m_strAppDir = QCoreApplication::applicationDirPath().toStdString();
-  m_strPinScript = options.pinScript.empty() ? m_strAppDir + "/../Gadrel/gadrel.lua" : options.pinScript;
+  // <program dir>/../Gadrel/gadrel.lua (the build tree); an installed
+  // program keeps it in the installed data folder.
+  m_strPinScript = options.pinScript.empty()
+                       ? platform::FindProgramData("../Gadrel/gadrel.lua", "Gadrel/gadrel.lua").string()
+                       : options.pinScript;
 
   // 2. and 3. Chip series; every outcome but "8051 1T" with OK is Cortex-M.
   if (options.series) {
@@ -172,8 +177,7 @@ void CVoGadrelView::RefreshPins() {
 
   if (m_bRestartTimer) {
     m_bRestartTimer = false;
-    m_refreshTimer.stop();
-    if (m_bTimerEnabled && m_fRefreshPeriod > 0) m_refreshTimer.start(static_cast<int>(m_fRefreshPeriod * 1000));
+    ApplyInterval();
   }
 
   const ScriptStamp now = ReadScriptStamp(m_strPinScript);
@@ -189,7 +193,11 @@ void CVoGadrelView::RefreshPins() {
   // A get_status (or the reading of its table) that runs into the time limit
   // says so on every tick; any other failure stays silent.
   PackageInfo fresh;
+  const auto before = std::chrono::steady_clock::now();
   GetPinStatus(m_pinHost, fresh, false);
+  const auto after = std::chrono::steady_clock::now();
+  m_nLastRefreshUs =
+      std::chrono::duration_cast<std::chrono::microseconds>((before + (after - before) / 2).time_since_epoch()).count();
   if (m_pinHost.LastCallTimedOut()) PrintText(m_pinHost.GetLastScriptError() + "\n");
   // An idle chip returns the same package tick after tick; drawing it again
   // would be most of the view's work, so only a change repaints.
@@ -201,6 +209,7 @@ void CVoGadrelView::RefreshPins() {
   } else if (changed) {
     UpdateChanged();
   }
+  emit Refreshed();
 }
 
 bool CVoGadrelView::RunUserScriptFile(const std::string& path) {
@@ -216,8 +225,26 @@ bool CVoGadrelView::RunUserScriptFile(const std::string& path) {
 void CVoGadrelView::OnPeriodSelected(int index) {
   if (index < 0 || index >= m_pPeriodList->count()) return;
   m_fRefreshPeriod = ParsePeriod(m_pPeriodList->itemText(index));
-  if (m_fRefreshPeriod > 0) {
-    if (m_bTimerEnabled) m_refreshTimer.start(static_cast<int>(m_fRefreshPeriod * 1000));
+  ApplyInterval();
+}
+
+int CVoGadrelView::RefreshIntervalMs() const {
+  const int period = m_fRefreshPeriod > 0 ? static_cast<int>(m_fRefreshPeriod * 1000) : 0;
+  if (m_nCaptureMs > 0 && (period == 0 || m_nCaptureMs < period)) return m_nCaptureMs;
+  return period;
+}
+
+void CVoGadrelView::SetCaptureInterval(int ms) {
+  if (ms == m_nCaptureMs) return;
+  m_nCaptureMs = ms;
+  // Before the first refresh the timer keeps its first quick tick.
+  if (!m_bRestartTimer) ApplyInterval();
+}
+
+void CVoGadrelView::ApplyInterval() {
+  const int ms = RefreshIntervalMs();
+  if (ms > 0) {
+    if (m_bTimerEnabled) m_refreshTimer.start(ms);
   } else {
     m_refreshTimer.stop();
   }

@@ -96,6 +96,14 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   void OnPeriodSelected(int index);
   double RefreshPeriod() const { return m_fRefreshPeriod; }
   const QTimer& RefreshTimer() const { return m_refreshTimer; }
+  // A period (ms) the refresh keeps to while a recording needs it faster
+  // than the period list says; 0: the period list alone.
+  void SetCaptureInterval(int ms);
+  // The timer's period now (ms); 0 while stopped.
+  int RefreshIntervalMs() const;
+  // When the last refresh read the pins: the middle of its get_status call,
+  // in microseconds of the monotonic clock.
+  int64_t LastRefreshUs() const { return m_nLastRefreshUs; }
 
   void ToggleShowAllFunctions();
   bool ShowAllFunctions() const { return m_bShowAllFunctions; }
@@ -119,6 +127,19 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
 
   // The region a tooltip would show for canvas point (x, y), or null.
   const TipRegion* HitTest(int canvasX, int canvasY) const;
+  // The index (into Package().pins) of the pin or ball at canvas point
+  // (x, y), or -1.
+  int PinAt(int canvasX, int canvasY) const;
+  // The context menu, for the timeline's items beside "Show all pin functions".
+  QMenu* ContextMenu() const { return m_pContextMenu; }
+  // The pin the context menu was opened on, or -1.
+  int ContextPin() const { return m_nContextPin; }
+
+ signals:
+  // A refresh has read the pins (Package() holds them).
+  void Refreshed();
+  // The context menu is about to open on pin ContextPin().
+  void ContextMenuOpening();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -138,6 +159,8 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   void SyncScene();
   // Asks for a repaint of what the scene's last change touched.
   void UpdateChanged();
+  // (Re)starts the refresh timer at RefreshIntervalMs(), or stops it.
+  void ApplyInterval();
 
   // Declaration order is construction order; destruction runs backwards.
   CQtUserInteraction m_userInteraction;
@@ -164,6 +187,9 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   CPPToolTip m_toolTip;
   QMenu* m_pContextMenu = nullptr;
   QAction* m_pShowAllAction = nullptr;
+  int m_nContextPin = -1;
+  int m_nCaptureMs = 0;
+  int64_t m_nLastRefreshUs = 0;
 
   QTimer m_refreshTimer;
   QPointer<CPrintView> m_pPrintPane;

@@ -5,7 +5,8 @@
 #include "script/CICECmd.h"
 
 bool OptionTakesValue(const std::string& option) {
-  return option == "series" || option == "pin-script" || option == "render" || option == "ticks";
+  return option == "series" || option == "pin-script" || option == "render" || option == "ticks" ||
+         option == "record" || option == "seconds" || option == "rate" || option == "pins" || option == "timeline";
 }
 
 bool IsOptionArgument(const char* arg, std::string& option) {

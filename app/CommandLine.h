@@ -27,7 +27,8 @@ class CCommandLineInfo2 {
 };
 
 // True for the options of ours that take a value (--series, --pin-script,
-// --render, --ticks); their value is not a plain argument.
+// --render, --ticks, --record, --seconds, --rate, --pins, --timeline);
+// their value is not a plain argument.
 bool OptionTakesValue(const std::string& option);
 
 // Splits an argument into (is option, option text). "-x" and "--x" are

@@ -6,12 +6,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScreen>
+#include <QTimer>
 #include <cstdio>
 
 #include "app/CMainFrame.h"
 #include "app/CVoGadrelView.h"
+#include "app/HeadlessRecord.h"
 #include "app/PinViewOptions.h"
 #include "app/StringTable.h"
+#include "app/TimelineStrip.h"
 
 namespace {
 
@@ -35,6 +38,20 @@ void CentreOnScreen(QWidget& w) {
   QRect frame = w.frameGeometry();
   frame.moveCenter(avail.center());
   w.move(frame.topLeft());
+}
+
+// Test hook for pictures of the running window: GADREL_GRAB=FILE.png,MS
+// saves the main window MS milliseconds after the start and quits.
+void ArmGrabHook(QWidget& window) {
+  const QString spec = qEnvironmentVariable("GADREL_GRAB");
+  const qsizetype comma = spec.lastIndexOf(QLatin1Char(','));
+  if (comma <= 0) return;
+  const QString path = spec.left(comma);
+  const int ms = spec.mid(comma + 1).toInt();
+  QTimer::singleShot(ms, &window, [&window, path] {
+    if (!window.grab().save(path)) std::fprintf(stderr, "gadrel: cannot write %s\n", path.toLocal8Bit().constData());
+    QApplication::quit();
+  });
 }
 
 }  // namespace
@@ -75,7 +92,8 @@ int RunPinViewApplication(int argc, char** argv) {
     std::fprintf(stderr, "gadrel: %s\n", error.c_str());
     return 1;
   }
-  const bool render = !options.renderFile.empty();
+  const bool record = !options.recordFile.empty();
+  const bool render = !options.renderFile.empty() || record;
   // A headless picture needs no display.
   if (render && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   if (render) qInstallMessageHandler(QuietHandler);
@@ -106,6 +124,7 @@ int RunPinViewApplication(int argc, char** argv) {
       std::fprintf(stderr, "gadrel: pin script not found: %s\n", view.PinScriptPath().c_str());
       return 1;
     }
+    if (record) return RunHeadlessRecord(view, options);
     view.ScrollTo(QPoint(CVoGadrelView::kInitialScrollX, CVoGadrelView::kInitialScrollY));
     for (int i = 0; i < options.ticks; ++i) view.RefreshPins();
     if (!WriteRender(view, options.renderFile, error)) {
@@ -114,6 +133,9 @@ int RunPinViewApplication(int argc, char** argv) {
     }
     return 0;
   }
+  if (!options.timeline.empty()) frame.Timeline()->AddPinsWhenKnown(options.timeline);
+  if (options.rateGiven) frame.Timeline()->SetRateMs(options.rateMs);
   CentreOnScreen(frame);
+  ArmGrabHook(frame);
   return QApplication::exec();
 }

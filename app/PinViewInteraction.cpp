@@ -87,6 +87,16 @@ void CVoGadrelView::scrollContentsBy(int, int) { viewport()->update(); }
 
 const TipRegion* CVoGadrelView::HitTest(int cx, int cy) const { return ::HitTest(m_scene.Regions(), cx, cy); }
 
+int CVoGadrelView::PinAt(int cx, int cy) const {
+  const PackagePlacement& placement = m_scene.Placement();
+  const auto inside = [&](const PixelRect& r) { return r.x < cx && cx < r.Right() && r.y < cy && cy < r.Bottom(); };
+  for (const PinPlacement& p : placement.pins)
+    if (inside(p.region)) return static_cast<int>(p.pin);
+  for (const BallPlacement& b : placement.balls)
+    if (inside(b.ball)) return static_cast<int>(b.pin);
+  return -1;
+}
+
 void CVoGadrelView::mouseMoveEvent(QMouseEvent* event) {
   const QPoint pt = event->position().toPoint();
   m_toolTip.RelayEvent(event);
@@ -123,6 +133,9 @@ void CVoGadrelView::mousePressEvent(QMouseEvent* event) {
     m_bDrag = true;
     m_ptLastDrag = event->position().toPoint();
   } else if (event->button() == Qt::RightButton && m_pContextMenu != nullptr) {
+    const QPoint pt = event->position().toPoint() + ScrollPosition();
+    m_nContextPin = PinAt(pt.x(), pt.y());
+    emit ContextMenuOpening();
     m_pContextMenu->popup(QCursor::pos());
   }
   QAbstractScrollArea::mousePressEvent(event);

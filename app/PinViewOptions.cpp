@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <set>
 #include <string_view>
 
 namespace {
@@ -16,6 +17,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& options, std::string& error) {
+  std::set<std::string> seen;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (!arg.starts_with("--")) continue;
@@ -25,7 +27,10 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
       inlineValue = name.substr(eq + 1);
       name = name.substr(0, eq);
     }
-    if (name != "series" && name != "pin-script" && name != "render" && name != "ticks") continue;
+    if (name != "series" && name != "pin-script" && name != "render" && name != "ticks" && name != "record" &&
+        name != "seconds" && name != "rate" && name != "pins" && name != "timeline") {
+      continue;
+    }
     std::string_view value;
     if (inlineValue) {
       value = *inlineValue;
@@ -56,6 +61,34 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
         return false;
       }
       options.renderFile = value;
+    } else if (name == "record") {
+      if (value.empty()) {
+        error = "--record needs a file name";
+        return false;
+      }
+      options.recordFile = value;
+    } else if (name == "seconds") {
+      double s = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), s);
+      if (ec != std::errc() || end != value.data() + value.size() || !(s >= kMinRecordSeconds) ||
+          s > kMaxRecordSeconds) {
+        error = "--seconds takes a duration from 0.1 to 86400 seconds, not '" + std::string(value) + "'";
+        return false;
+      }
+      options.seconds = s;
+    } else if (name == "rate") {
+      int n = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+      if (ec != std::errc() || end != value.data() + value.size() || n < kMinRecordRateMs || n > kMaxRecordRateMs) {
+        error = "--rate takes a period from 10 to 60000 ms, not '" + std::string(value) + "'";
+        return false;
+      }
+      options.rateMs = n;
+      options.rateGiven = true;
+    } else if (name == "pins") {
+      options.pins = value;
+    } else if (name == "timeline") {
+      options.timeline = value;
     } else {
       int n = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
@@ -65,6 +98,19 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
       }
       options.ticks = n;
     }
+    seen.insert(std::string(name));
+  }
+  if (!options.recordFile.empty() && !seen.count("seconds")) {
+    error = "--record needs --seconds N, the time to record";
+    return false;
+  }
+  if (options.recordFile.empty() && (seen.count("seconds") || seen.count("pins"))) {
+    error = "--seconds and --pins go with --record FILE.vcd";
+    return false;
+  }
+  if (!options.recordFile.empty() && !options.renderFile.empty()) {
+    error = "--record and --render cannot be used together";
+    return false;
   }
   return true;
 }

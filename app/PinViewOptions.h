@@ -3,6 +3,12 @@
 //   --pin-script PATH         another pin script
 //   --render FILE.png         refresh, draw into FILE.png (and FILE.json), exit
 //   --ticks N                 refresh cycles before rendering (default 1)
+//   --record FILE.vcd         record the pins without a window, write FILE.vcd, exit
+//   --seconds N               how long to record (0.1 to 86400 s; needed with --record)
+//   --rate MS                 period of the refreshes recorded (10 to 60000 ms, default 50);
+//                             in the window, the timeline's capture rate
+//   --pins LIST               pins to write: numbers, names, ports ("PB*"); default all
+//   --timeline LIST           pins put on the timeline once the package is known
 // Both "--opt value" and "--opt=value" work; unknown options are ignored.
 #pragma once
 
@@ -11,11 +17,23 @@
 
 #include "app/PinViewAdapters.h"
 
+constexpr int kDefaultRecordRateMs = 50;
+constexpr int kMinRecordRateMs = 10;
+constexpr int kMaxRecordRateMs = 60000;
+constexpr double kMaxRecordSeconds = 86400;
+constexpr double kMinRecordSeconds = 0.1;
+
 struct PinViewOptions {
   std::optional<ChipSeries> series;
   std::string pinScript;
   std::string renderFile;  // empty: window mode
   int ticks = 1;
+  std::string recordFile;  // empty: no recording
+  double seconds = 0;
+  int rateMs = kDefaultRecordRateMs;
+  bool rateGiven = false;
+  std::string pins;        // empty: all pins
+  std::string timeline;    // pins for the timeline at start
 };
 
 // Parses argv; false with `error` set for a known option with a missing or

@@ -4,9 +4,14 @@
 #include <iostream>
 #include <string>
 
+#include <QtGlobal>
+#include <lua.h>
+
 #include "app/CommandLine.h"
 #include "app/PinViewApp.h"
+#include "platform/ProgramInfo.h"
 #include "usb/ListAdapters.h"
+#include "usb/UsbLibraryVersions.h"
 
 namespace {
 
@@ -26,7 +31,16 @@ const char kUsage[] =
     "                      run N refresh cycles (default 1) without a window and\n"
     "                      write the pin view to FILE.png and its tooltip\n"
     "                      regions to FILE.json\n"
+    "  --record FILE.vcd --seconds N [--rate MS] [--pins LIST]\n"
+    "                      record the pins for N seconds without a window, one\n"
+    "                      refresh every MS milliseconds (default 50, at least\n"
+    "                      10), and write their history as a Value Change Dump;\n"
+    "                      LIST: pin numbers, names and ports (PB*), comma-separated\n"
+    "                      (default: all pins)\n"
+    "  --timeline LIST     put these pins on the timeline (numbers, names, ports)\n"
+    "  --rate MS           without --record: the timeline's capture rate\n"
     "  --list-adapters     list the debug adapters found and exit\n"
+    "  --version           show the version and the libraries in use\n"
     "  --help              show this text\n";
 
 bool WantsHelp(int argc, char** argv) {
@@ -39,11 +53,23 @@ bool WantsHelp(int argc, char** argv) {
   return false;
 }
 
+bool WantsVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (!std::strcmp(argv[i], "--version")) return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (WantsHelp(argc, argv)) {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (WantsVersion(argc, argv)) {
+    // No display needed: nothing of the window system is started.
+    std::cout << "gadrel " << platform::ProgramVersion() << "\n"
+              << "Qt " << qVersion() << ", " << LUA_RELEASE << ", " << UsbLibraryVersions() << "\n";
     return 0;
   }
 

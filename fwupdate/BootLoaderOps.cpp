@@ -167,42 +167,61 @@ uint32_t WriteBootLoader(CICE& ice, int mcuClass, int base, int span, const Boot
   return adapterId;
 }
 
-void SetBootLoaderAccess(CICE& ice, int mcuClass, bool on, const FlashTimings& timings) {
-  const std::unique_ptr<CFlash_ICE> flash = OpenAdapterFlash(ice, mcuClass, timings);
-  const BootLoaderLayout layout = flash->Layout();
-  const uint32_t word0 = flash->ReadWord(layout.configBase);
-  uint32_t wanted = word0;
-  if (mcuClass == 3) {
-    wanted = on ? (word0 & ~0x80u) : (word0 | 0x80u);
-  } else {
-    wanted = on ? (word0 | 0x80u) : (word0 & ~0x80u);
-    wanted &= ~0x02u;
-  }
-  if (wanted == word0) return;
+uint32_t WithLoaderAccess(int mcuClass, uint32_t word0, bool on) {
+  if (mcuClass == 3) return on ? (word0 & ~0x80u) : (word0 | 0x80u);
+  return (on ? (word0 | 0x80u) : (word0 & ~0x80u)) & ~0x02u;
+}
+
+namespace {
+
+ConfigWordSet ReadConfig(CFlash_ICE& flash, const BootLoaderLayout& layout) {
+  ConfigWordSet words;
+  for (unsigned i = 0; i < kConfigWords; ++i) words[i] = flash.ReadWord(layout.configBase + 4 * i);
+  return words;
+}
+
+void WriteConfig(CFlash_ICE& flash, const BootLoaderLayout& layout, const ConfigWordSet& words) {
   // Erasing the page clears every configuration word: all of them are
-  // written back, word 0 with its new value.
-  std::vector<uint32_t> words(kConfigWords);
-  words[0] = wanted;
-  for (unsigned i = 1; i < kConfigWords; ++i) words[i] = flash->ReadWord(layout.configBase + 4 * i);
+  // written back.
   auto rewrite = [&] {
-    flash->ErasePage(layout.configBase);
+    flash.ErasePage(layout.configBase);
     for (unsigned i = 0; i < kConfigWords; ++i)
-      if (words[i] != 0xFFFFFFFFu) flash->WriteWord(layout.configBase + 4 * i, words[i]);
+      if (words[i] != 0xFFFFFFFFu) flash.WriteWord(layout.configBase + 4 * i, words[i]);
   };
   try {
     rewrite();
   } catch (const CICEException&) {
-    flash->SetOption(true);
+    flash.SetOption(true);
     rewrite();
   }
-  for (unsigned i = 0; i < kConfigWords; ++i)
-    if (flash->ReadWord(layout.configBase + 4 * i) != words[i]) throw CICEException("Can not execute flash command.");
+  if (ReadConfig(flash, layout) != words) throw CICEException("Can not execute flash command.");
+}
+
+}  // namespace
+
+ConfigWordSet ReadConfigWords(CICE& ice, int mcuClass, const FlashTimings& timings) {
+  const std::unique_ptr<CFlash_ICE> flash = OpenAdapterFlash(ice, mcuClass, timings);
+  return ReadConfig(*flash, flash->Layout());
+}
+
+void WriteConfigWords(CICE& ice, int mcuClass, const ConfigWordSet& words, const FlashTimings& timings) {
+  const std::unique_ptr<CFlash_ICE> flash = OpenAdapterFlash(ice, mcuClass, timings);
+  WriteConfig(*flash, flash->Layout(), words);
+}
+
+void SetBootLoaderAccess(CICE& ice, int mcuClass, bool on, const FlashTimings& timings) {
+  const std::unique_ptr<CFlash_ICE> flash = OpenAdapterFlash(ice, mcuClass, timings);
+  const BootLoaderLayout layout = flash->Layout();
+  const uint32_t word0 = flash->ReadWord(layout.configBase);
+  const uint32_t wanted = WithLoaderAccess(mcuClass, word0, on);
+  if (wanted == word0) return;
+  ConfigWordSet words = ReadConfig(*flash, layout);
+  words[0] = wanted;
+  WriteConfig(*flash, layout, words);
 }
 
 uint32_t ReadAdapterId(CICE& ice, int mcuClass, const FlashTimings& timings) {
-  const std::unique_ptr<CFlash_ICE> flash = OpenAdapterFlash(ice, mcuClass, timings);
-  const BootLoaderLayout layout = flash->Layout();
-  return flash->ReadWord(layout.loaderBase + layout.idOffset);
+  return ice::ReadAdapterIdThroughFlash(ice, mcuClass, timings);
 }
 
 }  // namespace fwupdate

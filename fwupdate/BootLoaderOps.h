@@ -5,16 +5,24 @@
 // errors are thrown as CICEException.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include "fwupdate/CFlash_ICE.h"
+#include "ice/CFlash_ICE.h"
 
 class CICE;
 class CHexBinFile;
 
 namespace fwupdate {
+
+// The flash families live with the adapter layer, which reads the adapter ID
+// through them.
+using ice::BootLoaderLayout;
+using ice::CFlash_ICE;
+using ice::FlashTimings;
+using ice::OpenAdapterFlash;
 
 enum class ProgressKind { Read, Verify, Update };
 
@@ -67,10 +75,22 @@ uint32_t NewAdapterId();
 // configuration word is kept.
 void SetBootLoaderAccess(CICE& ice, int mcuClass, bool on, const FlashTimings& timings = {});
 
+// Configuration word 0 with boot-loader access switched on or off by the
+// class's rule.
+uint32_t WithLoaderAccess(int mcuClass, uint32_t word0, bool on);
+
+inline constexpr unsigned kConfigWords = 14;
+using ConfigWordSet = std::array<uint32_t, kConfigWords>;
+
+// The configuration words as the flash controller reads them.
+ConfigWordSet ReadConfigWords(CICE& ice, int mcuClass, const FlashTimings& timings = {});
+// Erases the configuration page and writes `words` (once more after
+// SetOption when a flash error occurs), then reads them back; throws when
+// they differ.
+void WriteConfigWords(CICE& ice, int mcuClass, const ConfigWordSet& words, const FlashTimings& timings = {});
+
 // The adapter ID read through flash access.
 uint32_t ReadAdapterId(CICE& ice, int mcuClass, const FlashTimings& timings = {});
 
-// Configuration words the access change keeps.
-inline constexpr unsigned kConfigWords = 14;
 
 }  // namespace fwupdate

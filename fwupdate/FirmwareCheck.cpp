@@ -1,9 +1,13 @@
 #include "fwupdate/FirmwareCheck.h"
 
 #include <charconv>
+#include <cstdio>
+#include <optional>
 
-#include "fwupdate/AdapterParts.h"
+#include "ice/AdapterParts.h"
 #include "fwupdate/LDUsbHid.h"
+#include "fwupdate/LoaderRewrite.h"
+#include "fwupdate/UpdateLock.h"
 #include "ice/AdapterSelection.h"
 #include "ice/CICE.h"
 #include "platform/StringTable.h"
@@ -28,11 +32,13 @@ Identity Identify(CICE& ice) {
   return id;
 }
 
-bool LoaderPresent() {
+// The location of the boot-loader device present, if any.
+std::optional<std::string> LoaderPresent() {
   LDUsbHid loader;
-  const bool present = loader.Connect();
+  if (!loader.Connect()) return std::nullopt;
+  std::string location = loader.LocationId();
   loader.Disconnect();
-  return present;
+  return location;
 }
 
 // Counts the questions put to the user.
@@ -57,6 +63,18 @@ bool Rediscover(CICE& ice) {
   return ice.CheckUSBLink();
 }
 
+// The version of the application image an update of `mcuClass` would
+// write, when it loads.
+std::optional<uint32_t> ImageVersion(int mcuClass, const ImageSource& source) {
+  try {
+    CHexBinFile image(kApplicationLimit);
+    LoadFirmwareImages(nullptr, &image, nullptr, mcuClass, source);
+    return ApplicationImageVersion(image);
+  } catch (const CICEException&) {
+    return std::nullopt;  // the update itself says why
+  }
+}
+
 // Step 2 of a pass: the adapter found answers. True when it is to be
 // updated.
 bool WantUpdate(CICE& ice, IUpdateUi& ui, int mode, bool skip, int option, const FirmwareCheckOptions& options,
@@ -69,6 +87,14 @@ bool WantUpdate(CICE& ice, IUpdateUi& ui, int mode, bool skip, int option, const
                          options.update.images.folder / ImageFilesOf(0).application};
     if (!CheckFirmwareVersion(in, ui)) return false;
     update = true;
+    const int mcuClass = ice::McuClassOf(id.chipId);
+    if (const std::optional<uint32_t> image = ImageVersion(mcuClass, options.update.images);
+        image && *image != static_cast<uint32_t>(kToolFirmwareVersion)) {
+      char text[160];
+      std::snprintf(text, sizeof text, "The firmware image carries version %u, not this program's %d%s.", *image,
+                    kToolFirmwareVersion, kToolRevision);
+      ui.Tell(text, Icon::Information);
+    }
     if (LoaderPresent()) {
       ui.Tell(LOAD_STRING(IDS_ONLY_ONE_ICE), Icon::Stop);
       return false;
@@ -77,7 +103,7 @@ bool WantUpdate(CICE& ice, IUpdateUi& ui, int mode, bool skip, int option, const
       ui.Tell(LOAD_STRING(IDS_ONLY_ONE_ICE), Icon::Stop);
       return false;
     }
-    if (McuClassOf(id.chipId) == 1 && (ice.GetAdapterInputs() & 2) == 0) {
+    if (mcuClass == 1 && (ice.GetAdapterInputs() & 2) == 0) {
       *mbedWarned = true;
       ui.Tell(LOAD_STRING(IDS_FM_UPDATE_MBED_MODE_WARNING), Icon::Warning);
       return false;
@@ -87,6 +113,36 @@ bool WantUpdate(CICE& ice, IUpdateUi& ui, int mode, bool skip, int option, const
     return update;
   }
   return update;
+}
+
+// After a finished update: whether the adapter reports the version that was
+// written; says so when it does not.
+void CheckWritten(CICE& ice, IUpdateUi& ui, uint32_t written) {
+  std::optional<Identity> now;
+  try {
+    now = Identify(ice);
+  } catch (const CICEException&) {
+  }
+  if (now && static_cast<uint32_t>(now->version) == written) return;
+  char text[200];
+  if (now)
+    std::snprintf(text, sizeof text, "After the update the Vo-Link reports firmware version %d%s, not version %u of the image.",
+                  now->version, now->suffix.c_str(), written);
+  else
+    std::snprintf(text, sizeof text, "After the update the Vo-Link does not report the version %u of the image.", written);
+  ui.Tell(text, Icon::Warning);
+}
+
+// A boot-loader rewrite of this adapter that was cut short is finished
+// first. False (and said) when that failed.
+bool HealLoader(CICE& ice, IUpdateUi& ui, const FirmwareCheckOptions& options) {
+  try {
+    HealInterruptedRewrite(ice, options.update.images, {}, options.update.flash, options.update.timings.deviceWait);
+    return true;
+  } catch (const CICEException& e) {
+    ui.Tell(e.GetMessage(), Icon::Stop);
+    return false;
+  }
 }
 
 }  // namespace
@@ -104,13 +160,36 @@ bool RunFirmwareCheck(CICE& ice, IUpdateUi& userUi, int mode, bool skip, const F
   CountingUi ui(userUi);
   bool dialogRan = false;
   int silentFailures = 0;
+  // The version the last finished update wrote: the adapter is looked at
+  // once more, not updated again.
+  std::optional<uint32_t> written;
+  // Held from the first update of this check on, boot-loader stage included.
+  CUpdateLock updateLock;
   for (;;) {
     const int asked = ui.Questions();
     const int option = options.readOption ? options.readOption() : 1;
     bool mbedWarned = false;
     if (ice.CheckUSBLink()) {
+      if (written) {
+        CheckWritten(ice, ui, *written);
+        return dialogRan;
+      }
+      if (!HealLoader(ice, ui, options)) return dialogRan;
       if (!WantUpdate(ice, ui, mode, skip, option, options, &mbedWarned)) return dialogRan;
-    } else if (LoaderPresent()) {
+      std::optional<uint32_t> id;
+      try {
+        id = ice.ReadAdapterId();
+      } catch (const CICEException&) {
+      }
+      if (!updateLock.Take(id, SelectedLocation(ice))) {
+        ui.Tell(kUpdateRunning, Icon::Stop);
+        return dialogRan;
+      }
+    } else if (const std::optional<std::string> loaderAt = LoaderPresent()) {
+      if (!updateLock.Take(std::nullopt, *loaderAt)) {
+        ui.Tell(kUpdateRunning, Icon::Stop);
+        return dialogRan;
+      }
       ui.Tell(LOAD_STRING(IDS_UPDATE_LDROM_DETECTED_STRING), Icon::Warning);
       if (Rediscover(ice)) {
         ui.Tell(LOAD_STRING(IDS_ONLY_ONE_ICE), Icon::Stop);
@@ -130,6 +209,7 @@ bool RunFirmwareCheck(CICE& ice, IUpdateUi& userUi, int mode, bool skip, const F
     CUpdateEngine engine(update);
     ui.RunUpdate(engine);
     dialogRan = true;
+    if (engine.LastResult() == UpdateResult::Finished) written = engine.WrittenVersion();
     if (engine.LastResult() != UpdateResult::Finished && ui.Questions() == asked &&
         ++silentFailures >= kMaxSilentFailures) {
       Rediscover(ice);

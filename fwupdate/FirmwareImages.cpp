@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "fwupdate/FirmwareVersion.h"
+#include "platform/ProgramInfo.h"
 #include "platform/StringTable.h"
 #include "ice/CICEException.h"
 
@@ -54,11 +56,7 @@ ImageFiles ImageFilesOf(int mcuClass) {
   }
 }
 
-std::filesystem::path DefaultImageFolder() {
-  std::error_code ec;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return (ec ? std::filesystem::current_path(ec) : exe.parent_path()) / kImageFolderName;
-}
+std::filesystem::path DefaultImageFolder() { return platform::FindProgramData(kImageFolderName, kImageFolderName); }
 
 ImageObjects MakeImageObjects(int mcuClass) {
   const ImageFiles f = ImageFilesOf(mcuClass);
@@ -83,6 +81,10 @@ bool ApplicationContentOk(const CHexBinFile& image, int mcuClass) {
          image.Word(18) == 0 && image.Word(48) == 0xDA1DEC48;
 }
 
+uint32_t ApplicationImageVersion(const CHexBinFile& image) {
+  return image.WordCount() > 49 ? image.Word(49) : 0;
+}
+
 void LoadFirmwareImages(CHexBinFile* loader, CHexBinFile* application, CHexBinFile* second, int mcuClass,
                         const ImageSource& source) {
   const ImageFiles f = ImageFilesOf(mcuClass);
@@ -100,7 +102,10 @@ void LoadFirmwareImages(CHexBinFile* loader, CHexBinFile* application, CHexBinFi
         source.applicationPath.empty() ? source.folder / f.application : std::filesystem::path(source.applicationPath);
     LoadOne(*application, path, kApplicationLimit, IDS_TOO_LARGE_UPDATE_APROM_SIZE, "IDS_TOO_LARGE_UPDATE_APROM_SIZE",
             IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE, "IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE");
-    if (!ApplicationContentOk(*application, mcuClass))
+    // An adapter given firmware older than that could never be updated by
+    // this program again.
+    if (!ApplicationContentOk(*application, mcuClass) ||
+        ApplicationImageVersion(*application) < static_cast<uint32_t>(kOldestUpdatableVersion))
       Raise(IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE, "IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE");
   }
 }

@@ -27,7 +27,8 @@ struct ImageFiles {
 // for any other class.
 ImageFiles ImageFilesOf(int mcuClass);
 
-// <folder of the running program>/Vo_Link.
+// <folder of the running program>/Vo_Link when it exists, else the
+// installed data folder's Vo_Link when that exists, else the first.
 std::filesystem::path DefaultImageFolder();
 
 // Where LoadFirmwareImages looks.
@@ -52,6 +53,12 @@ struct ImageObjects {
   CHexBinFile loader, second, application;
 };
 ImageObjects MakeImageObjects(int mcuClass);
+
+// The firmware version an application image carries: word 49, which the
+// version check reads (0 when the image is shorter). LoadFirmwareImages
+// refuses an application image below the oldest version the program can
+// update from again.
+uint32_t ApplicationImageVersion(const CHexBinFile& image);
 
 // The content checks alone (first-generation boot loaders; first-generation
 // applications); true when the image passes.

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <vector>
 
-#include "fwupdate/AdapterParts.h"
+#include "ice/AdapterParts.h"
 #include "platform/StringTable.h"
 
 namespace fwupdate {
@@ -60,7 +60,7 @@ bool Decide(const VersionCheckInput& in, IUpdateUi& ui) {
     ui.Tell(FORMAT_MESSAGE(IDS_FM_UPDATE_NOT_SUPPORT_3645, app, ver), IUpdateUi::Icon::Warning);
     return false;
   }
-  const int mcuClass = McuClassOf(in.chipId);
+  const int mcuClass = ice::McuClassOf(in.chipId);
   if (in.chipId == 0x550501 || mcuClass == 4) {
     if (ver != app) ui.Tell(FORMAT_MESSAGE(IDS_FM_UPDATE_NOT_SUPPORT_DEVICE, app, ver), IUpdateUi::Icon::Warning);
     return false;

@@ -47,6 +47,11 @@ void LDUsbHid::Disconnect() {
   m_bConnected = false;
 }
 
+std::string LDUsbHid::LocationId() {
+  ScopedMutex lock(m_lock);
+  return m_pCmd->GetLocationId();
+}
+
 bool LDUsbHid::IsConnected() {
   ScopedMutex lock(m_lock);
   return m_bConnected;

@@ -63,6 +63,8 @@ class LDUsbHid {
   bool Connect(IUpdateUi* report = nullptr);
   void Disconnect();
   bool IsConnected();
+  // USB location of the connected boot-loader device ("" when unknown).
+  std::string LocationId();
 
   // The commands.
   void Sync();

@@ -2,7 +2,8 @@
 
 #include <thread>
 
-#include "fwupdate/AdapterParts.h"
+#include "ice/AdapterParts.h"
+#include "fwupdate/LoaderRewrite.h"
 #include "fwupdate/UpdateStages.h"
 #include "platform/StringTable.h"
 
@@ -14,12 +15,13 @@ CUpdateEngine::CUpdateEngine(UpdateOptions options) : m_options(std::move(option
 
 UpdateResult CUpdateEngine::Run(IUpdateFeedback& feedback) {
   m_lastError.clear();
+  m_writtenVersion.reset();
   m_lastResult = RunStages(feedback);
   return m_lastResult;
 }
 
 UpdateResult CUpdateEngine::RunStages(IUpdateFeedback& feedback) {
-  Stages stages(m_options, feedback);
+  Stages stages(m_options, feedback, m_writtenVersion);
   try {
     stages.Stage1();
     stages.Stage2();
@@ -34,9 +36,9 @@ UpdateResult CUpdateEngine::RunStages(IUpdateFeedback& feedback) {
 }
 
 uint32_t LoaderApromSize(uint32_t chipId, bool newLoader, uint32_t flashInfo, uint32_t config0, uint32_t config1) {
-  const AdapterPart* part = FindAdapterPart(chipId);
+  const ice::AdapterPart* part = ice::FindAdapterPart(chipId);
   if (!part) throw CICEException("Unknown chip type!");
-  if (!newLoader) return ApplicationAreaSize(chipId, config0, config1);
+  if (!newLoader) return ice::ApplicationAreaSize(chipId, config0, config1);
   // A new boot loader reports its flash; the part gives the data-flash rules.
   if ((config0 & 1) == 0 && part->variableDataFlash) return std::min(config1 & part->dataFlashMask, flashInfo);
   return flashInfo > part->fixedDataFlash ? flashInfo - part->fixedDataFlash : 0;
@@ -115,7 +117,7 @@ void CUpdateEngine::Stages::Stage1() {
   }
   uint32_t chipId = 0;
   ice.ResetCmdSerial(0xFFFFFFFF, &chipId);
-  m_class = McuClassOf(chipId);
+  m_class = ice::McuClassOf(chipId);
   ImageObjects images = MakeImageObjects(m_class);
   const bool second = m_class >= 2;
   LoadFirmwareImages(&images.loader, &images.application, second ? &images.second : nullptr, m_class, m_opt.images);
@@ -143,9 +145,8 @@ void CUpdateEngine::Stages::Stage1() {
     Status(IDS_WAIT_BOOTLOADER, "IDS_WAIT_BOOTLOADER");
     const uint32_t runState = ice.GetAdapterRunState();
     ice.SetAdapterRunState(1);
-    SetBootLoaderAccess(ice, m_class, true, m_opt.flash);
-    if (!EraseBootLoader(ice, m_class, 0, 10, Sink(), m_opt.flash)) throw UpdateStopped{};
-    WriteBootLoader(ice, m_class, 10, 10, which, check.adapterId, Sink(), m_opt.flash);
+    if (!RewriteBootLoader(ice, m_class, which, check.adapterId, runState, {0, 10, 10, 10}, Sink(), m_opt.flash))
+      throw UpdateStopped{};
     Check();
     waitReady();
     ice.SetAdapterRunState(runState);

@@ -14,10 +14,11 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "fwupdate/BootLoaderOps.h"
-#include "fwupdate/CFlash_ICE.h"
+#include "ice/CFlash_ICE.h"
 #include "fwupdate/FirmwareImages.h"
 #include "platform/UserInteraction.h"
 
@@ -68,6 +69,9 @@ class CUpdateEngine {
   // The last run's result and failure text (empty when none).
   UpdateResult LastResult() const { return m_lastResult; }
   const std::string& LastError() const { return m_lastError; }
+  // The version the last run's application image carries, once it was
+  // written (word 49 of the image).
+  std::optional<uint32_t> WrittenVersion() const { return m_writtenVersion; }
 
   // The stages' working state (UpdateStages.h).
   class Stages;
@@ -78,6 +82,7 @@ class CUpdateEngine {
   UpdateOptions m_options;
   UpdateResult m_lastResult = UpdateResult::Stopped;
   std::string m_lastError;
+  std::optional<uint32_t> m_writtenVersion;
 };
 
 // Application-area size for the boot-loader write: with a new boot loader

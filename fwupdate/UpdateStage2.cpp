@@ -3,7 +3,8 @@
 // is old.
 #include <numeric>
 
-#include "fwupdate/AdapterParts.h"
+#include "ice/AdapterParts.h"
+#include "fwupdate/LoaderRewrite.h"
 #include "fwupdate/UpdateStages.h"
 #include "platform/StringTable.h"
 
@@ -64,7 +65,7 @@ void CUpdateEngine::Stages::WriteApplication() {
     ConnectLoader();
     m_loader.Sync();
     const uint32_t chipId = m_loader.ReadChipId();
-    m_class = McuClassOf(chipId);
+    m_class = ice::McuClassOf(chipId);
     const CHexBinFile* app =
         m_images[m_class].objects ? Loaded(&m_images[m_class].objects->application) : nullptr;
     if (!app) {
@@ -109,6 +110,7 @@ void CUpdateEngine::Stages::WriteApplication() {
     });
     if (newLoader) m_loader.StoreChecksum(size, checksum);
     if (m_loader.ReadChecksum(0, size) != checksum) throw CICEException(LOAD_STRING(IDS_WRITE_NEW_FIRMWARE));
+    m_written = ApplicationImageVersion(*app);
     if (configChanged || !newLoader) {
       if (m_class == 1) Status(IDS_FM_UPDATE_PLUGOUTIN_USB_WARNING, "IDS_FM_UPDATE_PLUGOUTIN_USB_WARNING");
       else Status(IDS_PLUGOUTIN_USB, "IDS_PLUGOUTIN_USB");
@@ -166,11 +168,9 @@ void CUpdateEngine::Stages::RewriteLoaderThroughFirmware(CICE& ice) {
   const BootLoaderImages which{loader, second};
   const uint32_t id = ReadAdapterId(ice, m_class, m_opt.flash);
   Status(IDS_WRITE_NEW_BOOTLOADER, "IDS_WRITE_NEW_BOOTLOADER");
-  SetBootLoaderAccess(ice, m_class, true, m_opt.flash);
-  if (!EraseBootLoader(ice, m_class, 80, 10, Sink(), m_opt.flash)) throw UpdateStopped{};
-  WriteBootLoader(ice, m_class, 90, 10, which, id, Sink(), m_opt.flash);
+  if (!RewriteBootLoader(ice, m_class, which, id, ice.GetAdapterRunState(), {80, 10, 90, 10}, Sink(), m_opt.flash))
+    throw UpdateStopped{};
   Check();
-  SetBootLoaderAccess(ice, m_class, false, m_opt.flash);
 }
 
 }  // namespace fwupdate

@@ -16,7 +16,8 @@ struct UpdateStopped {};
 
 class CUpdateEngine::Stages {
  public:
-  Stages(const UpdateOptions& options, IUpdateFeedback& feedback) : m_opt(options), m_fb(feedback) {}
+  Stages(const UpdateOptions& options, IUpdateFeedback& feedback, std::optional<uint32_t>& written)
+      : m_opt(options), m_fb(feedback), m_written(written) {}
 
   void Stage1();
   void Stage2();
@@ -50,6 +51,7 @@ class CUpdateEngine::Stages {
 
   const UpdateOptions& m_opt;
   IUpdateFeedback& m_fb;
+  std::optional<uint32_t>& m_written;
   LDUsbHid m_loader;
   uint8_t m_loaderVersion = 0;
   int m_class = 4;

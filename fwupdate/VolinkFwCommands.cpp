@@ -9,10 +9,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "fwupdate/AdapterParts.h"
+#include "ice/AdapterParts.h"
 #include "fwupdate/BootLoaderOps.h"
 #include "fwupdate/CHexBinFile.h"
 #include "fwupdate/FirmwareImages.h"
+#include "fwupdate/LoaderRewrite.h"
 #include "fwupdate/VolinkUpdate.h"
 #include "ice/AdapterAcquire.h"
 #include "ice/AdapterSelection.h"
@@ -199,7 +200,7 @@ int BootLoader(const std::vector<std::string>& a, int adapter, std::ostream& out
   CICE& ice = owned.Ice();
   uint32_t chipId = 0;
   ice.ResetCmdSerial(0xFFFFFFFF, &chipId);
-  const int mcuClass = McuClassOf(chipId);
+  const int mcuClass = ice::McuClassOf(chipId);
   if (mcuClass > 3) throw CICEException("Unknown chip type!");
 
   if (sub == "id") {
@@ -223,10 +224,15 @@ int BootLoader(const std::vector<std::string>& a, int adapter, std::ostream& out
   // run state is restored afterwards.
   const uint32_t runState = ice.GetAdapterRunState();
   ice.SetAdapterRunState(1);
-  SetBootLoaderAccess(ice, mcuClass, true);
-  EraseBootLoader(ice, mcuClass, 0, sub == "write" ? 50 : 100, progress.Sink());
-  if (sub == "write") id = WriteBootLoader(ice, mcuClass, 50, 50, which, id, progress.Sink());
-  SetBootLoaderAccess(ice, mcuClass, false);
+  if (sub == "write") {
+    // Kept in a record until the read-back matches: an interrupted write is
+    // finished by the next check of this adapter.
+    id = *RewriteBootLoader(ice, mcuClass, which, id, runState, {0, 50, 50, 50}, progress.Sink());
+  } else {
+    SetBootLoaderAccess(ice, mcuClass, true);
+    EraseBootLoader(ice, mcuClass, 0, 100, progress.Sink());
+    SetBootLoaderAccess(ice, mcuClass, false);
+  }
   WaitReady(ice);
   ice.SetAdapterRunState(runState);
   if (sub == "write") out << "adapter id " << Hex(id) << "\n" << "boot loader written\n";

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <optional>
 #include <ostream>
 #include <thread>
 
@@ -90,6 +91,7 @@ class TerminalUi : public IUpdateUi, public IUpdateFeedback {
     m_err << "updating the adapter firmware\n" << std::flush;
     m_result = engine.Run(*this);
     m_progress.Break();
+    if (engine.WrittenVersion()) m_written = engine.WrittenVersion();
     if (m_result != UpdateResult::Finished) ++m_nFailedRuns;
     if (m_result == UpdateResult::Failed) m_strLastMessage = engine.LastError();
   }
@@ -102,6 +104,8 @@ class TerminalUi : public IUpdateUi, public IUpdateFeedback {
 
   const std::string& LastMessage() const { return m_strLastMessage; }
   bool Declined() const { return m_bDeclined; }
+  // The version of the application image an update wrote last.
+  std::optional<uint32_t> Written() const { return m_written; }
 
  private:
   bool Question(const std::string& text) {
@@ -111,8 +115,10 @@ class TerminalUi : public IUpdateUi, public IUpdateFeedback {
     const bool abortQuestion = text == LOAD_STRING(IDS_CONFIRM_ABORT_UPDATE);
     bool yes = false;
     if (m_nFailedRuns >= kMaxFailedRuns) {
+      // Not the user's answer: the reason of the failures stays the last word.
       yes = abortQuestion;
       m_err << (yes ? "yes" : "no") << " (the update failed " << m_nFailedRuns << " times)\n";
+      return yes;
     } else if (m_bYes && text == LOAD_STRING(IDS_DEVICE_TEMPORARILY_DETACHED)) {
       m_err << "waiting for the adapter ...\n" << std::flush;
       yes = WaitForDevice();
@@ -160,6 +166,7 @@ class TerminalUi : public IUpdateUi, public IUpdateFeedback {
   bool m_bDeclined = false;
   UpdateResult m_result = UpdateResult::Failed;
   std::string m_strLastMessage;
+  std::optional<uint32_t> m_written;
 };
 
 struct Adapter {
@@ -239,6 +246,11 @@ int RunVolinkUpdate(const std::vector<std::string>& args, std::ostream& out, std
   }
   if (now->version == kToolFirmwareVersion && now->suffix == kToolRevision) {
     out << "adapter firmware " << now->version << now->suffix << " is current\n";
+    return 0;
+  }
+  // An image of another version, asked for and written.
+  if (ui.Written() && static_cast<uint32_t>(now->version) == *ui.Written()) {
+    out << "adapter firmware " << now->version << now->suffix << ", the version of the image\n";
     return 0;
   }
   err << "volink: adapter firmware " << now->version << now->suffix << ", not " << kToolFirmwareVersion

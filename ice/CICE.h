@@ -117,6 +117,11 @@ class CICE {
   ice::FirmwareFeatures GetFirmwareFeatures();
   // Selected slot (-1 = none) and device within it.
   int GetSelectedSlot();
+  // Holds the command lock and the selected adapter's share lock for a
+  // sequence of exchanges that no other process may come between (a session
+  // with the adapter's flash controller). A failed exchange inside closes
+  // the adapters only when the scope ends.
+  class AdapterLockScope;
   // Exchanges since construction (requests sent), for diagnostics.
   uint64_t GetExchangeCount() const { return m_nExchanges; }
 
@@ -189,8 +194,11 @@ class CICE {
   virtual uint32_t GetAdapterLeds();
   virtual void SetAdapterLeds(uint32_t bits, uint32_t mask);
   virtual void BlinkAdapterLeds(uint32_t bits, unsigned periodMs, unsigned count);
-  // The adapter's 32-bit ID from its boot-loader area (generation 0:
-  // 0x00100010, 1: 0x0010001C, 2: 0x0F100020).
+  // The adapter's 32-bit ID from its boot-loader area, read through the
+  // flash controller of the adapter's own microcontroller (the family of
+  // the MCU class of its chip id; AdapterParts.h), the share lock held for
+  // the whole flash session. Runs the handshake first when none ran since
+  // the adapter was selected.
   virtual uint32_t ReadAdapterId();
   // The adapter restarts into its boot loader (it leaves the bus and comes
   // back as a boot-loader device).
@@ -328,4 +336,17 @@ class CICE {
   uint64_t m_nExchanges = 0;
   int m_nExchangeDepth = 0;
   bool m_bClosePending = false;
+};
+
+class CICE::AdapterLockScope {
+ public:
+  explicit AdapterLockScope(CICE& ice);
+  ~AdapterLockScope();
+  AdapterLockScope(const AdapterLockScope&) = delete;
+  AdapterLockScope& operator=(const AdapterLockScope&) = delete;
+
+ private:
+  ScopedMutex m_lock;
+  ExchangeScope m_exchange;
+  UsbShareAreaList* m_pAreas = nullptr;  // locked while set
 };

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include "ice/AdapterParts.h"
+#include "ice/CFlash_ICE.h"
 #include "ice/CICE.h"
 
 using namespace ice;
@@ -53,13 +55,10 @@ void CICE::ReadICEMemMulti(const uint32_t* addresses, unsigned count, uint32_t* 
 
 uint32_t CICE::ReadAdapterId() {
   ScopedMutex lock(m_cmdLock);
-  // The boot-loader area is readable as adapter memory; each exchange holds
-  // the adapter's share lock.
-  switch (CommandGeneration()) {
-    case kGeneration0: return ReadICEMem32(0x00100010);
-    case kGeneration1: return ReadICEMem32(0x0010001C);
-    default: return ReadICEMem32(0x0F100020);
-  }
+  const int generation = CommandGeneration();
+  // The MCU class comes from the chip id the handshake reports.
+  if (m_uFirmwareVersion == kUnknownFirmware) ResetCmdSerial(0xFFFFFFFF);
+  return ReadAdapterIdThroughFlash(*this, FlashClassOf(m_uAdapterChipId, generation));
 }
 
 void CICE::RestartToBootLoader() {

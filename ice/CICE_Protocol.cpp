@@ -48,7 +48,10 @@ int CICE::GetPortChipType() {
 }
 
 void CICE::RequireAdapter() {
-  if (AnyFound()) return;
+  // After a failed send or receive the adapters are as good as closed, even
+  // while the close waits for the outermost exchange to end: nothing more
+  // goes on the wire (a reply may still be owed).
+  if (AnyFound() && !m_bClosePending) return;
   m_nLastError = -1;
   throw CICEException(kNoAdapter);
 }
@@ -169,6 +172,21 @@ CICE::ExchangeScope::~ExchangeScope() {
   } catch (...) {
     // The exchange's own error is already on its way to the caller.
   }
+}
+
+CICE::AdapterLockScope::AdapterLockScope(CICE& ice) : m_lock(ice.m_cmdLock), m_exchange(ice) {
+  ice.RequireAdapter();
+  if (CUsbCmd* t = ice.SelectedTransport()) {
+    m_pAreas = &t->GetShareAreas();
+    for (UsbShareArea& a : *m_pAreas) a.LockData();
+  }
+}
+
+CICE::AdapterLockScope::~AdapterLockScope() {
+  // Unlocked before the exchange scope ends: closing the adapters after a
+  // failure closes their share areas.
+  if (m_pAreas)
+    for (UsbShareArea& a : *m_pAreas) a.FlushAndUnlock();
 }
 
 void CICE::Transact(const void* request, unsigned requestLength, void* reply, unsigned capacity,

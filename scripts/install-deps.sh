@@ -7,12 +7,15 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   liblua5.1-0-dev lua-bitop-dev
   libhidapi-dev libusb-1.0-0-dev
+  umockdev libumockdev-dev
   nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-dejavu-core
   binutils zlib1g-dev
   qemu-system-arm gcc-arm-none-eabi libnewlib-arm-none-eabi gdb-multiarch
   sdcc sdcc-ucsim
+  sigrok-cli
+  dpkg-dev file man-db appstream desktop-file-utils
 )
 if [ "${1:-}" = fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -5,6 +5,8 @@
 # firmware drives the pins, else the emulator's core model.
 # VOLINK_SIM_DEMO=model|qemu|auto (default auto) chooses. Without a display
 # the pin view is rendered to a picture instead of a window.
+# One line says which adapter is used; Ctrl+C (or closing the window) ends
+# the view and the emulator with its simulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -12,11 +14,29 @@ scripts/build.sh
 BUILD_DIR=${BUILD_DIR:-build}
 BIN="$BUILD_DIR/bin"
 
-if ! "$BIN/gadrel" --list-adapters >/dev/null 2>&1; then
-  export VOLINK_SIM_DIR=${VOLINK_SIM_DIR:-$(mktemp -d -t volink-sim.XXXXXX)}
+sim_pid= made_dir=
+stop() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true  # it ends its simulator and removes its files
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  if [ -n "$made_dir" ]; then rm -rf "$made_dir" "$made_dir.log"; fi
+}
+trap stop EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+if found=$("$BIN/gadrel" --list-adapters 2>/dev/null); then
+  adapter="the adapter ${found%%$'\n'*}"
+else
+  if [ -z "${VOLINK_SIM_DIR:-}" ]; then
+    VOLINK_SIM_DIR=$(mktemp -d -t volink-sim.XXXXXX)
+    made_dir=$VOLINK_SIM_DIR
+  fi
+  export VOLINK_SIM_DIR
   # One emulator a folder: an emulator that already serves it is used as it is.
   if "$BIN/volink-sim" ctl list >/dev/null 2>&1; then
-    echo "No adapter found: an emulator already serves $VOLINK_SIM_DIR; using it"
+    adapter="the emulator already serving $VOLINK_SIM_DIR"
   else
     demo=${VOLINK_SIM_DEMO:-auto}
     if [ "$demo" = auto ]; then
@@ -25,7 +45,6 @@ if ! "$BIN/gadrel" --list-adapters >/dev/null 2>&1; then
     fi
     "$BIN/volink-sim" --demo "$demo" >"$VOLINK_SIM_DIR.log" 2>&1 &
     sim_pid=$!
-    trap 'kill "$sim_pid" 2>/dev/null || true' EXIT
     for _ in $(seq 50); do
       ls "$VOLINK_SIM_DIR"/*.json >/dev/null 2>&1 && break
       kill -0 "$sim_pid" 2>/dev/null || break
@@ -33,24 +52,24 @@ if ! "$BIN/gadrel" --list-adapters >/dev/null 2>&1; then
     done
     if ! kill -0 "$sim_pid" 2>/dev/null; then
       # It refused the folder (another emulator took it meanwhile) or failed.
+      sim_pid=
       cat "$VOLINK_SIM_DIR.log" >&2
       "$BIN/volink-sim" ctl list >/dev/null 2>&1 || exit 1
     fi
-    echo "No adapter plugged in: using the emulated adapter in $VOLINK_SIM_DIR"
     if [ "$demo" = qemu ]; then
-      echo "Its chip is QEMU's lm3s6965evb running $BUILD_DIR/firmware/lm3s6965evb.elf (VOLINK_SIM_DEMO=model: the core model)"
+      chip="QEMU's lm3s6965evb running firmware/blink.c"
     else
-      echo "Drive a pin of its chip: VOLINK_SIM_DIR=$VOLINK_SIM_DIR $BIN/volink-sim ctl pin demo PB8 1"
+      chip="the emulator's core model"
     fi
+    adapter="the emulated adapter \"demo\" ($chip; VOLINK_SIM_DIR=$VOLINK_SIM_DIR)"
   fi
-  "$BIN/gadrel" --list-adapters || true
 fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  echo "Gadrel uses $adapter; Ctrl+C here or closing the window stops it all."
   "$BIN/gadrel" "$@"
 else
   out="$BUILD_DIR/gadrel-view.png"
-  echo "No display: rendering the pin view to $out (and ${out%.png}.json)"
+  echo "Gadrel uses $adapter; no display: rendering the pin view to $out (and ${out%.png}.json)."
   "$BIN/gadrel" --render "$out" --ticks 3 "$@"
-  echo "Wrote $out"
 fi

@@ -140,7 +140,7 @@ for n in 0 1; do
   done <"$work/status.$n"
 done
 # Every failure in the adapter layer's words.
-known='^(ICE write error\.|ICE read error or time-out\.|There is no Vo-Link connected to a USB port\.|ICE: Cmd error - .*\.|ICE: protocol error - .*!|ICE: Device ID not found!|ICE: .* buffer overflow!)$'
+known='^(Can not (enable flash operator|wait flash command|execute flash command)\.|ICE write error\.|ICE read error or time-out\.|There is no Vo-Link connected to a USB port\.|ICE: Cmd error - .*\.|ICE: protocol error - .*!|ICE: Device ID not found!|ICE: .* buffer overflow!)$'
 for n in 0 1; do
   [ -f "$work/failures.$n" ] || continue
   if grep -Evq "$known" "$work/failures.$n"; then

@@ -39,6 +39,13 @@ void PutWord(std::vector<uint8_t>& v, uint32_t off, uint32_t w) {
 
 }  // namespace
 
+int FlashClass(uint32_t chipId, int generation) {
+  const int mcuClass = McuClass(chipId);
+  if (mcuClass <= 3) return mcuClass;
+  // A chip the update does not know still has its generation's flash.
+  return generation <= 0 ? 0 : generation == 1 ? 2 : 3;
+}
+
 const FlashFamily& FamilyOf(int mcuClass) {
   switch (mcuClass) {
     case 0: return kDessik4K;
@@ -49,7 +56,7 @@ const FlashFamily& FamilyOf(int mcuClass) {
 }
 
 AdapterMcu::AdapterMcu(const AdapterConfig& cfg)
-    : m_class(std::min(sim::McuClass(cfg.chipId), 3)),
+    : m_class(FlashClass(cfg.chipId, cfg.generation)),
       m_family(FamilyOf(m_class)),
       m_chipId(cfg.chipId),
       m_generation(cfg.generation),
@@ -71,13 +78,13 @@ AdapterMcu::AdapterMcu(const AdapterConfig& cfg)
   std::vector<uint32_t> words(14, 0xFFFFFFFF);
   if (m_class == 3) {
     words[0] = 0xFFFFFF7F;
-    words[1] = 0x00010000;
+    words[1] = images::kDefaultDataFlashStart;
     words[3] = 0xFFFFE2FF;
     words[11] = 0xFFFFFF5A;
     words[13] = 0xFFFFFF00;
   } else {
     words[0] = 0xFFFFFF7C;
-    words[1] = 0x00010000;
+    words[1] = images::kDefaultDataFlashStart;
   }
   SetConfigWords(words);
   m_ram.assign(kRamSize, 0);
@@ -196,7 +203,10 @@ uint32_t AdapterMcu::ReadMem(uint32_t a, uint32_t& v) {
   else if (a == f.ctrlBase + 0xC) v = m_cmd;
   else if (a == f.ctrlBase + 0x10 || a == f.busyAddr) v = FlashBusy() ? 1 : 0;
   else if (f.optionAddr && a == f.optionAddr) v = m_option;
-  else if (Region* r = FindRegion(a, 4)) v = FlashWord(*r, a);
+  // Only the application area is mapped into the address space; the
+  // boot-loader, second and configuration areas are reached through the
+  // controller alone, and a plain read there finds nothing (all ones).
+  else if (Region* r = FindRegion(a, 4)) v = r->bytes == &m_aprom ? FlashWord(*r, a) : 0xFFFFFFFFu;
   else if (a >= kRamBase && a < kRamBase + kRamSize) std::memcpy(&v, &m_ram[a - kRamBase], 4);
   else {
     auto it = m_words.find(a);

@@ -36,6 +36,9 @@ struct FlashFamily {
 };
 
 const FlashFamily& FamilyOf(int mcuClass);
+// The flash family (as an MCU class 0 to 3) of an adapter: its chip id's
+// class, else its generation's family (0: first, 1: second, 2: third).
+int FlashClass(uint32_t chipId, int generation);
 
 // Firmware registers (kind 0xFE).
 enum : uint32_t {

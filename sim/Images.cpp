@@ -1,5 +1,6 @@
 #include "sim/Images.h"
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -126,7 +127,9 @@ void WriteImageSet(const std::filesystem::path& dir, uint32_t version, const std
     const ClassFiles f = FilesOf(c);
     write(f.loader, MakeLoaderImage(c, false));
     if (*f.second) write(f.second, MakeLoaderImage(c, true));
-    write(f.app, MakeAppImage(c, version, suffix));
+    std::vector<uint8_t> app = MakeAppImage(c, version, suffix);
+    app.resize(std::max<size_t>(app.size(), kDefaultDataFlashStart), 0xFF);
+    write(f.app, app);
   }
 }
 

@@ -16,6 +16,10 @@ namespace sim::images {
 
 inline constexpr uint32_t kAppMagic = 0xDA1DEC48;
 inline constexpr uint32_t kToolVersion = 7973;
+// Where the data flash starts in the default configuration (word 1): the
+// application images of WriteImageSet fill the area before it, so that an
+// update with them keeps the configuration and needs no replug.
+inline constexpr uint32_t kDefaultDataFlashStart = 0x10000;
 
 // Boot-loader image of an MCU class (0 to 3); `second` picks the second
 // boot-loader image of classes 2 and 3.
@@ -38,7 +42,8 @@ struct ClassFiles {
 };
 ClassFiles FilesOf(int mcuClass);
 
-// Writes every image file into `dir` (created when missing); throws
+// Writes every image file into `dir` (created when missing), application
+// images padded with 0xFF to kDefaultDataFlashStart bytes; throws
 // std::runtime_error when a file cannot be written.
 void WriteImageSet(const std::filesystem::path& dir, uint32_t version = kToolVersion,
                    const std::string& suffix = "r");

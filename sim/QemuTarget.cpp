@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/ProgramInfo.h"
+
 namespace sim {
 namespace {
 
@@ -44,10 +46,10 @@ const QemuMachine* FindQemuMachine(const std::string& name) {
 }
 
 std::string BuiltFirmwareFor(const std::string& machine) {
+  const std::string file = machine + ".elf";
   std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  const auto elf = exe.parent_path().parent_path() / "firmware" / (machine + ".elf");
+  const auto elf = platform::FindProgramData(std::filesystem::path("../firmware") / file,
+                                             std::filesystem::path("firmware") / file);
   return std::filesystem::exists(elf, ec) ? elf.string() : std::string();
 }
 

@@ -40,7 +40,8 @@ struct QemuMachine {
 // The boards this target knows ("lm3s6965evb", "microbit"); nullptr otherwise.
 const QemuMachine* FindQemuMachine(const std::string& name);
 // The firmware ELF that the build makes for a board, next to the running
-// executable (<bin>/../firmware/<board>.elf); empty when there is none.
+// executable (<bin>/../firmware/<board>.elf) or in the installed data folder
+// (<data>/firmware/<board>.elf); empty when there is none.
 std::string BuiltFirmwareFor(const std::string& machine);
 // Whether a QEMU target of the board can be served here: QEMU installed and
 // the firmware built.

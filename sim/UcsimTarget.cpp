@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/ProgramInfo.h"
+
 namespace sim {
 namespace {
 
@@ -69,9 +71,7 @@ std::string Hex(uint32_t v) {
 
 std::string BuiltUcsimFirmware() {
   std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  const auto f = exe.parent_path().parent_path() / "firmware" / "blink51.ihx";
+  const auto f = platform::FindProgramData("../firmware/blink51.ihx", "firmware/blink51.ihx");
   return std::filesystem::exists(f, ec) ? f.string() : std::string();
 }
 

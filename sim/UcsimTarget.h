@@ -25,7 +25,8 @@
 namespace sim {
 
 // The firmware that the build makes for the ucsim target (next to the
-// running executable, <bin>/../firmware/blink51.ihx); empty when there is none.
+// running executable, <bin>/../firmware/blink51.ihx, or in the installed data
+// folder); empty when there is none.
 std::string BuiltUcsimFirmware();
 
 class UcsimTarget final : public Target {

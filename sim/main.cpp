@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "platform/ProgramInfo.h"
 #include "sim/ControlClient.h"
 #include "sim/Images.h"
 #include "sim/QemuTarget.h"
@@ -23,6 +26,7 @@ int Usage() {
                "  volink-sim ctl COMMAND...                 send a control command (ctl help lists them)\n"
                "  volink-sim make-images DIR [--version N] [--suffix S]\n"
                "  volink-sim print-demo                     print the demo configuration\n"
+               "  volink-sim --version                      print the version\n"
                "The serving folder is VOLINK_SIM_DIR, else $XDG_RUNTIME_DIR/volink-sim,\n"
                "else /tmp/volink-sim-<uid>.\n";
   return 2;
@@ -103,6 +107,11 @@ int main(int argc, char** argv) {
   try {
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
       Usage();
+      return 0;
+    }
+    if (!args.empty() && args[0] == "--version") {
+      std::cout << "volink-sim " << platform::ProgramVersion() << "\nnlohmann-json " << NLOHMANN_JSON_VERSION_MAJOR
+                << "." << NLOHMANN_JSON_VERSION_MINOR << "." << NLOHMANN_JSON_VERSION_PATCH << "\n";
       return 0;
     }
     if (!args.empty() && args[0] == "ctl") return Ctl({args.begin() + 1, args.end()});

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "usb/CHidIO.h"
 
@@ -25,6 +26,8 @@ class CHidLDCmd {
   uint16_t GetPacketSize() const;
   // Input report data bytes; 0 when closed.
   uint16_t GetInPacketSize() const;
+  // USB location of the open device ("" when closed or unknown).
+  std::string GetLocationId() const { return IsOpen() ? m_device.info.locationId : std::string(); }
 
   // Sends one request: command code, packet number, then at most
   // packet size - 8 bytes of data. After a good write the packet number

@@ -46,13 +46,15 @@ std::string Config(const ClassCase& c) {
 
 // Images whose application fills the emulator's application area, so that
 // no configuration change asks for a replug.
+// The images of `make-images`, which fit the emulator's default
+// configuration; without `fitting`, 16 KiB application images, for which
+// the update changes the configuration and asks for a replug.
 fs::path Images(const SimProcess& sim, bool fitting = true) {
   const fs::path dir = fs::path(sim.Dir()) / "Vo_Link";
   sim::images::WriteImageSet(dir);
   for (int c : {0, 2, 3}) {
-    if (!fitting) break;
-    std::vector<uint8_t> app = sim::images::MakeAppImage(c, 7973, "r");
-    app.resize(0x10000, 0xFF);
+    if (fitting) break;
+    const std::vector<uint8_t> app = sim::images::MakeAppImage(c, 7973, "r");
     std::ofstream(dir / sim::images::FilesOf(c).app, std::ios::binary)
         .write(reinterpret_cast<const char*>(app.data()), static_cast<std::streamsize>(app.size()));
   }

@@ -9,7 +9,7 @@
 #include <functional>
 #include <iterator>
 
-#include "fwupdate/AdapterParts.h"
+#include "ice/AdapterParts.h"
 #include "fwupdate/FirmwareImages.h"
 #include "ice/CICEException.h"
 #include "sim/Images.h"
@@ -117,6 +117,25 @@ TEST_F(ImageFolder, BrokenImagesAreRefusedWithTheirMessages) {
   EXPECT_EQ(Failure(2), "");
 }
 
+// Firmware below the oldest version the program updates from would leave
+// an adapter no later update can reach: refused for every class, as is an
+// image too short to carry a version.
+TEST_F(ImageFolder, ApplicationBelowTheOldestUpdatableVersionIsRefused) {
+  for (int c = 0; c < 4; ++c) {
+    const char* file = ImageFilesOf(c).application;
+    const std::vector<uint8_t> original = Read(file);
+    for (uint32_t version : {0u, 3644u, 3645u}) {
+      std::vector<uint8_t> v = original;
+      PutWord(v, 49, version);
+      Write(file, v);
+      EXPECT_EQ(Failure(c), version < 3645 ? kAppCannot : "") << "class " << c << ", version " << version;
+    }
+    Write(file, std::vector<uint8_t>(original.begin(), original.begin() + 100));
+    EXPECT_EQ(Failure(c), kAppCannot) << "class " << c;
+    Write(file, original);
+  }
+}
+
 TEST_F(ImageFolder, AConfiguredPathReplacesTheApplicationImage) {
   ImageObjects o = MakeImageObjects(2);
   const fs::path other = m_dir / "other.bin";
@@ -132,15 +151,15 @@ TEST(AdapterParts, ClassesAndApplicationAreaSizes) {
     int mcuClass;
   } classes[] = {{0x00D4851F, 2}, {0x00D4874F, 2}, {0x00D48000, 4}, {0x00012345, 0}, {0x30010000, 0},
                  {0x4001FFFF, 1}, {0xA2000340, 3}, {0xA2000341, 4}, {0x00550501, 4}};
-  for (const auto& c : classes) EXPECT_EQ(McuClassOf(c.chipId), c.mcuClass) << std::hex << c.chipId;
+  for (const auto& c : classes) EXPECT_EQ(ice::McuClassOf(c.chipId), c.mcuClass) << std::hex << c.chipId;
 
   // Variable data flash from configuration word 1 (granularity 512 bytes
   // on the first family, 4096 otherwise), the fixed split otherwise, and
   // never beyond the flash.
-  EXPECT_EQ(ApplicationAreaSize(0x40012009, 0xFFFFFF7C, 0x00010123), 0x10000u);
-  EXPECT_EQ(ApplicationAreaSize(0x40012009, 0xFFFFFF7C, 0x00010323), 0x10200u);
-  EXPECT_EQ(ApplicationAreaSize(0x00D4851F, 0xFFFFFF7C, 0x00010FFF), 0x10000u);
-  EXPECT_EQ(ApplicationAreaSize(0x00D4851F, 0xFFFFFF7D, 0x00010000), 256u * 1024 - 4096);
-  EXPECT_EQ(ApplicationAreaSize(0xA2000340, 0xFFFFFF7C, 0xFFFFFFFF), 512u * 1024);
-  EXPECT_THROW(ApplicationAreaSize(0x12345678, 0, 0), CICEException);
+  EXPECT_EQ(ice::ApplicationAreaSize(0x40012009, 0xFFFFFF7C, 0x00010123), 0x10000u);
+  EXPECT_EQ(ice::ApplicationAreaSize(0x40012009, 0xFFFFFF7C, 0x00010323), 0x10200u);
+  EXPECT_EQ(ice::ApplicationAreaSize(0x00D4851F, 0xFFFFFF7C, 0x00010FFF), 0x10000u);
+  EXPECT_EQ(ice::ApplicationAreaSize(0x00D4851F, 0xFFFFFF7D, 0x00010000), 256u * 1024 - 4096);
+  EXPECT_EQ(ice::ApplicationAreaSize(0xA2000340, 0xFFFFFF7C, 0xFFFFFFFF), 512u * 1024);
+  EXPECT_THROW(ice::ApplicationAreaSize(0x12345678, 0, 0), CICEException);
 }

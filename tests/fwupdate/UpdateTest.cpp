@@ -16,7 +16,9 @@
 #include <thread>
 
 #include "ScriptedUi.h"
+#include "UpdateRig.h"
 #include "fwupdate/FirmwareCheck.h"
+#include "fwupdate/BootLoaderOps.h"
 #include "fwupdate/LDUsbHid.h"
 #include "fwupdate/VolinkUpdate.h"
 #include "ice/CICE_M4.h"
@@ -24,94 +26,12 @@
 #include "platform/StringTable.h"
 #include "sim/Images.h"
 
-namespace fs = std::filesystem;
+
 using namespace fwupdate;
 using namespace std::chrono_literals;
+using namespace updaterig;
 
 namespace {
-
-struct ClassCase {
-  const char* name;
-  int generation;
-  const char* chipId;
-  int mcuClass;
-};
-
-const ClassCase kClasses[] = {
-    {"Class0", 0, "0x00012345", 0},
-    {"Class1", 0, "0x40012009", 1},
-    {"Class2", 1, "0x00D4851F", 2},
-    {"Class3", 2, "0xA2000340", 3},
-};
-
-std::string Config(const ClassCase& c, const std::string& extra = "", int count = 1) {
-  std::string adapters;
-  for (int i = 0; i < count; ++i) {
-    if (i) adapters += ", ";
-    adapters += R"({"name": ")" + std::string(i ? "b" : "a") + R"(", "generation": )" +
-                std::to_string(c.generation) + R"(, "chip_id": ")" + c.chipId +
-                R"(", "firmware_version": 7000, "adapter_id": "0x7788BE0)" + std::to_string(i) +
-                R"(", "location": "1-4.)" + std::to_string(i + 1) + R"(", "target": {"kind": "none"})" + extra + "}";
-  }
-  return R"({"adapters": [)" + adapters + "]}";
-}
-
-// The images of `make-images`; with `fitting`, application images that fill
-// the emulator's application area exactly, so that its configuration
-// already suits them.
-fs::path Images(const SimProcess& sim, bool fitting) {
-  const fs::path dir = fs::path(sim.Dir()) / "Vo_Link";
-  sim::images::WriteImageSet(dir);
-  if (fitting) {
-    for (int c : {0, 2, 3}) {
-      std::vector<uint8_t> app = sim::images::MakeAppImage(c, 7973, "r");
-      app.resize(0x10000, 0xFF);
-      std::ofstream(dir / sim::images::FilesOf(c).app, std::ios::binary)
-          .write(reinterpret_cast<const char*>(app.data()), static_cast<std::streamsize>(app.size()));
-    }
-  }
-  return dir;
-}
-
-UpdateOptions Quick(const fs::path& images) {
-  UpdateOptions o;
-  o.images.folder = images;
-  o.timings.deviceWait = 10s;
-  o.timings.poll = 20ms;
-  o.timings.settle = 100ms;
-  o.timings.retry = 50ms;
-  return o;
-}
-
-// What the adapter reports now: "7973r", or "" when no adapter answers.
-std::string Firmware() {
-  CICE_M4 ice;
-  ice.DiscoverAdapters(false);
-  if (!ice.CheckUSBLink()) return "";
-  uint16_t four[4] = {};
-  const uint32_t v = ice.ResetCmdSerial(0xFFFFFFFF, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, four);
-  return std::to_string(v) + RevisionSuffix(four);
-}
-
-// Plugs the adapter out and in again from another thread, as a user does
-// when asked to.
-struct Replug {
-  explicit Replug(SimProcess& sim) : m_sim(sim) {}
-  ~Replug() {
-    if (m_thread.joinable()) m_thread.join();
-  }
-  void Start() {
-    if (m_started.exchange(true)) return;
-    m_thread = std::thread([this] {
-      m_sim.Ctl("unplug a");
-      std::this_thread::sleep_for(300ms);
-      m_sim.Ctl("plug a");
-    });
-  }
-  SimProcess& m_sim;
-  std::atomic<bool> m_started{false};
-  std::thread m_thread;
-};
 
 class EachClass : public ::testing::TestWithParam<ClassCase> {};
 
@@ -360,4 +280,101 @@ TEST(FirmwareCheck, KilledMidUpdateThenVolinkUpdate) {
   EXPECT_NE(output.find("Update 100%"), std::string::npos) << output;
   EXPECT_NE(output.find("adapter firmware 7973r is current"), std::string::npos) << output;
   EXPECT_EQ(Firmware(), "7973r");
+}
+
+// Stage 1 rewrites a boot loader that differs from the images with access
+// switched on, and switches it off again. Classes 0 to 2: the boot loader
+// then finds the configuration it wants and the new firmware starts without
+// a replug. Class 3: the boot loader's wanted configuration (word 0 =
+// 0xFFFFFF7F) is access on by that class's rule, so stage 2 writes it back.
+TEST(Update, BootLoaderAccessClosedAfterStageOne) {
+  for (const ClassCase& c : kClasses) {
+    SCOPED_TRACE(c.name);
+    SimProcess sim(Config(c, R"(, "loader_current": false)"), 1);
+    Replug replug(sim);
+    ScriptedUi ui;
+    ui.onStatus = [&](const std::string& s) {
+      if (s.rfind("Please remove any device", 0) == 0) replug.Start();
+    };
+    CUpdateEngine engine(Quick(Images(sim, true)));
+    ASSERT_EQ(engine.Run(ui), UpdateResult::Finished) << engine.LastError();
+    EXPECT_TRUE(ui.Showed("status: " + LOAD_STRING(IDS_WAIT_BOOTLOADER)));
+    CICE_M4 ice;
+    ice.DiscoverAdapters(false);
+    ASSERT_TRUE(ice.CheckUSBLink());
+    ice.ResetCmdSerial(0xFFFFFFFF);
+    const ConfigWordSet words = ReadConfigWords(ice, c.mcuClass);
+    if (c.mcuClass == 3) {
+      EXPECT_TRUE(ui.Showed("status: " + LOAD_STRING(IDS_UPDATE_FM_CONFIG)));
+      EXPECT_EQ(words[0], 0xFFFFFF7Fu);
+    } else {
+      EXPECT_FALSE(replug.m_started);
+      EXPECT_EQ(words[0], 0xFFFFFF7Cu);  // bit 7 clear: closed
+    }
+  }
+}
+
+namespace {
+
+// `volink update` run as a program, at most 60 s; its exit status and all
+// it wrote.
+std::pair<int, std::string> VolinkUpdateProgram(const std::string& arguments) {
+  const std::string command = std::string("timeout 60 ") + VOLINK_EXE + " update " + arguments + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return {-1, ""};
+  std::string output;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+std::string LastLine(const std::string& text) {
+  const size_t end = text.find_last_not_of('\n');
+  if (end == std::string::npos) return "";
+  const size_t start = text.rfind('\n', end);
+  return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+}
+
+}  // namespace
+
+// An application image below version 3645 is refused before anything is
+// written, and the refusal, not "update declined", is the last word.
+TEST(Update, ImageBelowTheOldestUpdatableVersionIsRefusedBeforeWriting) {
+  SimProcess sim(Config(kClasses[2]), 1);
+  const fs::path images = Images(sim, true);
+  const fs::path low = fs::path(sim.Dir()) / "low.bin";
+  std::vector<uint8_t> app = sim::images::MakeAppImage(2, 3644, "r");
+  app.resize(0x10000, 0xFF);
+  WriteFile(low, app);
+  const auto [status, output] = VolinkUpdateProgram("--yes --images " + images.string() + " --image " + low.string());
+  EXPECT_EQ(status, 1) << output;
+  EXPECT_EQ(output.find(LOAD_STRING(IDS_ERASE_OLD_FIRMWARE)), std::string::npos) << output;
+  EXPECT_EQ(LastLine(output), "volink: adapter firmware 7000r, not 7973r: " + LOAD_STRING(IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE))
+      << output;
+  EXPECT_EQ(Firmware(), "7000r");
+}
+
+// A valid image of another version is announced, written once, and the
+// adapter looked at once more: no update loop.
+TEST(Update, ImageOfAnotherVersionIsWrittenOnce) {
+  SimProcess sim(Config(kClasses[2]), 1);
+  const fs::path images = Images(sim, true);
+  const fs::path other = fs::path(sim.Dir()) / "other.bin";
+  std::vector<uint8_t> app = sim::images::MakeAppImage(2, 7500, "q");
+  app.resize(0x10000, 0xFF);
+  WriteFile(other, app);
+  const auto [status, output] = VolinkUpdateProgram("--yes --images " + images.string() + " --image " + other.string());
+  EXPECT_EQ(status, 0) << output;
+  EXPECT_EQ(Count(output, "updating the adapter firmware"), 1u) << output;
+  EXPECT_NE(output.find("The firmware image carries version 7500, not this program's 7973r."), std::string::npos)
+      << output;
+  EXPECT_EQ(LastLine(output), "adapter firmware 7500q, the version of the image") << output;
+  EXPECT_EQ(Firmware(), "7500q");
 }

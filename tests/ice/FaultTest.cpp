@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <thread>
 
 #include "SimFixture.h"
 #include "ice/CICE_M4.h"
@@ -92,6 +93,20 @@ TEST(IceFaults, ReadTimeoutClosesEveryAdapterUntilDiscovery) {
 
   OpenAdapter(ice);
   EXPECT_NO_THROW(ice.ReadMem32(0x20000000));
+}
+
+// The reply to the first exchange of a flash session (reading the adapter
+// ID) comes after the time-out: the session puts nothing more on the wire
+// while that reply is owed, and the adapters are closed once it ends.
+TEST(IceFaults, TimeoutInsideAFlashSessionSendsNothingMore) {
+  SimProcess sim;
+  CICE_M4 ice;
+  OpenAdapter(ice, 0, false);
+  sim.Ctl("delay demo 5300 1");
+  EXPECT_EQ(Message([&] { ice.ReadAdapterId(); }), "ICE read error or time-out.");
+  EXPECT_FALSE(ice.CheckUSBLink());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the late reply has gone out
+  EXPECT_EQ(sim.Violations(), 0);
 }
 
 TEST(IceFaults, FailedExchangeOnHidClosesAfterReleasingTheShareLock) {

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ice/AdapterParts.h"
 #include "ice/CICE_M4.h"
 #include "ice/ICEProtocol.h"
 #include "ice/VolinkTool.h"
@@ -24,9 +25,53 @@ using namespace ice;
 
 namespace {
 
+// One entry of the adapter-memory command as the adapter received it.
+struct MemEntry {
+  uint32_t address, value, mask;
+  bool operator==(const MemEntry&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const MemEntry& e) {
+  return os << std::hex << "{0x" << e.address << ", 0x" << e.value << ", 0x" << e.mask << "}";
+}
+
+// The flash controller of the adapter's microcontroller as the text of its
+// families describes it: registers unlocked by 0x59, 0x16, 0x88 (reading 1
+// after), a control register, an address, data and command register and a
+// trigger; a read command (0x00) fetches the flash word into the data
+// register. The boot-loader area is not mapped into plain memory.
+struct ForeignFlash {
+  uint32_t ctrl, busy, unlock;
+  std::map<uint32_t, uint32_t> flash;  // reachable through the controller only
+  std::map<uint32_t, uint32_t> regs;
+  int keys = 0;
+
+  uint32_t Read(uint32_t a) {
+    if (a == unlock) return keys == 3 ? 1 : 0;
+    if (a == busy) return 0;
+    return regs.count(a) ? regs[a] : (a >= 0x00100000 && a < 0x10000000 ? 0xFFFFFFFFu : 0u);
+  }
+  void Write(uint32_t a, uint32_t v) {
+    static constexpr uint32_t kKeys[3] = {0x59, 0x16, 0x88};
+    if (a == unlock) {
+      keys = keys < 3 && v == kKeys[keys] ? keys + 1 : (v == kKeys[0] ? 1 : 0);
+      return;
+    }
+    if (a >= 0x00100000 && a < 0x10000000) return;  // flash changes only through the controller
+    regs[a] = v;
+    if (a == ctrl + 0x10 && (v & 1) && regs[ctrl + 0xC] == 0x00 && (regs[ctrl] & 1)) {
+      const uint32_t at = regs[ctrl + 4];
+      regs[ctrl + 8] = flash.count(at) ? flash[at] : 0xFFFFFFFFu;
+    }
+  }
+};
+
 class ForeignAdapter {
  public:
-  ForeignAdapter() {
+  // `chipId`: the adapter's MCU (the family of its flash controller).
+  explicit ForeignAdapter(uint32_t chipId = 0x00D4851F) : m_chipId(chipId) {
+    if (McuClassOf(chipId) <= 1) m_flash = {0x5000C000, 0x5000C010, 0x50000100, {{0x00100010, kFlashId}}, {}, 0};
+    else if (McuClassOf(chipId) == 2) m_flash = {0x4000C000, 0x4000C0C0, 0x40000100, {{0x0010001C, kFlashId}}, {}, 0};
+    else m_flash = {0x40044000, 0x40044040, 0x40000100, {{0x0F100020, kFlashId}}, {}, 0};
     std::string tmpl = (fs::temp_directory_path() / "ice-foreign-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
     m_dir = tmpl;
@@ -107,7 +152,7 @@ class ForeignAdapter {
       case 0xFFFFFFFF:
         r.assign(24, 0);
         put(0, 6700);
-        put(4, 0x00D4851F);
+        put(4, m_chipId);
         put(8, 1);
         put(16, 0xCAFE0001);
         r[20] = 'x';
@@ -150,9 +195,17 @@ class ForeignAdapter {
         r.clear();
         for (unsigned i = 0; i < req[4]; ++i) {
           const uint8_t* e = req + 8 + 12 * i;
-          uint32_t& cell = code == 0xB8   ? m_regs[GetLE32(e) & 31]
-                           : code == 0xB9 ? m_mem[GetLE32(e)]
-                                          : m_adapterMem[GetLE32(e)];
+          if (code == 0xFB) {
+            const MemEntry entry{GetLE32(e), GetLE32(e + 4), GetLE32(e + 8)};
+            m_memLog.push_back(entry);
+            const uint32_t before = m_flash.Read(entry.address);
+            if (!(entry.value == 0 && entry.mask == 0xFFFFFFFFu))
+              m_flash.Write(entry.address, (before & entry.mask) | entry.value);
+            put(8 * i, before);
+            put(8 * i + 4, m_flash.Read(entry.address));
+            continue;
+          }
+          uint32_t& cell = code == 0xB8 ? m_regs[GetLE32(e) & 31] : m_mem[GetLE32(e)];
           const uint32_t before = cell;
           cell = (cell & GetLE32(e + 8)) | GetLE32(e + 4);
           put(8 * i, before);
@@ -169,7 +222,10 @@ class ForeignAdapter {
 
 
  public:
+  static constexpr uint32_t kFlashId = 0xCAFE0002;
   std::atomic<int> m_stateWithoutEcho{-1};
+  // Every adapter-memory entry received (read once the exchange is over).
+  std::vector<MemEntry> m_memLog;
 
  private:
   std::string m_dir;
@@ -178,8 +234,8 @@ class ForeignAdapter {
   std::atomic<bool> m_stop{false};
   std::thread m_thread;
   std::map<uint32_t, uint32_t> m_mem;
-  // The adapter's own memory: its ID in the boot-loader area (generation 1).
-  std::map<uint32_t, uint32_t> m_adapterMem{{0x0010001C, 0xCAFE0001}};
+  uint32_t m_chipId;
+  ForeignFlash m_flash;
   uint32_t m_regs[32] = {};
   bool m_running = true;
   uint32_t m_lastError = 0;
@@ -256,5 +312,45 @@ TEST(IceForeignWire, ProcessorStateNeedsTheEchoOnlyWhenStopped) {
     FAIL() << "no exception";
   } catch (const CICEException& e) {
     EXPECT_STREQ(e.GetMessage(), "ICE: protocol error - Get_MCU_State!");
+  }
+}
+
+// One adapter-ID read of each flash family, entry by entry, as the families'
+// registers and the flash-operation steps give it: unlock (three keys, then
+// read until unlocked), clock bit (masked), control bits (masked, read
+// back); wait idle, command 0x00 + address + trigger, wait idle and read
+// control and data; unlock again and clear the control bits. The first
+// family's clock bit (4) is this program's choice; its table names the
+// register only.
+TEST(IceForeignWire, AdapterIdReadIsThisFlashControllerSequence) {
+  struct Family {
+    uint32_t chipId, unlock, clock, clockBit, ctrl, busy, openBits, idAddress;
+  };
+  const Family families[] = {
+      {0x40012009, 0x50000100, 0x50000200, 1u << 4, 0x5000C000, 0x5000C010, 0x31, 0x00100010},
+      {0x00D4851F, 0x40000100, 0x40000200, 1u << 2, 0x4000C000, 0x4000C0C0, 0x35, 0x0010001C},
+      {0xA2000340, 0x40000100, 0x40001000, 1u << 3, 0x40044000, 0x40044040, 0x39, 0x0F100020},
+  };
+  constexpr uint32_t kRead = 0xFFFFFFFFu;
+  for (const Family& f : families) {
+    SCOPED_TRACE(::testing::Message() << std::hex << f.chipId);
+    ForeignAdapter adapter(f.chipId);
+    CICE_M4 ice;
+    ice.DiscoverAdapters(false);
+    ASSERT_TRUE(ice.CheckUSBLink());
+    ice.ResetCmdSerial(0xFFFFFFFF);
+    EXPECT_EQ(ice.ReadAdapterId(), ForeignAdapter::kFlashId);
+    const std::vector<MemEntry> expected = {
+        {f.unlock, 0x59, 0}, {f.unlock, 0x16, 0}, {f.unlock, 0x88, 0}, {f.unlock, 0, kRead},
+        {f.clock, f.clockBit, ~f.clockBit},
+        {f.ctrl, f.openBits, ~f.openBits},
+        {f.busy, 0, kRead},
+        {f.ctrl + 0xC, 0x00, 0}, {f.ctrl + 4, f.idAddress, 0}, {f.ctrl + 0x10, 1, 0},
+        {f.busy, 0, kRead}, {f.ctrl, 0, kRead}, {f.ctrl + 8, 0, kRead},
+        {f.unlock, 0x59, 0}, {f.unlock, 0x16, 0}, {f.unlock, 0x88, 0}, {f.unlock, 0, kRead},
+        {f.ctrl, 0, ~f.openBits},
+    };
+    ice.CloseAllAdapters();  // the exchanges are over before the log is read
+    EXPECT_EQ(adapter.m_memLog, expected);
   }
 }

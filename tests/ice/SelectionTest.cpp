@@ -2,6 +2,7 @@
 // state and worker, and taking an adapter through the application class.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <future>
@@ -108,6 +109,23 @@ TEST(Selection, OneAdapterIsChosenAtOnceUnlessAChoiceIsRemembered) {
   EXPECT_FALSE(r.ui.form.messageVisible);
   EXPECT_TRUE(r.ui.form.cancelVisible);
   EXPECT_EQ(r.Key(), 0x1A2Bu);
+}
+
+// The dialog lists each family's adapter with the ID its flash holds.
+TEST(Selection, DialogShowsTheIdFromTheFlashOfEveryFamily) {
+  SimProcess sim(kOneAdapterOfEachFamily, 3);
+  CICEGlobalMutex owner;
+  CICE_M4 ice;
+  ScriptedUi ui;
+  ui.answer = [](IAdapterSelectDialog& d, const IAdapterSelectDialog::Form&) { d.Cancel(); };
+  ice.DiscoverAdapters(false);
+  ASSERT_EQ(SelectAdapter(ice, owner, &ui), kSelectCancelled);
+  ASSERT_EQ(ui.shown, 1);
+  std::vector<std::string> texts;
+  for (const auto& b : ui.form.buttons)
+    if (b.visible) texts.push_back(b.text);
+  std::sort(texts.begin(), texts.end());
+  EXPECT_EQ(texts, (std::vector<std::string>{"ID: 7788d001", "ID: 7788d002", "ID: 7788d003"}));
 }
 
 TEST(Selection, RememberedChoiceWithTheSameSetAndItsOwnerElsewhere) {

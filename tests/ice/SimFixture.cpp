@@ -38,6 +38,9 @@ SimProcess::SimProcess(const std::string& configJson, int interfaces) {
   ::mkdir((m_dir + "/rt").c_str(), 0700);
   ::setenv("XDG_RUNTIME_DIR", (m_dir + "/rt").c_str(), 1);
   ::setenv("GADREL_USB_REAL", "0", 1);
+  // So are the records of boot-loader rewrites in progress.
+  if (const char* old = std::getenv("XDG_STATE_HOME")) m_oldStateHome = old;
+  ::setenv("XDG_STATE_HOME", (m_dir + "/state").c_str(), 1);
 
   std::vector<std::string> args = {VOLINK_SIM_EXE, "--dir", m_dir};
   if (!configJson.empty()) {
@@ -109,6 +112,10 @@ SimProcess::~SimProcess() {
     ::unsetenv("XDG_RUNTIME_DIR");
   else
     ::setenv("XDG_RUNTIME_DIR", m_oldRuntimeDir.c_str(), 1);
+  if (m_oldStateHome.empty())
+    ::unsetenv("XDG_STATE_HOME");
+  else
+    ::setenv("XDG_STATE_HOME", m_oldStateHome.c_str(), 1);
   std::error_code ec;
   fs::remove_all(m_dir, ec);
 }

@@ -15,6 +15,16 @@
 #include "ice/CICE.h"
 #include "ice/ICEProtocol.h"
 
+// One adapter of each flash family (generation 0 with a first-family chip,
+// 1 with a second-family chip, 2 with a third-family chip), IDs 0x7788D001
+// to 0x7788D003 in their boot-loader areas.
+inline constexpr const char* kOneAdapterOfEachFamily = R"({"adapters": [
+  {"name": "d", "generation": 0, "adapter_id": "0x7788D001", "location": "1-1",
+   "interfaces": [{"kind": "hid", "interface": 0, "size": 64}]},
+  {"name": "v", "generation": 1, "adapter_id": "0x7788D002", "location": "1-2",
+   "interfaces": [{"kind": "hid", "interface": 3, "size": 64}]},
+  {"name": "q", "generation": 2, "adapter_id": "0x7788D003", "location": "1-3"}]})";
+
 class SimProcess {
  public:
   // `configJson` empty = the demo configuration; `interfaces` = how many
@@ -38,6 +48,7 @@ class SimProcess {
  private:
   std::string m_dir;
   std::string m_oldRuntimeDir;
+  std::string m_oldStateHome;
   pid_t m_pid = -1;
 };
 

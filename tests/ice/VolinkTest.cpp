@@ -129,6 +129,16 @@ TEST(Volink, ListShowsEveryAdapterWithItsIdAndOwner) {
   EXPECT_NE(r.out.find("adapter 1: ID: 7788a1b3, owned by another program\n"), std::string::npos) << r.out;
 }
 
+// The emulated adapters keep their IDs where a real one does: in the
+// boot-loader area, which only the flash controller reads.
+TEST(Volink, ListShowsTheIdFromTheFlashOfEveryFamily) {
+  SimProcess sim(kOneAdapterOfEachFamily, 3);
+  const ProbeRun r = Volink({"list"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* id : {"ID: 7788d001, free", "ID: 7788d002, free", "ID: 7788d003, free"})
+    EXPECT_NE(r.out.find(id), std::string::npos) << id << "\n" << r.out;
+}
+
 TEST(Volink, SeveralAdaptersWithoutATerminalNeedAnAdapterNumber) {
   SimProcess sim(kPair, 2);
   if (::isatty(STDIN_FILENO)) {

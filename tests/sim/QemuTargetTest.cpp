@@ -7,10 +7,12 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <fstream>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "../ice/SimFixture.h"
@@ -103,7 +105,7 @@ TEST_F(QemuTarget, HaltStepRunAgreeWithTheSymbols) {
   }
 
   // The first stop is the firmware's semihosting BKPT in main; past it the
-  // firmware loops between main, tick and its delay.
+  // firmware sleeps in main and wakes for its timer's interrupt and tick.
   ice.MCUFreeRun();
   pc = WaitStop(ice);
   EXPECT_EQ(ice.ReadHalfword(pc), cortex::kSemihostingBkpt);
@@ -204,7 +206,7 @@ TEST_F(QemuTarget, PortsFollowTheCounter) {
   uint32_t last = 0;
   int changes = 0;
   for (int i = 0; i < 6; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));  // the firmware ticks every 100 ms
     ice.MCUStopRun();
     const uint32_t n = ice.ReadMem32(counter);
     EXPECT_EQ(ice.ReadMem32(kPortB) & 0xFF, n & 0xFF);
@@ -263,5 +265,46 @@ TEST_P(QemuTargetLost, GivesAdapterErrors) {
 }
 
 INSTANTIATE_TEST_SUITE_P(StoppedOrKilled, QemuTargetLost, ::testing::Values(SIGSTOP, SIGKILL));
+
+// The firmware sleeps between the ticks of its timer: QEMU idles while the
+// core runs, and the counter follows the wall clock (ten ticks a second),
+// not the host's speed.
+class QemuTargetIdle : public QemuTargetLost {};
+
+TEST_F(QemuTargetIdle, FirmwareSleepsBetweenRealTimeTicks) {
+  if (!m_sim) return;  // skipped
+  CICE_M4 ice;
+  OpenAdapter(ice);
+  ResetHalt(ice);
+  std::ifstream(m_pidFile) >> m_qemu;
+  ASSERT_GT(m_qemu, 0);
+  const auto cpuSeconds = [this] {
+    std::ifstream file("/proc/" + std::to_string(m_qemu) + "/stat");
+    std::string line;
+    std::getline(file, line);
+    // After "pid (name)": state is field 3, user and system time fields 14 and 15.
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    std::string skip;
+    for (int field = 3; field < 14; ++field) rest >> skip;
+    unsigned long long user = 0, system = 0;
+    rest >> user >> system;
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  };
+  const uint32_t counter = Sym("g_counter");
+  ice.MCUFreeRun();
+  ice.WritePC(WaitStop(ice) + 2);  // over the semihosting call
+  const uint32_t before = ice.ReadMem32(counter);
+  const double cpuBefore = cpuSeconds();
+  const auto start = std::chrono::steady_clock::now();
+  ice.MCUFreeRun();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  ice.MCUStopRun();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double cpu = cpuSeconds() - cpuBefore;
+  const uint32_t ticks = ice.ReadMem32(counter) - before;
+  EXPECT_LT(cpu / wall, 0.25) << "QEMU used " << cpu << " s of CPU in " << wall << " s";
+  EXPECT_GE(ticks / wall, 4.0) << ticks << " ticks in " << wall << " s";
+  EXPECT_LE(ticks / wall, 20.0) << ticks << " ticks in " << wall << " s";
+}
 
 }  // namespace

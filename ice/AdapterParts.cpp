@@ -1,11 +1,11 @@
-#include "fwupdate/AdapterParts.h"
+#include "ice/AdapterParts.h"
 
 #include <algorithm>
 #include <iterator>
 
 #include "ice/CICEException.h"
 
-namespace fwupdate {
+namespace ice {
 namespace {
 
 constexpr uint32_t kDessikMask = 0xFFE00;  // 512-byte granularity below 1 MiB
@@ -38,6 +38,12 @@ int McuClassOf(uint32_t chipId) {
   return 4;
 }
 
+int FlashClassOf(uint32_t chipId, int generation) {
+  const int mcuClass = McuClassOf(chipId);
+  if (mcuClass <= 3) return mcuClass;
+  return generation <= 0 ? 0 : generation == 1 ? 2 : 3;
+}
+
 uint32_t ApplicationAreaSize(uint32_t chipId, uint32_t config0, uint32_t config1) {
   const AdapterPart* part = FindAdapterPart(chipId);
   if (!part) throw CICEException("Unknown chip type!");
@@ -46,4 +52,4 @@ uint32_t ApplicationAreaSize(uint32_t chipId, uint32_t config0, uint32_t config1
   return part->flashSize - part->fixedDataFlash;
 }
 
-}  // namespace fwupdate
+}  // namespace ice

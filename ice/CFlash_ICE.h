@@ -15,9 +15,9 @@
 #include <optional>
 #include <vector>
 
-class CICE;
+#include "ice/CICE.h"
 
-namespace fwupdate {
+namespace ice {
 
 // Waits and bounds of flash access; tests shorten them.
 struct FlashTimings {
@@ -73,7 +73,7 @@ class CFlash_ICE {
 
  protected:
   CFlash_ICE(CICE& ice, const FlashFamilyRegs& regs, const FlashTimings& timings)
-      : m_ice(ice), m_regs(regs), m_timings(timings) {}
+      : m_ice(ice), m_session(ice), m_regs(regs), m_timings(timings) {}
 
   // Opening and closing, called by the families' constructors and
   // destructors (where their overrides are in place).
@@ -94,6 +94,8 @@ class CFlash_ICE {
   uint32_t MaskedWrite(uint32_t address, uint32_t bits, bool set);
 
   CICE& m_ice;
+  // No other process's exchange comes between those of one flash session.
+  CICE::AdapterLockScope m_session;
   FlashFamilyRegs m_regs;
   FlashTimings m_timings;
 };
@@ -137,4 +139,13 @@ class CFlash_ICE_Quorle : public CFlash_ICE {
 // The family object of an adapter MCU class (0 to 3), flash access open.
 std::unique_ptr<CFlash_ICE> OpenAdapterFlash(CICE& ice, int mcuClass, const FlashTimings& timings = {});
 
-}  // namespace fwupdate
+// Where the adapter ID lies: the word at the family's ID offset of the
+// boot-loader area (classes 0 and 1: 0x00100010, 2: 0x0010001C, 3:
+// 0x0F100020).
+uint32_t AdapterIdAddress(int mcuClass);
+
+// The adapter ID read with the flash controller's read command in one flash
+// session (open, read, close).
+uint32_t ReadAdapterIdThroughFlash(CICE& ice, int mcuClass, const FlashTimings& timings = {});
+
+}  // namespace ice

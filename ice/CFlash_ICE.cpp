@@ -1,13 +1,13 @@
-#include "fwupdate/CFlash_ICE.h"
+#include "ice/CFlash_ICE.h"
 
 #include <thread>
 #include <vector>
 
-#include "fwupdate/AdapterParts.h"
+#include "ice/AdapterParts.h"
 #include "ice/CICE.h"
 #include "ice/ICEProtocol.h"
 
-namespace fwupdate {
+namespace ice {
 namespace {
 
 constexpr uint32_t kCtrlEnable = 0x01;
@@ -202,4 +202,19 @@ std::unique_ptr<CFlash_ICE> OpenAdapterFlash(CICE& ice, int mcuClass, const Flas
   }
 }
 
-}  // namespace fwupdate
+uint32_t AdapterIdAddress(int mcuClass) {
+  switch (mcuClass) {
+    case 0:
+    case 1: return 0x00100010;
+    case 2: return 0x0010001C;
+    case 3: return 0x0F100020;
+    default: throw CICEException("Unknown chip type!");
+  }
+}
+
+uint32_t ReadAdapterIdThroughFlash(CICE& ice, int mcuClass, const FlashTimings& timings) {
+  const uint32_t address = AdapterIdAddress(mcuClass);
+  return OpenAdapterFlash(ice, mcuClass, timings)->ReadWord(address);
+}
+
+}  // namespace ice

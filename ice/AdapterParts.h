@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace fwupdate {
+namespace ice {
 
 struct AdapterPart {
   uint32_t idMask, idValue;     // matches when (chip id & mask) == value
@@ -25,6 +25,12 @@ const AdapterPart* FindAdapterPart(uint32_t chipId);
 // third, 4 cannot be updated.
 int McuClassOf(uint32_t chipId);
 
+// The flash family an adapter's own flash is reached through, as an MCU
+// class 0 to 3: the class of its chip id; a chip that cannot be updated
+// (class 4) is reached through its generation's family (generation 0 the
+// first family, 1 the second, 2 the third).
+int FlashClassOf(uint32_t chipId, int generation);
+
 // Size of the application area for the boot-loader update: with
 // configuration word 0 bit 0 clear and a variable data flash, the data flash
 // starts at word 1 rounded down to the part's granularity and the
@@ -32,4 +38,4 @@ int McuClassOf(uint32_t chipId);
 // Throws CICEException "Unknown chip type!" for a chip outside the table.
 uint32_t ApplicationAreaSize(uint32_t chipId, uint32_t config0, uint32_t config1);
 
-}  // namespace fwupdate
+}  // namespace ice
