@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+// The core kinds a lookup by PID knows: which table the ids are looked up in.
+enum : uint32_t { CORE_CM = 0, CORE_C51 = 1, CORE_CM_PLOSK = 2 };
+
 class CPartNum {
  public:
   virtual ~CPartNum() = default;

@@ -15,9 +15,6 @@ extern "C" {
 
 namespace {
 
-const char* const kBitFunctions[] = {"tobit", "bnot",    "band", "bor", "bxor", "lshift",
-                                     "rshift", "arshift", "rol",  "ror", "bswap", "tohex"};
-
 // Formats the arguments as the base library's print does (tostring of each,
 // tab-separated) and hands the line to the sink in one piece.
 int PrintArguments(lua_State* L, bool lineEnd) {
@@ -72,32 +69,55 @@ int MilliSleep(lua_State* L) {
   return 0;
 }
 
-const luaL_Reg kPinViewFunctions[] = {
-    {"open_console", OpenConsole},
-    {"msleep", MilliSleep},
-    {"redirect_print_lumeth", PrintLine},
-    {"redirect_print_voconsole", PrintNoLineEnd},
-    {nullptr, nullptr},
-};
-
-const luaL_Reg kUserFunctions[] = {
-    {"msleep", MilliSleep},
-    {"redirect_print_user", PrintLine},
-    {nullptr, nullptr},
+// LuaBitOp's functions keep its semantics: 32-bit operations on numbers.
+constexpr ExtFunction kExtFunctions[] = {
+    {"tobit", nullptr, kExtPinView | kExtUser, "x", "number",
+     "Normalises a number to a signed 32-bit value."},
+    {"bnot", nullptr, kExtPinView | kExtUser, "x", "number", "Bitwise not."},
+    {"band", nullptr, kExtPinView | kExtUser, "x1 [, x2 ...]", "number", "Bitwise and of all arguments."},
+    {"bor", nullptr, kExtPinView | kExtUser, "x1 [, x2 ...]", "number", "Bitwise or of all arguments."},
+    {"bxor", nullptr, kExtPinView | kExtUser, "x1 [, x2 ...]", "number",
+     "Bitwise exclusive or of all arguments."},
+    {"lshift", nullptr, kExtPinView | kExtUser, "x, n", "number", "Shifts x left by n bits."},
+    {"rshift", nullptr, kExtPinView | kExtUser, "x, n", "number",
+     "Shifts x right by n bits, filling with zeros."},
+    {"arshift", nullptr, kExtPinView | kExtUser, "x, n", "number",
+     "Shifts x right by n bits, copying the sign bit."},
+    {"rol", nullptr, kExtPinView | kExtUser, "x, n", "number", "Rotates x left by n bits."},
+    {"ror", nullptr, kExtPinView | kExtUser, "x, n", "number", "Rotates x right by n bits."},
+    {"bswap", nullptr, kExtPinView | kExtUser, "x", "number", "Swaps the four bytes of x."},
+    {"tohex", nullptr, kExtPinView | kExtUser, "x, [n = 8]", "string",
+     "x as n hexadecimal digits (at most 8); upper case when n is negative."},
+    {"open_console", OpenConsole, kExtPinView, "", "", "Does nothing; kept for older scripts."},
+    {"msleep", MilliSleep, kExtPinView | kExtUser, "milliseconds", "",
+     "Waits the given number of milliseconds (truncated toward zero); the window does not respond "
+     "meanwhile."},
+    {"redirect_print_lumeth", PrintLine, kExtPinView, "...", "",
+     "Prints its arguments, tab-separated, as one line to the output pane."},
+    {"redirect_print_voconsole", PrintNoLineEnd, kExtPinView, "...", "",
+     "Prints its arguments, tab-separated, to the output pane without a line end."},
+    {"redirect_print_user", PrintLine, kExtUser, "...", "",
+     "Prints its arguments, tab-separated, as one line to the output pane; user scripts' print."},
 };
 
 // Runs LuaBitOp's opener (which runs its self-test and raises "bit library
-// self-test failed (...)" on a broken number representation), moves its
-// functions into `ext` and removes the global `bit` it leaves behind.
-int OpenExt(lua_State* L, const luaL_Reg* own) {
+// self-test failed (...)" on a broken number representation), registers the
+// variant's functions as `ext`, LuaBitOp's among them, and removes the
+// global `bit` LuaBitOp leaves behind.
+int OpenExt(lua_State* L, ExtVariant variant) {
   lua_pushcfunction(L, luaopen_bit);
   lua_call(L, 0, 1);
   const int bit = lua_gettop(L);
-  luaL_register(L, "ext", own);
+  const luaL_Reg none[] = {{nullptr, nullptr}};
+  luaL_register(L, "ext", none);
   const int ext = lua_gettop(L);
-  for (const char* name : kBitFunctions) {
-    lua_getfield(L, bit, name);
-    lua_setfield(L, ext, name);
+  for (const ExtFunction& f : kExtFunctions) {
+    if (!(f.variants & variant)) continue;
+    if (f.call != nullptr)
+      lua_pushcfunction(L, f.call);
+    else
+      lua_getfield(L, bit, f.name);
+    lua_setfield(L, ext, f.name);
   }
   lua_pushnil(L);
   lua_setglobal(L, "bit");
@@ -110,5 +130,6 @@ int OpenExt(lua_State* L, const luaL_Reg* own) {
 
 }  // namespace
 
-int OpenExtPinView(lua_State* L) { return OpenExt(L, kPinViewFunctions); }
-int OpenExtUser(lua_State* L) { return OpenExt(L, kUserFunctions); }
+int OpenExtPinView(lua_State* L) { return OpenExt(L, kExtPinView); }
+int OpenExtUser(lua_State* L) { return OpenExt(L, kExtUser); }
+std::span<const ExtFunction> ExtFunctions() { return kExtFunctions; }

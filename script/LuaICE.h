@@ -4,12 +4,16 @@
 //
 // Every method takes the state with the object at index 1 and its own
 // arguments from index 2 on, and returns the number of results it pushed.
-// Argument errors are raised before any adapter traffic; an adapter failure
-// (CICEException) leaves the method as a C++ exception and the method
-// dispatcher turns it into the script error "<method>: <text>", so no
+// A failed argument test (ArgumentError, before any adapter traffic) and an
+// adapter failure (CICEException) both leave the method as C++ exceptions;
+// the method dispatcher turns them into "<method>: argument error" and
+// "<method>: <text>" with the name of the method's table entry, so no
 // method raises a script error over a live C++ object.
 //
-// The methods are split by group: LuaICE.cpp (tables, help, stubs),
+// LuaICE.cpp holds the one table of the methods (name, member, argument
+// form, results, description) from which both objects, their argument errors
+// and ice's help listing are made, and the constants, bound to the adapter
+// protocol's values. The methods are split by group: LuaICE.cpp (help, stubs),
 // LuaICE_Control.cpp (link, configuration, run control), LuaICE_Memory.cpp
 // (registers, target and adapter memory), LuaICE_Bridge.cpp (peripheral
 // bridge, trace, serial-wire output, message and selection boxes).

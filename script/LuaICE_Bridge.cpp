@@ -7,6 +7,7 @@
 #include <lua.hpp>
 
 #include "ice/CICE.h"
+#include "ice/TraceProtocol.h"
 #include "platform/UserInteraction.h"
 #include "script/CICECmd.h"
 #include "script/LuaICE.h"
@@ -117,7 +118,7 @@ int CLuaICE::PwmOutput(lua_State* L) {
   uint32_t enable = 0, first = 0, second = 0;
   if (!ArgU32(L, 2, enable)) enable = 0;
   if ((enable & 1) && (!ArgU32(L, 3, first) || !ArgU32(L, 4, second)))
-    return RaiseArgumentError(L, "PwmOutput");
+    ArgumentError();
   BridgeRecord request;
   request.bytes[0] = enable & 1;
   request.Word(4, first);
@@ -129,7 +130,7 @@ int CLuaICE::PwmOutput(lua_State* L) {
 
 int CLuaICE::GpioInput(lua_State* L) {
   uint32_t channel = 0;
-  if (!ChannelArg(L, channel)) return RaiseArgumentError(L, "GpioInput");
+  if (!ChannelArg(L, channel)) ArgumentError();
   uint8_t reply[40] = {};
   m_pICE->SetBridgeMode(kBridgeGpioIn[channel]);
   m_pICE->ReadBridge(reply);
@@ -139,7 +140,7 @@ int CLuaICE::GpioInput(lua_State* L) {
 
 int CLuaICE::GpioOutput(lua_State* L) {
   uint32_t channel = 0, level = 0;
-  if (!ChannelArg(L, channel) || !ArgU32(L, 3, level)) return RaiseArgumentError(L, "GpioOutput");
+  if (!ChannelArg(L, channel) || !ArgU32(L, 3, level)) ArgumentError();
   BridgeRecord request;
   request.bytes[0] = level & 1;
   m_pICE->SetBridgeMode(kBridgeGpioOut[channel]);
@@ -150,7 +151,7 @@ int CLuaICE::GpioOutput(lua_State* L) {
 int CLuaICE::SetEtmc(lua_State* L) {
   uint32_t a = 0, b = 0, c = 0, d = 0, e = 0, f = 0xFFFFFFFFu;
   if (!ArgU32(L, 2, a) || !ArgU32(L, 3, b) || !ArgU32(L, 4, c) || !ArgU32(L, 5, d))
-    return RaiseArgumentError(L, "SetEtmc");
+    ArgumentError();
   if (!ArgU32(L, 6, e)) e = 0;
   if (!ArgU32(L, 7, f)) f = 0xFFFFFFFFu;
   const uint32_t record[3] = {(a & 0xFF) | (b & 0xFF) << 8 | (c & 0xFF) << 16, (d & 0xFF) | (e & 0xFF) << 8, f};
@@ -171,15 +172,15 @@ int CLuaICE::GetEtmcState(lua_State* L) {
 
 int CLuaICE::SwoMode(lua_State* L) {
   uint32_t mode = 0, baud = kSwoDefaultBaud;
-  if (!ArgU32(L, 2, mode)) return RaiseArgumentError(L, "SwoMode");
+  if (!ArgU32(L, 2, mode)) ArgumentError();
   if (!ArgU32(L, 3, baud)) baud = kSwoDefaultBaud;
-  if (mode == 0) {
+  if (mode == SWO_MODE_OFF) {
     m_pICE->SwoControl(false);
     m_pICE->SwoTransport(false);
-    m_pICE->SwoMode(0);
+    m_pICE->SwoMode(SWO_MODE_OFF);
     return 0;
   }
-  if (mode != 1 && mode != 2) return 0;
+  if (mode != SWO_MODE_UART && mode != SWO_MODE_MANCH) return 0;
   m_pICE->SwoMode(mode);
   const uint32_t rate = m_pICE->SwoBaudrate(baud);
   m_pICE->SwoTransport(true);
@@ -210,7 +211,7 @@ int CLuaICE::SwoData(lua_State* L) {
 
 int CLuaICE::MessageBox(lua_State* L) {
   if (lua_type(L, 2) != LUA_TBOOLEAN || !lua_isstring(L, 3) || !lua_isstring(L, 4))
-    return RaiseArgumentError(L, "MessageBox");
+    ArgumentError();
   const bool warning = lua_toboolean(L, 2) != 0;
   void* owner = nullptr;
   if (lua_type(L, 5) == LUA_TSTRING) {
@@ -223,7 +224,7 @@ int CLuaICE::MessageBox(lua_State* L) {
 }
 
 int CLuaICE::SelectBox(lua_State* L) {
-  if (!lua_isstring(L, 2) || !lua_istable(L, 3)) return RaiseArgumentError(L, "SelectBox");
+  if (!lua_isstring(L, 2) || !lua_istable(L, 3)) ArgumentError();
   uint32_t initial = 0;
   if (!ArgU32(L, 4, initial)) initial = 0;
   lua_pushinteger(L, RunSelectBox(L, static_cast<int32_t>(initial)));

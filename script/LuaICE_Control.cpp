@@ -81,7 +81,7 @@ int CLuaICE::ClosePort(lua_State*) {
 int CLuaICE::SetParam(lua_State* L) {
   // Names and values are text; anything else (nil, tables, booleans) is
   // refused rather than guessed at.
-  if (!ParamText(L, 2) || !ParamText(L, 3)) return RaiseArgumentError(L, "SetParam");
+  if (!ParamText(L, 2) || !ParamText(L, 3)) ArgumentError();
   StoreParam(*m_pICE, L);
   return 0;
 }
@@ -121,7 +121,7 @@ int CLuaICE::MCUConnect(lua_State* L) {
   uint32_t v[3] = {0, 0, 0};
   for (int i = 0; i < 3; ++i) {
     if (lua_isnoneornil(L, 2 + i)) continue;
-    if (!ArgU32(L, 2 + i, v[i])) return RaiseArgumentError(L, "MCUConnect");
+    if (!ArgU32(L, 2 + i, v[i])) ArgumentError();
   }
   m_pICE->MCUConnect(v[0], v[1], v[2], 0);
   return 0;

@@ -7,7 +7,6 @@
 
 #include "ice/CICE.h"
 #include "script/LuaICE.h"
-#include "script/LuaICEArgs.h"
 
 namespace {
 
@@ -32,7 +31,7 @@ uint8_t* ScratchBuffer(lua_State* L, size_t bytes) {
 // The address table of the table forms; an empty one is an argument error.
 std::vector<uint32_t> AddressTable(lua_State* L, int idx) {
   std::vector<uint32_t> addresses = TableNumbers(L, idx);
-  if (addresses.empty()) throw CScriptArgumentError();
+  if (addresses.empty()) ArgumentError();
   return addresses;
 }
 
@@ -53,11 +52,11 @@ int ReadWordTable(CICE& ice, lua_State* L, Space space) {
 }
 
 // The argument form: 1 to 4 addresses, one result each.
-int ReadWordArgs(CICE& ice, lua_State* L, Space space, const char* method) {
+int ReadWordArgs(CICE& ice, lua_State* L, Space space) {
   uint32_t addresses[kMultiArgs] = {};
   uint32_t values[kMultiArgs] = {};
   const unsigned n = NumberArgs(L, 2, kMultiArgs, addresses);
-  if (n == 0) return RaiseArgumentError(L, method);
+  if (n == 0) ArgumentError();
   if (space == Space::Target)
     ice.ReadMemMulti(n, addresses, values);
   else
@@ -67,10 +66,10 @@ int ReadWordArgs(CICE& ice, lua_State* L, Space space, const char* method) {
 }
 
 // ReadMem / ReadFlash: address and length, a byte table back.
-int ReadBytes(CICE& ice, lua_State* L, bool flash, const char* method) {
+int ReadBytes(CICE& ice, lua_State* L, bool flash) {
   uint32_t address = 0, length = 0;
   if (!ArgU32(L, 2, address) || !ArgU32(L, 3, length) || length > kScriptMaxTransfer)
-    return RaiseArgumentError(L, method);
+    ArgumentError();
   const size_t rounded = (static_cast<size_t>(length) + 3) & ~size_t{3};
   uint8_t* buffer = ScratchBuffer(L, rounded);
   if (length != 0) {
@@ -97,26 +96,26 @@ void WriteByteTable(CICE& ice, lua_State* L, uint32_t address) {
 
 int CLuaICE::ReadReg(lua_State* L) {
   uint32_t reg = 0;
-  if (!ArgU32(L, 2, reg)) return RaiseArgumentError(L, "ReadReg");
+  if (!ArgU32(L, 2, reg)) ArgumentError();
   PushU32(L, m_pICE->ReadReg(reg));
   return 1;
 }
 
 int CLuaICE::WriteReg(lua_State* L) {
   uint32_t reg = 0, value = 0;
-  if (!ArgU32(L, 2, reg) || !ArgU32(L, 3, value)) return RaiseArgumentError(L, "WriteReg");
+  if (!ArgU32(L, 2, reg) || !ArgU32(L, 3, value)) ArgumentError();
   m_pICE->WriteReg(reg, value);
   return 0;
 }
 
 int CLuaICE::ReadMem32(lua_State* L) {
   uint32_t address = 0, count = 0;
-  if (!ArgU32(L, 2, address)) return RaiseArgumentError(L, "ReadMem32");
+  if (!ArgU32(L, 2, address)) ArgumentError();
   if (!ArgU32(L, 3, count)) {
     PushU32(L, m_pICE->ReadMem32(address, true));
     return 1;
   }
-  if (count > kScriptMaxWords) return RaiseArgumentError(L, "ReadMem32");
+  if (count > kScriptMaxWords) ArgumentError();
   if (count == 0) return 0;
   uint32_t words[kScriptMaxWords] = {};
   // One block when it fits one reply; the layer splits longer ones.
@@ -129,13 +128,13 @@ int CLuaICE::ReadMem32(lua_State* L) {
 int CLuaICE::WriteMem32(lua_State* L) {
   uint32_t address = 0;
   uint32_t words[kScriptMaxWords + 1] = {};
-  if (!ArgU32(L, 2, address) || !ArgU32(L, 3, words[0])) return RaiseArgumentError(L, "WriteMem32");
+  if (!ArgU32(L, 2, address) || !ArgU32(L, 3, words[0])) ArgumentError();
   if (!lua_isnumber(L, 4)) {
     m_pICE->WriteMem32(address, words[0], true, nullptr, nullptr, 0);
     return 0;
   }
   const unsigned n = NumberArgs(L, 3, kScriptMaxWords + 1, words);
-  if (n > kScriptMaxWords) return RaiseArgumentError(L, "WriteMem32");
+  if (n > kScriptMaxWords) ArgumentError();
   // One block when it fits one request; more on adapters with short packets.
   const unsigned chunkWords = std::max(1u, m_pICE->GetMaxBlockData() / 4);
   for (unsigned i = 0; i < n; i += chunkWords) {
@@ -147,7 +146,7 @@ int CLuaICE::WriteMem32(lua_State* L) {
 
 int CLuaICE::ReadMemMulti(lua_State* L) {
   if (lua_istable(L, 2)) return ReadWordTable(*m_pICE, L, Space::Target);
-  return ReadWordArgs(*m_pICE, L, Space::Target, "ReadMemMulti");
+  return ReadWordArgs(*m_pICE, L, Space::Target);
 }
 
 int CLuaICE::WriteMemMulti(lua_State* L) {
@@ -157,30 +156,30 @@ int CLuaICE::WriteMemMulti(lua_State* L) {
   while (n < kMultiArgs && ArgU32(L, 2 + 2 * static_cast<int>(n), addresses[n]) &&
          ArgU32(L, 3 + 2 * static_cast<int>(n), values[n]))
     ++n;
-  if (n == 0) return RaiseArgumentError(L, "WriteMemMulti");
+  if (n == 0) ArgumentError();
   m_pICE->WriteMemMulti(n, addresses, values);
   return 0;
 }
 
-int CLuaICE::ReadMem(lua_State* L) { return ReadBytes(*m_pICE, L, false, "ReadMem"); }
+int CLuaICE::ReadMem(lua_State* L) { return ReadBytes(*m_pICE, L, false); }
 
-int CLuaICE::ReadFlash(lua_State* L) { return ReadBytes(*m_pICE, L, true, "ReadFlash"); }
+int CLuaICE::ReadFlash(lua_State* L) { return ReadBytes(*m_pICE, L, true); }
 
 int CLuaICE::WriteMem(lua_State* L) {
   uint32_t address = 0;
-  if (!ArgU32(L, 2, address) || !lua_istable(L, 3)) return RaiseArgumentError(L, "WriteMem");
+  if (!ArgU32(L, 2, address) || !lua_istable(L, 3)) ArgumentError();
   WriteByteTable(*m_pICE, L, address);
   return 0;
 }
 
 int CLuaICE::ReadICEMem32(lua_State* L) {
   uint32_t address = 0;
-  if (!ArgU32(L, 2, address)) return RaiseArgumentError(L, "ReadICEMem32");
+  if (!ArgU32(L, 2, address)) ArgumentError();
   PushU32(L, m_pICE->ReadICEMem32(address));
   return 1;
 }
 
 int CLuaICE::ReadICEMemMulti(lua_State* L) {
   if (lua_istable(L, 2)) return ReadWordTable(*m_pICE, L, Space::Adapter);
-  return ReadWordArgs(*m_pICE, L, Space::Adapter, "ReadICEMemMulti");
+  return ReadWordArgs(*m_pICE, L, Space::Adapter);
 }

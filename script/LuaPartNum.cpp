@@ -4,20 +4,25 @@
 
 namespace {
 
-enum CoreKind : uint32_t { CORE_CM = 0, CORE_C51 = 1, CORE_CM_PLOSK = 2 };
-
 void PushName(lua_State* L, const std::string& name) { lua_pushlstring(L, name.data(), name.size()); }
 
-const ScriptMethod kMethods[] = {
-    {"GetPartNumByPID", ScriptMember<CLuaPartNum, &CLuaPartNum::GetPartNumByPID>},
-    {"GetPartNumByUCID", ScriptMember<CLuaPartNum, &CLuaPartNum::GetPartNumByUCID>},
-    {"IsSupportedPID_8051", ScriptMember<CLuaPartNum, &CLuaPartNum::IsSupportedPID_8051>},
+constexpr ScriptMethod kMethods[] = {
+    SCRIPT_METHOD(CLuaPartNum, GetPartNumByPID,
+                  "core kind, pid [, second id]", "part name, family index",
+                  "Looks a chip up by its product id: CORE_CM and CORE_C51 take the PID, CORE_CM_PLOSK "
+                  "the PID and a second id. An unknown PID gives \"[%08x]\" of the PID and family 0; "
+                  "any other core kind returns nothing."),
+    SCRIPT_METHOD(CLuaPartNum, GetPartNumByUCID, "unique-id table, [pid = 0]", "part name",
+                  "The part name stored in the four unique-id words; the bracketed PID when the words "
+                  "hold no name, the empty string when they are blank."),
+    SCRIPT_METHOD(CLuaPartNum, IsSupportedPID_8051, "pid", "boolean",
+                  "Whether the low byte of the value is the product id of a supported 8051 chip."),
 };
 
-const ScriptConstant kConstants[] = {
-    {"CORE_CM", CORE_CM},
-    {"CORE_C51", CORE_C51},
-    {"CORE_CM_PLOSK", CORE_CM_PLOSK},
+constexpr ScriptConstant kConstants[] = {
+    SCRIPT_CONSTANT(CORE_CM, "GetPartNumByPID: a Cortex-M chip."),
+    SCRIPT_CONSTANT(CORE_C51, "GetPartNumByPID: an 8051 chip."),
+    SCRIPT_CONSTANT(CORE_CM_PLOSK, "GetPartNumByPID: a Cortex-M chip identified by PID and second id."),
 };
 
 std::unique_ptr<CLuaObject> CreatePartNum(void*) { return std::make_unique<CLuaPartNum>(); }
@@ -37,11 +42,11 @@ const ScriptObjectType& LuaPartNumType() { return kType; }
 
 int CLuaPartNum::GetPartNumByPID(lua_State* L) {
   uint32_t kind = 0, pid = 0, second = 0;
-  if (!ArgU32(L, 2, kind)) return RaiseArgumentError(L, "GetPartNumByPID");
+  if (!ArgU32(L, 2, kind)) ArgumentError();
   if (kind > CORE_CM_PLOSK) return 0;
-  if (!ArgU32(L, 3, pid)) return RaiseArgumentError(L, "GetPartNumByPID");
+  if (!ArgU32(L, 3, pid)) ArgumentError();
   if (kind == CORE_CM_PLOSK && !ArgU32(L, 4, second)) {
-    return RaiseArgumentError(L, "GetPartNumByPID");
+    ArgumentError();
   }
   uint32_t family = 0;
   const std::string name = kind == CORE_CM_PLOSK
@@ -51,7 +56,7 @@ int CLuaPartNum::GetPartNumByPID(lua_State* L) {
 }
 
 int CLuaPartNum::GetPartNumByUCID(lua_State* L) {
-  if (!lua_istable(L, 2)) return RaiseArgumentError(L, "GetPartNumByUCID");
+  if (!lua_istable(L, 2)) ArgumentError();
   uint32_t pid = 0;
   if (!ArgU32(L, 3, pid)) pid = 0;
   uint32_t words[4] = {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
@@ -65,7 +70,7 @@ int CLuaPartNum::GetPartNumByUCID(lua_State* L) {
 
 int CLuaPartNum::IsSupportedPID_8051(lua_State* L) {
   uint32_t value = 0;
-  if (!ArgU32(L, 2, value)) return RaiseArgumentError(L, "IsSupportedPID_8051");
+  if (!ArgU32(L, 2, value)) ArgumentError();
   lua_pushboolean(L, CPartNum::IsSupportedPID_8051(value));
   return 1;
 }

@@ -51,14 +51,20 @@ int DispatchMethod(lua_State* L) {
   CLuaObject* self = *static_cast<CLuaObject**>(lua_touserdata(L, -1));
   lua_pop(L, 1);
   if (self == nullptr) return luaL_error(L, "%s: object is gone", type.typeName);
+  // Errors leave the method as C++ exceptions; the script error is raised
+  // here, after the catch scope, so no C++ object is jumped over.
   char failure[256] = {0};
+  bool badArgument = false;
   try {
     return method.call(*self, L);
+  } catch (const ScriptArgumentError&) {
+    badArgument = true;
   } catch (const std::exception& e) {
     std::snprintf(failure, sizeof failure, "%s", e.what());
   } catch (...) {
     std::snprintf(failure, sizeof failure, "internal error");
   }
+  if (badArgument) return RaiseArgumentError(L, method.name);
   return RaiseMethodError(L, method.name, failure);
 }
 

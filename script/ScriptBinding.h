@@ -7,10 +7,14 @@
 // constant name holds the constant as an unsigned 32-bit number.
 //
 // A type plugs in with a ScriptObjectType: its name, a method table, a
-// constant table and a factory that makes the wrapper for my_param__.
+// constant table and a factory that makes the wrapper for my_param__. The
+// tables are the one description of what a script sees: the objects, the
+// argument errors (named after the table entry), the help listing and the
+// scripting reference (ScriptReference.h) are all made from them.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <span>
 #include <string>
@@ -26,14 +30,21 @@ class CLuaObject {
 
 using ScriptMethodFn = int (*)(CLuaObject& self, lua_State* L);
 
+// One method of a script object. `args` is the argument form as a script
+// writes it ("address, [count]"; brackets mark optional arguments), `results`
+// what it returns, `description` one or two sentences for the reference.
 struct ScriptMethod {
-  const char* name;
-  ScriptMethodFn call;
+  const char* name = nullptr;
+  ScriptMethodFn call = nullptr;
+  const char* args = "";
+  const char* results = "";
+  const char* description = "";
 };
 
 struct ScriptConstant {
-  const char* name;
-  uint32_t value;
+  const char* name = nullptr;
+  uint32_t value = 0;
+  const char* description = "";
 };
 
 struct ScriptObjectType {
@@ -48,6 +59,17 @@ template <class W, int (W::*M)(lua_State*)>
 int ScriptMember(CLuaObject& self, lua_State* L) {
   return (static_cast<W&>(self).*M)(L);
 }
+
+// A method-table entry whose script name is the member's own name:
+// SCRIPT_METHOD(CLuaICE, ReadReg, "register", "number", "Reads ...").
+#define SCRIPT_METHOD(Wrapper, Member, ...) \
+  ScriptMethod { #Member, ScriptMember<Wrapper, &Wrapper::Member>, __VA_ARGS__ }
+
+// A constant-table entry bound to the enumerator or constant of the same
+// name: SCRIPT_CONSTANT(RESET_AUTO, "..."). Negative values read as their
+// unsigned 32-bit pattern.
+#define SCRIPT_CONSTANT(Name, ...) \
+  ScriptConstant { #Name, static_cast<uint32_t>(Name), __VA_ARGS__ }
 
 // Sets the global constructor `type.typeName` and prepares the registry
 // metatable with __gc and my_param__ = `param`. The type must outlive `L`.
@@ -81,8 +103,19 @@ void PushWordTable(lua_State* L, std::span<const uint32_t> words);
 // do not convert are skipped too).
 std::vector<uint32_t> TableNumbers(lua_State* L, int idx);
 
-// Raises "<method>: argument error". Never returns. Call it from a frame that
-// holds no object with a destructor.
+// A required argument failed its test. Methods throw it (through
+// ArgumentError) before any adapter traffic; the method dispatcher turns it
+// into the script error "<method>: argument error", naming the method by its
+// table entry, once the method's C++ objects are gone.
+class ScriptArgumentError : public std::exception {
+ public:
+  const char* what() const noexcept override { return "argument error"; }
+};
+[[noreturn]] inline void ArgumentError() { throw ScriptArgumentError(); }
+
+// Raises "<method>: argument error" in the state. Never returns. This is the
+// dispatcher's half of ArgumentError; call it only from a frame that holds no
+// object with a destructor.
 [[noreturn]] int RaiseArgumentError(lua_State* L, const char* method);
 
 // Raises "<method>: <message>" (an adapter failure). Never returns. Like

@@ -7,7 +7,7 @@
 namespace sim {
 namespace {
 
-constexpr uint32_t kDfsrHalted = 0x1, kDfsrBkpt = 0x2, kDfsrDwtTrap = 0x4, kDfsrVcatch = 0x8;
+using namespace cortex_regs;
 constexpr uint32_t kRegPc = 15;
 constexpr uint32_t kMaxStepsPerAdvance = 4096;
 
@@ -16,26 +16,20 @@ bool Is32BitThumb(uint16_t hw) { return (hw & 0xE000) == 0xE000 && (hw & 0x1800)
 }  // namespace
 
 CortexTarget::Core CortexTarget::CoreFor(const std::string& cpu) {
-  if (cpu == "m0") return {0x410CC200, 4, 0, false, 2, false, false, 0x0BB11477};
-  if (cpu == "m0+") return {0x410CC601, 4, 0, false, 2, false, false, 0x0BC11477};
-  if (cpu == "m7") return {0x411FC272, 8, 0, true, 4, false, true, 0x5BA02477};
-  if (cpu == "m23") return {0x410CD200, 4, 0, true, 4, true, false, 0x0BE12477};
-  if (cpu == "m33") return {0x410FD210, 8, 0, true, 4, true, true, 0x6BA02477};
-  if (cpu == "m55") return {0x410FD220, 8, 0, true, 8, true, true, 0x6BA03477};
-  return {0x410FC241, 6, 2, false, 4, false, true, 0x2BA01477};  // m4
+  if (cpu == "m0") return {0x410CC200, {4, 0, false, 2, false}, false, 0x0BB11477};
+  if (cpu == "m0+") return {0x410CC601, {4, 0, false, 2, false}, false, 0x0BC11477};
+  if (cpu == "m7") return {0x411FC272, {8, 0, true, 4, false}, true, 0x5BA02477};
+  if (cpu == "m23") return {0x410CD200, {4, 0, true, 4, true}, false, 0x0BE12477};
+  if (cpu == "m33") return {0x410FD210, {8, 0, true, 4, true}, true, 0x6BA02477};
+  if (cpu == "m55") return {0x410FD220, {8, 0, true, 8, true}, true, 0x6BA03477};
+  return {0x410FC241, {6, 2, false, 4, false}, true, 0x2BA01477};  // m4
 }
 
 CortexTarget::CortexTarget(const std::string& chip, const std::string& cpu)
-    : m_core(CoreFor(cpu.empty() ? (chip == "GX32P100" ? "m23" : "m4") : cpu)), m_chip(chip) {
+    : m_core(CoreFor(cpu.empty() ? (chip == "GX32P100" ? "m23" : "m4") : cpu)), m_chip(chip), m_debug(m_core.debug) {
   const bool small = chip == "GX32P100";
   m_flash.assign(small ? 128 * 1024 : 512 * 1024, 0xFF);
   m_ram.assign(small ? 32 * 1024 : 128 * 1024, 0);
-  const uint32_t n = m_core.codeComparators + m_core.literalComparators;
-  m_fpComp.assign(n, 0);
-  m_dwtComp.assign(m_core.watchComparators, 0);
-  m_dwtMask.assign(m_core.watchComparators, 0);
-  m_dwtFunc.assign(m_core.watchComparators, 0);
-  m_dwtMatched.assign(m_core.watchComparators, false);
   WriteDemoProgram();
   Reset(false);
 }
@@ -76,15 +70,15 @@ void CortexTarget::Reset(bool halt) {
   m_regs[14] = 0xFFFFFFFF;
   m_chip.Reset();
   m_runMs = 0;
-  m_resetSticky = true;
+  m_debug.NoteReset();
   m_running = !halt;
-  if (halt) m_dfsr |= kDfsrVcatch | kDfsrHalted;
+  if (halt) m_debug.NoteHalt(kDfsrVcatch | kDfsrHalted);
   m_last = SimClock::now();
 }
 
 void CortexTarget::SetDebugAttached(bool attached) {
   m_attached = attached;
-  if (attached) m_fpCtrlEnable = 1;
+  if (attached) m_debug.EnableBreakpoints();
 }
 
 bool CortexTarget::ReadHalf(uint32_t a, uint16_t& v) const {
@@ -96,8 +90,8 @@ bool CortexTarget::ReadHalf(uint32_t a, uint16_t& v) const {
 
 bool CortexTarget::ExecuteOne() {
   uint32_t pc = m_regs[kRegPc];
-  if (BreakMatch(pc)) {
-    m_dfsr |= kDfsrBkpt;
+  if (m_debug.BreakAt(pc)) {
+    m_debug.NoteHalt(kDfsrBkpt);
     return true;
   }
   uint16_t hw = 0;
@@ -108,7 +102,7 @@ bool CortexTarget::ExecuteOne() {
     return false;
   }
   if ((hw & 0xFF00) == 0xBE00) {
-    m_dfsr |= kDfsrBkpt;
+    m_debug.NoteHalt(kDfsrBkpt);
     return true;
   }
   if (Is32BitThumb(hw)) {
@@ -145,11 +139,14 @@ void CortexTarget::Advance() {
   const double p = DemoChip::kCounterPeriodMs;
   if (std::floor(newMs / p) > std::floor(oldMs / p)) {  // the firmware writes the counter
     bool hit = false;
-    for (size_t i = 0; i < m_dwtFunc.size(); ++i)
-      if (WatchMatchesWrite(i, DemoChip::CounterRegister())) m_dwtMatched[i] = hit = true;
+    for (size_t i = 0; i < m_debug.WatchCount(); ++i)
+      if (m_debug.WatchHitsWrite(i, DemoChip::CounterRegister())) {
+        m_debug.MarkMatched(i);
+        hit = true;
+      }
     if (hit) {
       newMs = (std::floor(oldMs / p) + 1) * p;
-      m_dfsr |= kDfsrDwtTrap;
+      m_debug.NoteHalt(kDfsrDwtTrap);
       m_running = false;
     }
   }
@@ -170,7 +167,7 @@ void CortexTarget::Halt() {
   Advance();
   if (m_running) {
     m_running = false;
-    m_dfsr |= kDfsrHalted;
+    m_debug.NoteHalt(kDfsrHalted);
   }
 }
 
@@ -184,7 +181,7 @@ uint32_t CortexTarget::Step() {
   Advance();
   if (m_running) return kErrMcuStop;
   ExecuteOne();
-  m_dfsr |= kDfsrHalted;
+  m_debug.NoteHalt(kDfsrHalted);
   m_runMs += 0.001;
   return kErrOk;
 }

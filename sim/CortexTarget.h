@@ -8,6 +8,7 @@
 #include <map>
 #include <vector>
 
+#include "sim/CortexDebugUnit.h"
 #include "sim/DemoChip.h"
 #include "sim/Target.h"
 
@@ -46,11 +47,7 @@ class CortexTarget final : public Target {
  private:
   struct Core {
     uint32_t cpuid;
-    uint32_t codeComparators;
-    uint32_t literalComparators;
-    bool fpbV2;        // second comparator format
-    uint32_t watchComparators;
-    bool dwtV8;        // ARMv8-M watchpoint unit
+    CortexDebugShape debug;
     bool fpu;
     uint32_t idcode;
   };
@@ -58,9 +55,6 @@ class CortexTarget final : public Target {
 
   void Advance();
   bool ExecuteOne();  // true when the core halted before executing
-  bool BreakMatch(uint32_t pc) const;
-  // Whether watchpoint comparator `i` fires on a word write to `addr`.
-  bool WatchMatchesWrite(size_t i, uint32_t addr) const;
   bool ReadHalf(uint32_t address, uint16_t& v) const;
   bool InFlash(uint32_t a, size_t n) const { return a < m_flash.size() && n <= m_flash.size() - a; }
   bool InRam(uint32_t a, size_t n) const {
@@ -80,15 +74,7 @@ class CortexTarget final : public Target {
   bool m_attached = false;
   SimClock::time_point m_last = SimClock::now();
   double m_runMs = 0;
-  uint32_t m_dfsr = 0;
-  uint32_t m_demcr = 0;
-  bool m_resetSticky = false;
-  uint32_t m_fpCtrlEnable = 0;
-  std::vector<uint32_t> m_fpComp;
-  uint32_t m_dwtCtrl = 0;
-  std::vector<uint32_t> m_dwtComp, m_dwtMask, m_dwtFunc;
-  std::vector<bool> m_dwtMatched;
-  uint32_t m_dcrdr = 0;
+  CortexDebugUnit m_debug;
   std::map<uint32_t, uint32_t> m_scs;  // plain registers of the system space
 };
 

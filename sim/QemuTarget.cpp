@@ -16,13 +16,13 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kStartTimeout{5000};
 constexpr milliseconds kReplyTimeout{3000};
-constexpr uint32_t kDfsrHalted = 0x1, kDfsrBkpt = 0x2, kDfsrDwtTrap = 0x4, kDfsrVcatch = 0x8;
+using namespace cortex_regs;
 constexpr uint32_t kRegPc = 15, kGdbXpsr = 25;
 constexpr size_t kChunk = 1024;  // bytes a memory packet carries
 
 const QemuMachine kMachines[] = {
-    {"lm3s6965evb", 256 * 1024, 64 * 1024, 1024, 0x00C33051, 0x4BA00477, 0x412FC231, 6, 2, 4},
-    {"microbit", 256 * 1024, 16 * 1024, 1024, 0x00A03051, 0x0BB11477, 0x410CC200, 4, 0, 2},
+    {"lm3s6965evb", 256 * 1024, 64 * 1024, 1024, 0x00C33051, 0x4BA00477, 0x412FC231, {6, 2, false, 4, false, false}},
+    {"microbit", 256 * 1024, 16 * 1024, 1024, 0x00A03051, 0x0BB11477, 0x410CC200, {4, 0, false, 2, false, true}},
 };
 
 std::string HexNumber(uint32_t v) {
@@ -62,7 +62,8 @@ QemuTarget::QemuTarget(const std::string& machine, const std::string& firmware, 
         const QemuMachine* m = FindQemuMachine(machine);
         if (!m) throw std::runtime_error("unknown QEMU machine \"" + machine + "\"");
         return *m;
-      }()) {
+      }()),
+      m_debug(m_machine.debug) {
   const std::string elfPath = firmware.empty() ? BuiltFirmwareFor(machine) : firmware;
   if (elfPath.empty()) throw std::runtime_error("no firmware for the QEMU machine \"" + machine + "\" (build it, or give \"firmware\")");
   std::string error;
@@ -76,11 +77,6 @@ QemuTarget::QemuTarget(const std::string& machine, const std::string& firmware, 
   // QEMU answers single-register packets (p/P) only to a client that has
   // read its target description.
   if (!Ask("qXfer:features:read:target.xml:0,3fff")) throw std::runtime_error(program + " does not answer on its GDB stub");
-  m_fpComp.assign(m_machine.codeComparators + m_machine.literalComparators, 0);
-  m_dwtComp.assign(m_machine.watchComparators, 0);
-  m_dwtMask.assign(m_machine.watchComparators, 0);
-  m_dwtFunc.assign(m_machine.watchComparators, 0);
-  m_dwtMatched.assign(m_machine.watchComparators, false);
   for (uint32_t a : m_elf.BreakpointInstructions()) m_bkpts.insert(a);
   SyncBreakpoints();
   // The chip runs its firmware from power-up, as the core model's does.
@@ -128,8 +124,8 @@ void QemuTarget::OnStop(const std::string& reply) {
     const size_t at = reply.find(key);
     if (at != std::string::npos && (at == 3 || reply[at - 1] == ';')) {
       const uint32_t addr = static_cast<uint32_t>(std::strtoul(reply.c_str() + at + std::strlen(key), nullptr, 16));
-      MarkWatchHit(addr);
-      m_dfsr |= kDfsrDwtTrap;
+      m_debug.MarkWatchHit(addr);
+      m_debug.NoteHalt(kDfsrDwtTrap);
       m_halted = true;
       FinishWatchedAccess();
       return;
@@ -138,8 +134,8 @@ void QemuTarget::OnStop(const std::string& reply) {
   if (trap && !m_halted) {
     m_halted = true;
     uint32_t pc = 0;
-    if (ReadReg(kRegPc, pc) == kErrOk && AtBreakpoint(pc)) m_dfsr |= kDfsrBkpt;
-    else m_dfsr |= kDfsrHalted;
+    if (ReadReg(kRegPc, pc) == kErrOk && AtBreakpoint(pc)) m_debug.NoteHalt(kDfsrBkpt);
+    else m_debug.NoteHalt(kDfsrHalted);
   }
 }
 
@@ -166,13 +162,13 @@ void QemuTarget::FinishWatchedAccess() {
 bool QemuTarget::SkipUnhostedSemihosting() {
   // Without a debugger there is no host to serve a semihosting call: the
   // firmware goes on as if its call had been served with nothing.
-  if (m_attached || !m_halted || !(m_dfsr & kDfsrBkpt) || m_lost) return false;
+  if (m_attached || !m_halted || !(m_debug.Dfsr() & kDfsrBkpt) || m_lost) return false;
   uint32_t pc = 0;
   uint8_t insn[2];
   if (ReadReg(kRegPc, pc) != kErrOk || GdbRead(pc, insn) != kErrOk || insn[0] != 0xAB || insn[1] != 0xBE)
     return false;
   if (WriteReg(kRegPc, pc + 2) != kErrOk) return false;
-  m_dfsr &= ~kDfsrBkpt;
+  m_debug.ClearDfsr(kDfsrBkpt);
   m_halted = false;
   return true;
 }
@@ -371,11 +367,11 @@ void QemuTarget::Reset(bool halt) {
     usleep(2000);
   }
   m_regs.reset();
-  m_resetSticky = true;
+  m_debug.NoteReset();
   m_paused = false;
   if (halt) {
     m_halted = true;
-    m_dfsr |= kDfsrVcatch | kDfsrHalted;
+    m_debug.NoteHalt(kDfsrVcatch | kDfsrHalted);
   } else {
     m_halted = false;
     Continue();
@@ -387,7 +383,7 @@ void QemuTarget::Halt() {
   if (m_halted || !Pause()) return;
   m_halted = true;
   m_paused = false;
-  m_dfsr |= kDfsrHalted;
+  m_debug.NoteHalt(kDfsrHalted);
 }
 
 void QemuTarget::Run() {
@@ -395,7 +391,7 @@ void QemuTarget::Run() {
   if (!m_halted || !Pause()) return;
   uint32_t pc = 0;
   if (ReadReg(kRegPc, pc) == kErrOk && AtBreakpoint(pc)) {  // the core halts again at once
-    m_dfsr |= kDfsrBkpt;
+    m_debug.NoteHalt(kDfsrBkpt);
     return;
   }
   m_halted = false;
@@ -409,7 +405,7 @@ uint32_t QemuTarget::Step() {
   uint32_t pc = 0;
   if (const uint32_t e = ReadReg(kRegPc, pc)) return e;
   if (m_bkpts.count(pc)) {  // a BKPT does not complete: the core stays on it
-    m_dfsr |= kDfsrBkpt | kDfsrHalted;
+    m_debug.NoteHalt(kDfsrBkpt | kDfsrHalted);
     return kErrOk;
   }
   m_regs.reset();
@@ -424,7 +420,7 @@ uint32_t QemuTarget::Step() {
     return kErrNoDevice;
   }
   OnStop(*r);
-  m_dfsr |= kDfsrHalted;
+  m_debug.NoteHalt(kDfsrHalted);
   return m_lost ? kErrNoDevice : kErrOk;
 }
 
@@ -449,10 +445,7 @@ uint32_t QemuTarget::Pc() {
 void QemuTarget::SetDebugAttached(bool attached) {
   PollStop();  // a stop from before the debugger came is the chip's own business
   m_attached = attached;
-  if (attached && !m_fpCtrlEnable) {
-    m_fpCtrlEnable = 1;
-    SyncBreakpoints();
-  }
+  if (attached && m_debug.EnableBreakpoints()) SyncBreakpoints();
 }
 
 uint32_t QemuTarget::DebugId(uint32_t selector) { return selector == 0 ? m_machine.idcode : m_machine.productId; }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/CortexDebugUnit.h"
 #include "sim/ElfImage.h"
 #include "sim/GdbRemote.h"
 #include "sim/ChildProcess.h"
@@ -34,7 +35,7 @@ struct QemuMachine {
   std::string name;             // QEMU's machine name
   uint32_t flashSize, ramSize, pageSize;
   uint32_t productId, idcode, cpuid;
-  uint32_t codeComparators, literalComparators, watchComparators;
+  CortexDebugShape debug;
 };
 // The boards this target knows ("lm3s6965evb", "microbit"); nullptr otherwise.
 const QemuMachine* FindQemuMachine(const std::string& name);
@@ -95,14 +96,13 @@ class QemuTarget final : public Target {
   void Lost();
 
   // Debug units (QemuDebug.cpp).
-  bool DebugSpace(uint32_t a) const;
+  static bool DebugSpace(uint32_t a) { return CortexDebugUnit::Owns(a); }
   uint32_t ReadDebug(uint32_t a, uint32_t& v);
   uint32_t WriteDebug(uint32_t a, uint32_t v);
   void SyncBreakpoints();
   void SyncWatchpoints();
   void RescanCode(uint32_t address, size_t length);
   bool AtBreakpoint(uint32_t pc) const;
-  void MarkWatchHit(uint32_t address);
 
   const QemuMachine& m_machine;
   ElfImage m_elf;
@@ -114,17 +114,9 @@ class QemuTarget final : public Target {
   bool m_qemuRunning = false;  // QEMU executes
   bool m_paused = false;       // QEMU stopped only for the current command
   bool m_attached = false;
-  bool m_resetSticky = true;
-  uint32_t m_dfsr = 0;
-  uint32_t m_demcr = 0;
-  uint32_t m_dcrdr = 0;
   std::optional<std::vector<uint32_t>> m_regs;  // r0-r15, xPSR while halted
 
-  uint32_t m_fpCtrlEnable = 0;
-  std::vector<uint32_t> m_fpComp;
-  std::vector<uint32_t> m_dwtComp, m_dwtMask, m_dwtFunc;
-  std::vector<bool> m_dwtMatched;
-  uint32_t m_dwtCtrl = 0;
+  CortexDebugUnit m_debug;
   // What QEMU holds: (kind, address) of Z0/Z1, (kind, address, length) of Z2-Z4.
   std::set<std::pair<int, uint32_t>> m_zBreak;
   std::set<std::tuple<int, uint32_t, uint32_t>> m_zWatch;

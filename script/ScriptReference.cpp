@@ -1,0 +1,78 @@
+#include "script/ScriptReference.h"
+
+#include <span>
+
+#include "script/CPartNum.h"
+#include "script/ExtLib.h"
+#include "script/LuaICE.h"
+#include "script/LuaPartNum.h"
+
+namespace {
+
+// Text for one cell of a Markdown table.
+std::string Cell(const char* text) {
+  std::string out;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p == '|') out += '\\';
+    out += *p;
+  }
+  return out;
+}
+
+void Methods(std::string& md, const char* object, std::span<const ScriptMethod> methods) {
+  md += "| method | arguments | results | what it does |\n|---|---|---|---|\n";
+  for (const ScriptMethod& m : methods) {
+    md += "| `" + std::string(object) + ":" + m.name + "` | " + Cell(m.args) + " | " + Cell(m.results) +
+          " | " + Cell(m.description) + " |\n";
+  }
+}
+
+void Constants(std::string& md, const char* object, std::span<const ScriptConstant> constants) {
+  if (constants.empty()) return;
+  md += "\nConstants (numbers, read as unsigned 32-bit values):\n\n";
+  md += "| constant | value | meaning |\n|---|---|---|\n";
+  for (const ScriptConstant& c : constants) {
+    md += "| `" + std::string(object) + "." + c.name + "` | " + std::to_string(c.value) + " | " +
+          Cell(c.description) + " |\n";
+  }
+}
+
+}  // namespace
+
+std::string ScriptReferenceMarkdown() {
+  std::string md =
+      "# Scripting reference\n\n"
+      "Made from the binding tables by `gadrel-scriptdoc`; edit the tables, not this file.\n\n"
+      "Methods are called with a colon (`ice:ReadReg(15)`). Numbers are rounded half away from zero "
+      "to 32-bit words; words come back unsigned. A required argument that fails its test raises "
+      "\"<method>: argument error\"; an adapter failure raises \"<method>: <adapter's text>\". "
+      "Byte and word tables hold -1 at key 0 and the data at keys 1 to n.\n\n";
+
+  md += "## `ice` (the pin-view script)\n\n";
+  Methods(md, "ice", LuaICEType().methods);
+  Constants(md, "ice", LuaICEType().constants);
+
+  md += "\n## `VoLink` (user scripts)\n\nThe memory words of `ice` and the adapter's peripheral bridge, on the "
+        "adapter object the pin view uses.\n\n";
+  Methods(md, "VoLink", LuaICEUserType().methods);
+  Constants(md, "VoLink", LuaICEUserType().constants);
+
+  md += "\n## `pn` (the pin-view script)\n\n";
+  Methods(md, "pn", LuaPartNumType().methods);
+  Constants(md, "pn", LuaPartNumType().constants);
+  md += "\nPart families: `pn` also holds one entry per family identifier, its index as the value (" +
+        std::to_string(PartFamilyCount()) + " entries, `pn." + PartFamilyName(0) + "` to `pn." +
+        PartFamilyName(PartFamilyCount() - 1) +
+        "`), to compare with the family index that `GetPartNumByPID` returns.\n";
+
+  md += "\n## `ext` (every script)\n\n";
+  md += "| function | pin view | user scripts | arguments | results | what it does |\n"
+        "|---|---|---|---|---|---|\n";
+  for (const ExtFunction& f : ExtFunctions()) {
+    md += "| `ext." + std::string(f.name) + "` | " + ((f.variants & kExtPinView) ? "yes" : "-") + " | " +
+          ((f.variants & kExtUser) ? "yes" : "-") + " | " + Cell(f.args) + " | " + Cell(f.results) + " | " +
+          Cell(f.description) + " |\n";
+  }
+  md += "\nThere is no global `bit`. In user scripts `print` is `ext.redirect_print_user`.\n";
+  return md;
+}
