@@ -86,7 +86,7 @@ TEST(ImageFileKinds, CommandsOnAnAdapterRefuseWithoutBlockingOrWriting) {
     std::string says;
   } cases[] = {
       {"update --yes --image " + fifo + " --images " + images.string(), "Can not load APROM file for update"},
-      {"update --yes --images " + fifos.string(), "Can not load APROM file for update"},
+      {"update --yes --images " + fifos.string(), "Can not load LDROM file for update"},
       {"bootloader write " + fifos.string(), "Can not load LDROM file for update"},
       {"bootloader check " + fifos.string(), "Can not load LDROM file for update"},
       {"bootloader check " + missing, "volink: image folder " + missing + ": No such file or directory"},
