@@ -162,7 +162,7 @@ TEST_F(PinViewTest, EndlessPinScriptCallsStopAtTheTimeLimit) {
     view.PinHost().SetCallTimeLimit(std::chrono::milliseconds(100));
     const std::string script = Path("gadrel.lua");
     WriteFile(script, PinScript("A"));
-    view.OnInitialUpdate({ChipSeries::CortexM, script, false});
+    view.OnInitialUpdate({ChipSeries::CortexM, script, false, false, {}});
     view.RefreshPins();
     ASSERT_EQ(view.Package().name, "A");
 
@@ -196,7 +196,7 @@ TEST(PinViewShutdown, CallsDisconnect) {
       CVoGadrelView view;
       view.SetPrintPane(&pane);
       view.PinHost().SetCallTimeLimit(std::chrono::milliseconds(100));
-      view.OnInitialUpdate({ChipSeries::CortexM, script, false});
+      view.OnInitialUpdate({ChipSeries::CortexM, script, false, false, {}});
     }
     EXPECT_EQ(pane.Text(), "bye\n");
   }
@@ -355,7 +355,7 @@ TEST(MainFrame, CloseWhileAUserScriptRunsAsksFirst) {
   const std::string loop = dir.filePath("loop.lua").toStdString();
   WriteFile(loop, "while true do end\n");
   CMainFrame frame;
-  frame.View()->OnInitialUpdate({ChipSeries::CortexM, dir.filePath("none.lua").toStdString(), false});
+  frame.View()->OnInitialUpdate({ChipSeries::CortexM, dir.filePath("none.lua").toStdString(), false, false, {}});
   frame.show();
 
   QString question, refusal;
@@ -402,7 +402,7 @@ TEST(ChipSeriesDialog, CancelMeansCortexMAndOptionOneMeans8051) {
         dialog->OkButton()->click();
       }
     });
-    view.OnInitialUpdate({std::nullopt, script, false});
+    view.OnInitialUpdate({std::nullopt, script, false, false, {}});
     view.RefreshPins();
     EXPECT_EQ(title, "Select Chip Series");
     EXPECT_EQ(view.Package().name, c.series);

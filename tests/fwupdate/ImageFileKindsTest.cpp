@@ -57,7 +57,7 @@ TEST(ImageFileKinds, ImageOfADeviceOrAFifoIsRefusedAtOnce) {
   fs::create_directories(dir);
   const fs::path fifo = dir / "fw.bin";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string path : {std::string("/dev/zero"), fifo.string()}) {
+  for (const std::string& path : {std::string("/dev/zero"), fifo.string()}) {
     SCOPED_TRACE(path);
     const VolinkRun r = Volink("image " + path);
     EXPECT_EQ(r.status, 1) << r.output;
