@@ -43,11 +43,11 @@ void CentreOnScreen(QWidget& w) {
 // Test hook for pictures of the running window: GADREL_GRAB=FILE.png,MS
 // saves the main window MS milliseconds after the start and quits.
 void ArmGrabHook(QWidget& window) {
-  const QString spec = qEnvironmentVariable("GADREL_GRAB");
-  const qsizetype comma = spec.lastIndexOf(QLatin1Char(','));
+  const QString setting = qEnvironmentVariable("GADREL_GRAB");
+  const qsizetype comma = setting.lastIndexOf(QLatin1Char(','));
   if (comma <= 0) return;
-  const QString path = spec.left(comma);
-  const int ms = spec.mid(comma + 1).toInt();
+  const QString path = setting.left(comma);
+  const int ms = setting.mid(comma + 1).toInt();
   QTimer::singleShot(ms, &window, [&window, path] {
     if (!window.grab().save(path)) std::fprintf(stderr, "gadrel: cannot write %s\n", path.toLocal8Bit().constData());
     QApplication::quit();

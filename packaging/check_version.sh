@@ -6,8 +6,8 @@ set -euo pipefail
 bin=$1/bin version=$2
 fail=0
 bad() { echo "FAIL: $*" >&2; fail=1; }
-for spec in "gadrel:Qt [0-9]+\.[0-9]+.*Lua 5\.1.*hidapi [0-9].*libusb [0-9]" "volink:hidapi [0-9].*libusb [0-9]" "volink-sim:"; do
-  program=${spec%%:*} libraries=${spec#*:}
+for expected in "gadrel:Qt [0-9]+\.[0-9]+.*Lua 5\.1.*hidapi [0-9].*libusb [0-9]" "volink:hidapi [0-9].*libusb [0-9]" "volink-sim:"; do
+  program=${expected%%:*} libraries=${expected#*:}
   if ! out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/$program" --version 2>&1); then
     bad "$program --version failed: $out"
     continue

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "../ice/SimFixture.h"
+#include "GadrelRun.h"
 
 namespace {
 
@@ -44,19 +45,6 @@ Dump ReadDump(const std::string& path) {
       d.wires[names[line.substr(1)]].push_back({t, line[0]});
   }
   return d;
-}
-
-struct Result {
-  int status = -1;
-  std::string err;
-};
-
-Result Gadrel(const QStringList& args, int waitMs = 60000) {
-  QProcess p;
-  p.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
-  p.start(QStringLiteral(GADREL_EXE), args);
-  EXPECT_TRUE(p.waitForFinished(waitMs));
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError().toStdString()};
 }
 
 }  // namespace
@@ -139,8 +127,8 @@ TEST(Record, PinsListAndBadInput) {
   const QString vcd = dir.filePath("out.vcd");
   const QStringList base = {"--series", "cortex-m", "--pin-script", script};
 
-  const Result ok = Gadrel(base + QStringList{"--record", vcd, "--seconds", "0.3", "--rate", "10", "--pins", "pa1,3"});
-  ASSERT_EQ(ok.status, 0) << ok.err;
+  const ProcessResult ok = Gadrel(base + QStringList{"--record", vcd, "--seconds", "0.3", "--rate", "10", "--pins", "pa1,3"});
+  ASSERT_EQ(ok.status, 0) << ok.err.toStdString();
   const Dump d = ReadDump(vcd.toStdString());
   ASSERT_EQ(d.wires.size(), 2u);
   EXPECT_GT(d.wires.at("PA1_pin2").size(), 5u) << "PA1 toggles at every refresh";
@@ -161,8 +149,8 @@ TEST(Record, PinsListAndBadInput) {
   };
   for (const auto& b : bad) {
     SCOPED_TRACE(b.args.join(' ').toStdString());
-    const Result r = Gadrel(base + b.args);
+    const ProcessResult r = Gadrel(base + b.args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8(b.message))) << r.err.toStdString();
   }
 }

@@ -13,23 +13,10 @@
 #include <fstream>
 
 #include "../ice/SimFixture.h"
+#include "GadrelRun.h"
 #include "ice/CICE_M4.h"
 
 namespace {
-
-struct ProcessResult {
-  int status = -1;
-  QString err;
-};
-
-ProcessResult Gadrel(const QStringList& args, const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
-                     int timeoutMs = 60000) {
-  QProcess p;
-  p.setProcessEnvironment(env);
-  p.start(QStringLiteral(GADREL_EXE), args);
-  EXPECT_TRUE(p.waitForFinished(timeoutMs)) << "still running after " << timeoutMs << " ms";
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardError())};
-}
 
 QJsonObject ReadJson(const QString& path) {
   QFile f(path);

@@ -14,6 +14,7 @@
 #include "ice/CICE_M4.h"
 #include "ice/SimFixture.h"
 #include "sim/Images.h"
+#include "UpdateRig.h"
 
 namespace fs = std::filesystem;
 
@@ -26,21 +27,9 @@ const char kConfig[] = R"({"adapters": [{"name": "a", "generation": 1, "chip_id"
     "firmware_version": 7000, "adapter_id": "0x7788BE00", "location": "1-4.1",
     "target": {"kind": "none"}}]})";
 
-struct VolinkRun {
-  int status;  // exit status; 124 when it had to be stopped
-  std::string output;
-};
-
-// Runs volink, stopped after 20 s (a command that blocks shows as 124).
-VolinkRun Volink(const std::string& args) {
-  const std::string command = "timeout -s KILL 20 " + std::string(VOLINK_EXE) + " " + args + " 2>&1 </dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return {-1, "popen failed"};
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 124, output};
+// Runs volink, killed after 20 s (a command that blocks shows as status 137).
+updaterig::ProgramRun Volink(const std::string& args) {
+  return updaterig::RunProgram("timeout -s KILL 20 " + std::string(VOLINK_EXE) + " " + args + " 2>&1 </dev/null");
 }
 
 // The firmware the adapter reports.
@@ -59,7 +48,7 @@ TEST(ImageFileKinds, ImageOfADeviceOrAFifoIsRefusedAtOnce) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const std::string& path : {std::string("/dev/zero"), fifo.string()}) {
     SCOPED_TRACE(path);
-    const VolinkRun r = Volink("image " + path);
+    const updaterig::ProgramRun r = Volink("image " + path);
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_EQ(r.output, "volink: cannot open " + path + ": not a regular file\n");
   }
@@ -94,7 +83,7 @@ TEST(ImageFileKinds, CommandsOnAnAdapterRefuseWithoutBlockingOrWriting) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
-    const VolinkRun r = Volink(c.args);
+    const updaterig::ProgramRun r = Volink(c.args);
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
     // Nothing was written, and the adapter is free again.
@@ -102,6 +91,6 @@ TEST(ImageFileKinds, CommandsOnAnAdapterRefuseWithoutBlockingOrWriting) {
     EXPECT_EQ(FirmwareVersion(), 7000u);
   }
   // The boot loader is as it was.
-  const VolinkRun check = Volink("bootloader check " + images.string());
+  const updaterig::ProgramRun check = Volink("bootloader check " + images.string());
   EXPECT_EQ(check.status, 0) << check.output;
 }

@@ -25,23 +25,6 @@
 
 using namespace updaterig;
 
-namespace {
-
-// `volink update` run as a program, at most 60 s; its exit status and all
-// it wrote.
-std::pair<int, std::string> VolinkUpdateProgram(const std::string& arguments) {
-  const std::string command = std::string("timeout 60 ") + VOLINK_EXE + " update " + arguments + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return {-1, ""};
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-}  // namespace
-
 // The first update, with the adapter in its boot loader writing the
 // application, meets a second `volink update`: the second says an update is
 // running and writes nothing; the first finishes.
@@ -51,7 +34,7 @@ TEST(UpdateLock, SecondUpdateWhileTheFirstIsInTheBootLoader) {
   FirmwareCheckOptions options;
   options.update = Quick(images);
   ScriptedUi ui;
-  std::pair<int, std::string> second{-1, ""};
+  ProgramRun second;
   ui.onStatus = [&](const std::string& s) {
     if (s == LOAD_STRING(IDS_ERASE_OLD_FIRMWARE)) second = VolinkUpdateProgram("--yes --images " + images.string());
   };
@@ -59,9 +42,9 @@ TEST(UpdateLock, SecondUpdateWhileTheFirstIsInTheBootLoader) {
   ice.DiscoverAdapters(false);
   EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
   ASSERT_EQ(ui.results, std::vector<UpdateResult>{UpdateResult::Finished});
-  EXPECT_EQ(second.first, 1) << second.second;
-  EXPECT_NE(second.second.find(kUpdateRunning), std::string::npos) << second.second;
-  EXPECT_EQ(second.second.find(LOAD_STRING(IDS_ERASE_OLD_FIRMWARE)), std::string::npos) << second.second;
+  EXPECT_EQ(second.status, 1) << second.output;
+  EXPECT_NE(second.output.find(kUpdateRunning), std::string::npos) << second.output;
+  EXPECT_EQ(second.output.find(LOAD_STRING(IDS_ERASE_OLD_FIRMWARE)), std::string::npos) << second.output;
   ice.CloseAllAdapters();
   EXPECT_EQ(Firmware(), "7973r");
 }

@@ -268,14 +268,8 @@ TEST(FirmwareCheck, KilledMidUpdateThenVolinkUpdate) {
   ASSERT_TRUE(sim.WaitForInterfaces(1));
   EXPECT_EQ(Firmware(), "");  // no application: the boot loader stays
 
-  const std::string command = std::string(VOLINK_EXE) + " update --yes --images " + images.string() + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int exit = ::pclose(pipe);
-  EXPECT_TRUE(WIFEXITED(exit) && WEXITSTATUS(exit) == 0) << output;
+  const auto [exit, output] = RunProgram(std::string(VOLINK_EXE) + " update --yes --images " + images.string() + " 2>&1");
+  EXPECT_EQ(exit, 0) << output;
   EXPECT_NE(output.find(LOAD_STRING(IDS_UPDATE_LDROM_DETECTED_STRING)), std::string::npos) << output;
   EXPECT_NE(output.find("Update 100%"), std::string::npos) << output;
   EXPECT_NE(output.find("adapter firmware 7973r is current"), std::string::npos) << output;
@@ -316,18 +310,6 @@ TEST(Update, BootLoaderAccessClosedAfterStageOne) {
 
 namespace {
 
-// `volink update` run as a program, at most 60 s; its exit status and all
-// it wrote.
-std::pair<int, std::string> VolinkUpdateProgram(const std::string& arguments) {
-  const std::string command = std::string("timeout 60 ") + VOLINK_EXE + " update " + arguments + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return {-1, ""};
-  std::string output;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
 
 size_t Count(const std::string& text, const std::string& what) {
   size_t n = 0;
