@@ -6,6 +6,7 @@
 // stops at once and says how to name one.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <optional>
 
@@ -64,7 +65,8 @@ class CHeadlessFirmwareCheck : public IFirmwareCheck {
   fwupdate::FirmwareCheckOptions m_options;
 };
 
-// The adapter choice of `--adapter N`: adapter N of the discovery pass.
-// None found: no adapter (the pin script tries again). Found, but not N:
-// says so on `err` and ends as cancelled, so the program stops.
-ice::AdapterSelector NamedAdapterSelector(unsigned number, std::ostream& err);
+// What `--adapter N` reports when adapter N was not taken: none found says
+// nothing (the pin script tries again); found, but not N, or N does not
+// answer: a line on `err` (not N also ends the selection as cancelled, so
+// the program stops).
+std::function<void(const ice::TakeResult&)> NamedAdapterReport(unsigned number, std::ostream& err);

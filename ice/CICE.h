@@ -46,6 +46,8 @@ struct ConfigInfo {
 class CICE {
  public:
   static constexpr int kPortCount = CUsbDiscovery::kSlotCount;
+  // What the layer says when no adapter is there to talk to.
+  static constexpr const char* kNoAdapterMessage = "There is no Vo-Link connected to a USB port.";
   static constexpr uint32_t kUnknownFirmware = ice::kFirmwareUnknown;
 
   // ---- construction, transport slots, adapter selection: CICE_Adapters.cpp

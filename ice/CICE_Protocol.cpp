@@ -10,7 +10,7 @@
 using namespace ice;
 
 namespace {
-constexpr const char* kNoAdapter = "There is no Vo-Link connected to a USB port.";
+constexpr const char* kNoAdapter = CICE::kNoAdapterMessage;
 constexpr const char* kWriteError = "ICE write error.";
 constexpr const char* kReadError = "ICE read error or time-out.";
 // Runs a framed transport call. The transports report I/O failures by
