@@ -13,12 +13,12 @@
 
 namespace {
 
-struct Run {
+struct Outcome {
   int status;
   std::string out, err;
 };
 
-Run Volink(const std::vector<std::string>& args) {
+Outcome Volink(const std::vector<std::string>& args) {
   std::ostringstream out, err;
   const int status = RunVolink(args, out, err);
   return {status, out.str(), err.str()};
@@ -42,7 +42,7 @@ void ExpectUsage(const std::vector<std::string>& args, const std::string& comman
   std::string line;
   for (const std::string& a : args) line += a + " ";
   SCOPED_TRACE(line);
-  const Run r = Volink(args);
+  const Outcome r = Volink(args);
   EXPECT_EQ(r.status, 2) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err.rfind("volink: " + command + ": ", 0), 0u) << r.err;
@@ -119,7 +119,7 @@ TEST_F(VolinkCommandLine, BadArgumentsOfEachCommand) {
 TEST_F(VolinkCommandLine, MistakesWithoutACommandShowTheWholeUsage) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, {"frobnicate"}, {"--adapter", "1"}, {"--adapter"}}) {
-    const Run r = Volink(args);
+    const Outcome r = Volink(args);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find(volink::HelpText()), std::string::npos) << r.err;
   }
@@ -127,7 +127,7 @@ TEST_F(VolinkCommandLine, MistakesWithoutACommandShowTheWholeUsage) {
 
 // The help is the table: each row on a line of its own, in the table's order.
 TEST_F(VolinkCommandLine, HelpIsMadeFromTheTable) {
-  const Run r = Volink({"--help"});
+  const Outcome r = Volink({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, volink::HelpText());
   size_t at = 0;
