@@ -132,10 +132,11 @@ TEST_F(VolinkCommandLine, HelpIsMadeFromTheTable) {
   EXPECT_EQ(r.out, volink::HelpText());
   size_t at = 0;
   for (const volink::Command& c : volink::CommandTable()) {
-    at = r.out.find("\n  " + std::string(c.name) + (*c.args ? " " + std::string(c.args) : std::string()), at);
+    const std::string synopsis = "\n  " + std::string(c.name) + (*c.args ? " " + std::string(c.args) : std::string());
+    at = r.out.find(synopsis, at);
     ASSERT_NE(at, std::string::npos) << c.name;
-    const size_t help = r.out.find(c.help, at);
-    EXPECT_LT(help, r.out.find("\n  ", at + 1)) << c.name;
+    at = r.out.find_first_not_of(" \n", at + synopsis.size());  // the help follows, on this line or the next
+    EXPECT_EQ(r.out.compare(at, std::string(c.help).size(), c.help), 0) << c.name;
   }
 }
 
