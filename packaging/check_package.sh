@@ -37,7 +37,7 @@ files=$(dpkg-deb --contents "$deb" | awk '{print $6}')
 expected=(
   ./usr/bin/gadrel ./usr/bin/volink ./usr/bin/volink-sim
   ./usr/share/gadrel/Gadrel/gadrel.lua ./usr/share/gadrel/Gadrel/gadrel_demo.lua
-  ./usr/share/gadrel/examples/sample.lua ./usr/share/gadrel/configs/qemu.json
+  ./usr/share/gadrel/examples/sample.lua ./usr/share/gadrel/examples/sample_cmdline.lua ./usr/share/gadrel/configs/qemu.json
   ./usr/lib/udev/rules.d/60-volink.rules
   ./usr/share/applications/org.korvane.gadrel.desktop
   ./usr/share/icons/hicolor/scalable/apps/org.korvane.gadrel.svg
