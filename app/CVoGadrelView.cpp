@@ -251,11 +251,12 @@ void CVoGadrelView::SayWhyNotDrawn(const PackageInfo& info) {
   if (info.pins.empty()) return;
   const std::string reason = UndrawableReason(info.pins.size(), info.pkg_frame);
   if (reason.empty()) return;
-  // A script may name a new package at every tick: the memory stays bounded.
+  // Said once for each pin count and frame, whatever the package's name (a
+  // name that changes at every tick must not fill the pane); the memory
+  // stays bounded for a script that tries every count.
   constexpr size_t kMaxRemembered = 256;
   if (m_undrawableSaid.size() >= kMaxRemembered) m_undrawableSaid.clear();
-  const std::string key = info.name + '\n' + std::to_string(info.pins.size()) + '\n' + std::to_string(info.pkg_frame);
-  if (!m_undrawableSaid.insert(key).second) return;
+  if (!m_undrawableSaid.emplace(info.pins.size(), info.pkg_frame).second) return;
   PrintText((info.name.empty() ? std::string() : info.name + ": ") + reason + "\n");
 }
 

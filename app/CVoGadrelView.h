@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tooltip/CPPToolTip.h"
@@ -181,7 +182,7 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   // of the file (`stamp`) and kept for the information line.
   bool RunPinScript(const ScriptStamp& stamp);
   // One line in the pane when the package has pins that its frame cannot
-  // draw, once per package.
+  // draw, once for each pin count and frame.
   void SayWhyNotDrawn(const PackageInfo& info);
 
   // Declaration order is construction order; destruction runs backwards.
@@ -219,8 +220,8 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   // version of the file it was said for.
   std::string m_strScriptError;
   ScriptStamp m_errorStamp;
-  // Packages (name, pin count, frame) already said to be undrawable.
-  std::set<std::string> m_undrawableSaid;
+  // Pin counts and frames already said to be undrawable.
+  std::set<std::pair<size_t, int32_t>> m_undrawableSaid;
 
   QTimer m_refreshTimer;
   QPointer<CPrintView> m_pPrintPane;

@@ -33,16 +33,15 @@ std::string UnknownOption(int argc, const char* const* argv) {
         option == "h") {
       continue;
     }
-    // "--opt=value" for the options that take a value.
+    // "--opt=value" only for the options that take a value.
     const auto eq = option.find('=');
+    const bool inlineValue = eq != std::string::npos;
     const std::string name = option.substr(0, eq);
     bool windowValue = false;
-    const bool takesValue = OptionTakesValue(name) || (IsWindowSystemOption(name, windowValue) && windowValue);
-    if (eq != std::string::npos ? takesValue : (takesValue || IsWindowSystemOption(name, windowValue))) {
-      if (eq == std::string::npos && takesValue) ++i;
-      continue;
-    }
-    return argv[i];
+    const bool windowOption = IsWindowSystemOption(name, windowValue);
+    const bool takesValue = OptionTakesValue(name) || windowValue;
+    if (inlineValue ? !takesValue : !(takesValue || windowOption)) return argv[i];
+    if (takesValue && !inlineValue) ++i;  // its value
   }
   return {};
 }

@@ -27,8 +27,8 @@ constexpr std::array kGlobals{
                  "\"Gadrel_User_Cmd\" (`-run_script`)."},
     ScriptGlobal{"SCRIPT_APP_DIR", kStatePinView, false, "string", "The program's folder (UTF-8)."},
     ScriptGlobal{"SCRIPT_DIRECTORY", kEvery, false, "string",
-                 "The folder of the script file being run (UTF-8), set before each run of a file; use it to "
-                 "load files that lie beside the script."},
+                 "The folder of the script file being run, absolute (UTF-8), set before each run of a file; "
+                 "use it to load files that lie beside the script."},
     ScriptGlobal{"TOOL_VIEW_WIN", kWindow, true, "light userdata",
                  "The pin view, where the print functions send their text. Leave it alone."},
     ScriptGlobal{"CICECmd_HOOK_OBJECT", kEvery, false, "light userdata",

@@ -125,20 +125,22 @@ TEST_F(PinViewTest, FailingFirstLoadIsRetriedAndSaidOnce) {
 }
 
 // A package whose frame cannot take its pins is said once in the pane, with
-// what the frame takes; a package without pins (a message) says nothing.
+// what the frame takes, even when its name changes at every tick; a
+// package without pins (a message) says nothing.
 TEST_F(PinViewTest, UndrawablePackageIsSaidOncePerPackage) {
   const std::string script = Path("gadrel.lua");
   WriteFile(script, "local shapes = {{40, 1}, {40, 1}, {0, 0}, {47, 2}, {44, 0}, {40, 1}}\n"
                     "function get_status() tick = (tick or 0) + 1\n"
                     "  local n, frame = shapes[tick][1], shapes[tick][2]\n"
                     "  local pins = {} for i = 1, n do pins[i] = {pin_no = i} end\n"
-                    "  return {name = 'GX', name_color = 1, information = '', pins = pins,\n"
+                    "  local name = tick == 1 and 'GX' or 'GX' .. tick\n"
+                    "  return {name = name, name_color = 1, information = '', pins = pins,\n"
                     "          processor = {information = ''}, pkg_frame = frame} end\n");
   Start(script);
   for (int i = 0; i < 6; ++i) m_view.RefreshPins();
   EXPECT_EQ(Count("GX: 40 pins cannot be drawn in a two-sided frame; it takes 10, 14, 20 or 28\n"), 1)
       << m_pane.Text().toStdString();
-  EXPECT_EQ(Count("GX: 47 pins cannot be drawn in the 48-pin frame; it takes 48\n"), 1);
+  EXPECT_EQ(Count("GX4: 47 pins cannot be drawn in the 48-pin frame; it takes 48\n"), 1);
   EXPECT_EQ(Count("cannot be drawn"), 2);
 }
 

@@ -28,6 +28,7 @@ TEST(CommandLine, ScriptModeAndPath) {
       {{"-run_script"}, true, ""},
       {{"-run_script", "a.lua", "-other", "x"}, false, "a.lua"},
       {{"-run_script", "a.lua", "--series", "8051"}, true, "a.lua"},
+      {{"-run_script", "a.lua", "--adapter", "1"}, true, "a.lua"},
       {{"--series", "8051", "-run_script", "a.lua"}, true, "a.lua"},
       {{"-Run_Script", "a.lua"}, false, ""},
       {{"-run_script", "/tmp/some/dir/a.lua"}, true, "/tmp/some/dir/a.lua"},
