@@ -41,7 +41,7 @@ TEST(UpdateLock, SecondUpdateWhileTheFirstIsInTheBootLoader) {
   };
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   ASSERT_EQ(ui.results, std::vector<UpdateResult>{UpdateResult::Finished});
   EXPECT_EQ(second.status, 1) << second.output;
   EXPECT_NE(second.output.find(kUpdateRunning), std::string::npos) << second.output;
@@ -82,7 +82,7 @@ void KillThenUpdate(const ClassCase& c, bool stageOne, int percent) {
     options.update = QuickUpdate(images);
     CICE_M4 ice;
     ice.DiscoverAdapters(false);
-    RunFirmwareCheck(ice, ui, kCheckNormal, false, options);
+    RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options);
     ::_exit(0);
   }
   int status = 0;

@@ -80,7 +80,7 @@ TEST_P(EachClass, UpdatesAndIsCurrentAfterwards) {
   ScriptedUi ui;
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   ASSERT_EQ(ui.results.size(), 1u);
   EXPECT_EQ(ui.results[0], UpdateResult::Finished);
   EXPECT_EQ(ui.lastPercent, 100);
@@ -91,7 +91,7 @@ TEST_P(EachClass, UpdatesAndIsCurrentAfterwards) {
 
   ScriptedUi again;
   ice.DiscoverAdapters(false);
-  EXPECT_FALSE(RunFirmwareCheck(ice, again, kCheckNormal, false, options));
+  EXPECT_FALSE(RunFirmwareCheck(ice, again, CheckMode::Normal, false, options));
   EXPECT_TRUE(again.shown.empty());
 }
 
@@ -158,7 +158,7 @@ TEST(FirmwareCheck, OptionZeroMeansNoCheck) {
   ScriptedUi ui;
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_FALSE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_FALSE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   EXPECT_TRUE(ui.shown.empty());
   ice.CloseAllAdapters();
   EXPECT_EQ(ReportedFirmware(), "7000r");
@@ -171,7 +171,7 @@ TEST(FirmwareCheck, TwoAdaptersAreNotUpdated) {
   ScriptedUi ui;
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_FALSE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_FALSE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   ASSERT_FALSE(ui.shown.empty());
   EXPECT_EQ(ui.shown.back(), "tell: " + LOAD_STRING(IDS_ONLY_ONE_ICE));
   EXPECT_FALSE(ui.Showed("update"));
@@ -186,7 +186,7 @@ TEST(FirmwareCheck, SilentUpdateFailingGivesUp) {
   ScriptedUi ui;
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   EXPECT_EQ(ui.results, std::vector<UpdateResult>(kMaxSilentFailures, UpdateResult::Failed));
   EXPECT_TRUE(ui.Showed("box: Can not load LDROM file for update"));
 }
@@ -217,7 +217,7 @@ TEST(FirmwareCheck, UnplugInStageTwoThenBack) {
   };
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   EXPECT_EQ(detachedQuestions, 1);
   ASSERT_EQ(ui.results.size(), 2u);
   EXPECT_EQ(ui.results[0], UpdateResult::Failed);
@@ -238,7 +238,7 @@ TEST(FirmwareCheck, DetachedAndAborted) {
   ui.onAsk = [&](const std::string& text) { return text != LOAD_STRING(IDS_DEVICE_TEMPORARILY_DETACHED); };
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   ASSERT_EQ(ui.results.size(), 1u);
   EXPECT_EQ(ui.shown.back(), "ask: " + LOAD_STRING(IDS_CONFIRM_ABORT_UPDATE));
 }

@@ -90,7 +90,7 @@ TEST(VersionDecision, Table) {
     SCOPED_TRACE(row.what);
     ScriptedUi ui;
     ui.answer = row.answer;
-    const VersionCheckInput in{row.chip, row.version, row.suffix, row.mode, WriteImage(dir, row.image)};
+    const VersionCheckInput in{row.chip, row.version, row.suffix, static_cast<CheckMode>(row.mode), WriteImage(dir, row.image)};
     EXPECT_EQ(CheckFirmwareVersion(in, ui), row.update);
     if (std::string(row.shown).empty()) {
       EXPECT_TRUE(ui.shown.empty()) << ui.shown.front();
