@@ -105,7 +105,7 @@ TEST(VersionDecision, Table) {
 TEST(VersionDecision, MessagesWordForWord) {
   ScriptedUi ui;
   ui.answer = false;
-  CheckFirmwareVersion({kClass0, 7000, "r", 0, {}}, ui);
+  CheckFirmwareVersion({kClass0, 7000, "r", CheckMode::Normal, {}}, ui);
   ASSERT_EQ(ui.shown.size(), 1u);
   EXPECT_EQ(ui.shown[0],
             "message: Application internal version is not matched!\n\nCurrent application has higher version 7973,\n"
