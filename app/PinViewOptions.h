@@ -11,7 +11,8 @@
 //                             in the window, the timeline's capture rate
 //   --pins LIST               pins to write: numbers, names, ports ("PB*"); default all
 //   --timeline LIST           pins put on the timeline once the package is known
-// Both "--opt value" and "--opt=value" work; unknown options are ignored.
+// Both "--opt value" and "--opt=value" work; other arguments are skipped here
+// (the program refuses unknown options before it gets this far).
 #pragma once
 
 #include <optional>
