@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/ViewSettings.h"
+
 namespace {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -29,7 +31,7 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
       name = name.substr(0, eq);
     }
     if (name != "series" && name != "pin-script" && name != "render" && name != "ticks" && name != "record" &&
-        name != "seconds" && name != "rate" && name != "pins" && name != "timeline" && name != "adapter") {
+        name != "seconds" && name != "rate" && name != "pins" && name != "timeline" && name != "adapter" && name != "zoom") {
       continue;
     }
     std::string_view value;
@@ -95,6 +97,16 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
       }
       options.rateMs = n;
       options.rateGiven = true;
+    } else if (name == "zoom") {
+      int percent = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), percent);
+      if (ec != std::errc() || end != value.data() + value.size() || percent % 10 != 0 ||
+          percent < kZoomMinTenths * 10 || percent > kZoomMaxTenths * 10) {
+        error = "--zoom takes a percentage from " + std::to_string(kZoomMinTenths * 10) + " to " +
+                std::to_string(kZoomMaxTenths * 10) + " in steps of 10, not '" + std::string(value) + "'";
+        return false;
+      }
+      options.zoomTenths = percent / 10;
     } else if (name == "pins") {
       options.pins = value;
     } else if (name == "timeline") {
