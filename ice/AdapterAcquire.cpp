@@ -3,6 +3,7 @@
 #include "ice/AdapterSelection.h"
 #include "ice/CICE.h"
 #include "ice/CICEGlobalMutex.h"
+#include "platform/StringTable.h"
 
 namespace ice {
 
@@ -64,7 +65,7 @@ TakeResult NotFound(CICE& ice, unsigned number) {
     if (problem.error == usbdev::OpenError::Busy) busy += "\n  " + DescribeOpenProblem(problem);
   const std::string which = "no adapter " + std::to_string(number) + " (found " + std::to_string(found) + ")";
   if (!busy.empty()) return {TakeOutcome::HiddenByBusy, kSelectCancelled, which + ": an interface is busy (held by another program)" + busy};
-  if (found == 0) return {TakeOutcome::NoAdapter, kSelectNone, CICE::kNoAdapterMessage};
+  if (found == 0) return {TakeOutcome::NoAdapter, kSelectNone, text::kNoAdapter};
   return {TakeOutcome::NoSuchNumber, kSelectCancelled, which};
 }
 
@@ -96,13 +97,13 @@ TakeResult TakeAdapter(CICE& ice, CICEGlobalMutex& owner, const TakeRequest& req
   const int state = result.connectState;
   if (state == kSelectChosen && ice.CheckUSBLink()) return {TakeOutcome::Taken, state, {}};
   if (!result.reason.empty()) return result;  // the number was beyond the adapters found
-  if (state == kSelectChosen) return {TakeOutcome::Lost, state, CICE::kNoAdapterMessage};
+  if (state == kSelectChosen) return {TakeOutcome::Lost, state, text::kNoAdapter};
   if (state == kSelectCancelled && !request.ui) return {TakeOutcome::NobodyToAsk, state, kNameOneAdapter};
   if (state == kSelectCancelled) return {TakeOutcome::Cancelled, state, kNoAdapterChosen};
   if (!idError.empty()) return {TakeOutcome::NotAnswering, state, idError};
   TakeResult none = NotFound(ice, 0);
   none.connectState = state;
-  if (none.outcome == TakeOutcome::NoSuchNumber) none = {TakeOutcome::NoAdapter, state, CICE::kNoAdapterMessage};
+  if (none.outcome == TakeOutcome::NoSuchNumber) none = {TakeOutcome::NoAdapter, state, text::kNoAdapter};
   return none;
 }
 

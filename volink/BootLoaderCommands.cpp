@@ -46,7 +46,7 @@ struct LoaderAdapter {
     uint32_t chipId = 0;
     adapter.Ice().ResetCmdSerial(0xFFFFFFFF, &chipId);
     mcuClass = ice::McuClassOf(chipId);
-    if (mcuClass > 3) throw CICEException("Unknown chip type!");
+    if (mcuClass > 3) throw CICEException(text::kUnknownChipType);
   }
   CICE& Ice() { return adapter.Ice(); }
 

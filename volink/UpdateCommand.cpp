@@ -42,15 +42,11 @@ class UpdateFrontEnd : public IUpdateUi, public IUpdateFeedback {
   }
   bool Ask(const std::string& text, IUpdateUi::Icon) override { return Question(text); }
   bool AskMessage(const std::string& text) override { return Question(text); }
+  // The window's notice: its headline, then its message.
   bool AskVersion(int firmwareVersion, int appVersion) override {
-    char text[512];
-    std::snprintf(text, sizeof text,
-                  "Application internal version is not matched!\n"
-                  "The ICE firmware has higher version %d,\nwhile current applicaton version is %d.\n"
-                  "The application may work abnormally.\n\n"
-                  "Do you want to restore the old ICE firmware now?",
-                  firmwareVersion, appVersion);
-    return Question(text);
+    char message[512];
+    std::snprintf(message, sizeof message, text::kFirmwareHigher, firmwareVersion, appVersion);
+    return Question(std::string(text::kVersionNotMatched) + "\n" + message);
   }
   void RunUpdate(CUpdateEngine& engine) override {
     m_terminal.Say("updating the adapter firmware");
@@ -73,18 +69,18 @@ class UpdateFrontEnd : public IUpdateUi, public IUpdateFeedback {
   std::optional<uint32_t> Written() const { return m_written; }
 
  private:
-  bool Question(const std::string& text) {
-    m_terminal.Prompt(text);
+  bool Question(const std::string& question) {
+    m_terminal.Prompt(question);
     std::ostream& err = m_terminal.Err();
     // Without someone to ask, stopping is the answer to the abort question.
-    const bool abortQuestion = text == LOAD_STRING(IDS_CONFIRM_ABORT_UPDATE);
+    const bool abortQuestion = question == LOAD_STRING(IDS_CONFIRM_ABORT_UPDATE);
     bool yes = false;
     if (m_nFailedRuns >= kMaxFailedRuns) {
       // Not the user's answer: the reason of the failures stays the last word.
       yes = abortQuestion;
       err << (yes ? "yes" : "no") << " (the update failed " << m_nFailedRuns << " times)\n";
       return yes;
-    } else if (m_bYes && text == LOAD_STRING(IDS_DEVICE_TEMPORARILY_DETACHED)) {
+    } else if (m_bYes && question == LOAD_STRING(IDS_DEVICE_TEMPORARILY_DETACHED)) {
       err << "waiting for the adapter ...\n" << std::flush;
       yes = WaitForDevice();
       err << (yes ? "yes (it is back)\n" : "no (it did not come back)\n");
@@ -100,7 +96,7 @@ class UpdateFrontEnd : public IUpdateUi, public IUpdateFeedback {
       err << "no (no terminal to ask; --yes answers yes)\n";
     }
     if (!yes) m_bDeclined = true;
-    m_strLastMessage = text;
+    m_strLastMessage = question;
     return yes;
   }
 
@@ -188,7 +184,7 @@ int UpdateCommand(Invocation& call) {
   const std::optional<Firmware> now = FindAdapter(adapter.Ice());
   adapter.Release();
   if (!now) {
-    call.err << "volink: " << (ui.LastMessage().empty() ? CICE::kNoAdapterMessage : ui.LastMessage()) << "\n";
+    call.err << "volink: " << (ui.LastMessage().empty() ? text::kNoAdapter : ui.LastMessage()) << "\n";
     return 1;
   }
   if (now->version == kToolFirmwareVersion && now->suffix == kToolRevision) {
