@@ -355,7 +355,7 @@ std::string GdbSession::Memory(const std::string& payload) {
   std::string_view data;
   const std::string_view args = std::string_view(payload).substr(1);
   if (payload[0] == 'm') {
-    if (!ParseAddressLength(args, address, length) || length > (kPacketSize - 4) / 2) return "E01";
+    if (!ParseAddressLength(args, address, length) || length > kPacketSize / 2) return "E01";
     const std::vector<uint8_t> bytes = m_target.ReadMemory(address, length);
     return bytes.empty() && length ? "E01" : HexEncode(bytes);
   }

@@ -35,7 +35,7 @@ class IGdbSink {
 class GdbSession {
  public:
   // The longest packet the session takes and advertises.
-  static constexpr size_t kPacketSize = 0x4000;
+  static constexpr size_t kPacketSize = 0x8000;
 
   // Throws std::invalid_argument (CortexGdbTarget::kNotCortexM) for an
   // adapter object without a Cortex-M core.

@@ -11,6 +11,7 @@
 #include "../ice/SimFixture.h"
 #include "GdbClient.h"
 #include "gdbserver/GdbServer.h"
+#include "gdbserver/GdbSession.h"
 #include "ice/CICE_M4.h"
 #include "ice/CICE_Ostra1T.h"
 
@@ -47,7 +48,7 @@ class GdbServerTest : public ::testing::Test {
   void ExpectServed(const std::string& after) {
     GdbClient c(Port());
     ASSERT_TRUE(c.Connected()) << after;
-    EXPECT_NE(c.Ask("qSupported:multiprocess+").find("PacketSize=4000"), std::string::npos) << after;
+    EXPECT_NE(c.Ask("qSupported:multiprocess+").find("PacketSize=8000"), std::string::npos) << after;
     EXPECT_EQ(c.Ask("m20000000,4").size(), 8u) << after;
   }
 
@@ -88,7 +89,7 @@ TEST_F(GdbServerTest, SessionReadsRegistersMemoryAndHidesBreakpoints) {
   uint8_t direct[16];
   m_ice.ReadMem(kRam, direct, sizeof direct, true, true);
   EXPECT_EQ(c.Ask("m20000400,10"), HexEncode(direct));
-  EXPECT_EQ(c.Ask("m20000400,8000"), "E01");  // beyond what one reply can carry
+  EXPECT_EQ(c.Ask("m20000400,4001"), "E01");  // beyond what one reply can carry
 
   // The client vanishes with a breakpoint and a watchpoint set: both go.
   EXPECT_EQ(c.Ask("Z0,20000402,2"), "OK");
@@ -116,7 +117,7 @@ TEST_F(GdbServerTest, HostileClientsLeaveTheServerServing) {
       {"packet longer than advertised",
        [&] {
          GdbClient c(Port());
-         const std::string body = "m" + std::string(0x4000, '0');
+         const std::string body = "m" + std::string(GdbSession::kPacketSize, '0');
          c.SendRaw(Frame(body));
          EXPECT_EQ(c.ReadUntil(Frame("E01")), "+" + Frame("E01"));
        }},
