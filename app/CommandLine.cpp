@@ -6,7 +6,8 @@
 
 bool OptionTakesValue(const std::string& option) {
   return option == "series" || option == "pin-script" || option == "render" || option == "ticks" ||
-         option == "record" || option == "seconds" || option == "rate" || option == "pins" || option == "timeline";
+         option == "record" || option == "seconds" || option == "rate" || option == "pins" || option == "timeline" ||
+         option == "gdb-port";
 }
 
 bool IsOptionArgument(const char* arg, std::string& option) {

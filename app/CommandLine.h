@@ -27,7 +27,8 @@ class CCommandLineInfo2 {
 };
 
 // True for the options of ours that take a value (--series, --pin-script,
-// --render, --ticks, --record, --seconds, --rate, --pins, --timeline);
+// --render, --ticks, --record, --seconds, --rate, --pins, --timeline,
+// --gdb-port);
 // their value is not a plain argument.
 bool OptionTakesValue(const std::string& option);
 

@@ -11,6 +11,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/CVoGadrelView.h"
+#include "app/HeadlessGdb.h"
 #include "app/HeadlessRecord.h"
 #include "app/PinViewOptions.h"
 #include "app/StringTable.h"
@@ -62,6 +63,10 @@ bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& e
     error = "cannot write " + pngPath;
     return false;
   }
+  return WriteRenderRegions(view, RenderJsonPath(pngPath), error);
+}
+
+bool WriteRenderRegions(CVoGadrelView& view, const std::string& jsonPath, std::string& error) {
   const PackageInfo& info = view.Package();
   QJsonArray regions;
   for (const TipRegion& r : view.TipRegions()) {
@@ -75,7 +80,6 @@ bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& e
                          {"frame", info.pkg_frame},
                          {"zoom", static_cast<double>(view.ZoomFactor())},
                          {"regions", regions}};
-  const std::string jsonPath = RenderJsonPath(pngPath);
   QFile file(FromBytes(jsonPath));
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
       file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0) {
@@ -128,6 +132,7 @@ int RunPinViewApplication(int argc, char** argv) {
     }
     if (record) return RunHeadlessRecord(view, options);
     view.ScrollTo(QPoint(CVoGadrelView::kInitialScrollX, CVoGadrelView::kInitialScrollY));
+    if (options.gdbPort) return RunHeadlessGdbRender(frame, options);
     for (int i = 0; i < options.ticks; ++i) {
       view.RefreshPins();
       // No adapter chosen where one had to be (said on standard error).
@@ -141,6 +146,10 @@ int RunPinViewApplication(int argc, char** argv) {
   }
   if (!options.timeline.empty()) frame.Timeline()->AddPinsWhenKnown(options.timeline);
   if (options.rateGiven) frame.Timeline()->SetRateMs(options.rateMs);
+  if (options.gdbPort && !frame.StartGdbServer(*options.gdbPort, error)) {
+    std::fprintf(stderr, "gadrel: %s\n", error.c_str());
+    return 1;
+  }
   CentreOnScreen(frame);
   ArmGrabHook(frame);
   return QApplication::exec();

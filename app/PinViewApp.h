@@ -12,3 +12,6 @@ int RunPinViewApplication(int argc, char** argv);
 // Writes the view's off-screen bitmap to `pngPath` and its tooltip regions
 // to the matching .json file. False with `error` set on failure.
 bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& error);
+// The .json half of WriteRender alone (no drawing): the package name and
+// the tooltip regions with their texts.
+bool WriteRenderRegions(CVoGadrelView& view, const std::string& jsonPath, std::string& error);

@@ -3,6 +3,7 @@
 // fresh client that must be served.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -99,6 +100,40 @@ TEST_F(GdbServerTest, SessionReadsRegistersMemoryAndHidesBreakpoints) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(m_ice.ReadMem32(kRam, false) >> 16, 0x2101u);
   EXPECT_EQ(m_ice.ReadMem32(0xE0001028, false) & 0xF, 0u);  // watch comparator 0 free
+}
+
+TEST_F(GdbServerTest, TakesTurnsWithAnotherUserOfTheAdapterObject) {
+  // A pin view reads words on its own thread while gdb reads a large block,
+  // steps and sets breakpoints: the view gets turns inside each of gdb's
+  // requests, and both see what they should.
+  GdbClient c(Port());
+  ASSERT_EQ(c.Ask("?").substr(0, 1), "T");
+  m_ice.WriteMem32(kRam, 0x11223344);
+  std::atomic<bool> inFlight{false}, done{false};
+  std::atomic<int> viewTurnsInside{0}, viewReads{0};
+  std::thread view([&] {
+    const uint32_t addresses[4] = {0x20000000, 0x20000004, 0x20000008, 0x2000000C};
+    uint32_t values[4];
+    while (!done) {
+      m_ice.ReadMemMulti(4, addresses, values);
+      ++viewReads;
+      EXPECT_EQ(m_ice.ReadMem32(kRam), 0x11223344u);  // a breakpoint there stays hidden
+      if (inFlight) ++viewTurnsInside;
+    }
+  });
+  for (int round = 0; round < 3; ++round) {
+    inFlight = true;
+    EXPECT_EQ(c.Ask("m20000000,4000").size(), 2u * 0x4000);
+    inFlight = false;
+    EXPECT_EQ(c.Ask("Z0,20000402,2"), "OK");
+    EXPECT_EQ(c.Ask("m20000400,4"), "44332211");  // the breakpoint stays hidden
+    EXPECT_EQ(c.Ask("z0,20000402,2"), "OK");
+    EXPECT_EQ(c.Ask("s").substr(0, 1), "T");
+  }
+  done = true;
+  view.join();
+  // A 16 KiB read is a dozen and more adapter turns: the view had some of them.
+  EXPECT_GE(viewTurnsInside.load(), 3) << viewReads.load() << " view reads in all";
 }
 
 TEST_F(GdbServerTest, HostileClientsLeaveTheServerServing) {

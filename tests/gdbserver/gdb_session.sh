@@ -1,16 +1,38 @@
 #!/usr/bin/env bash
 # gdb-multiarch against `volink gdbserver` on the emulator's QEMU board
 # (lm3s6965evb running firmware/blink.c), one debugging session with its
-# checks, and the same single steps on QEMU's own gdbstub as the reference:
+# checks, and the same single steps on QEMU's own gdbstub as the reference;
+# then gdb against the pin view (`gadrel --render --gdb-port`):
 #   monitor reset halt   stops at the reset handler (named by the ELF)
 #   stepi 40             ends where QEMU's own stub ends (pc, sp, lr)
 #   break tick/continue  stops at tick; the firmware's semihosting text on gdb's console
 #   watch g_counter      stops on the write; the stop reply names the address
 #   print g_counter      agrees with `volink read` once the server is gone
 #   detach               leaves the core running and port B counting
+#   pin view             while gdb holds the core at tick the rendered pins stay
+#                        as they are (the view keeps rendering); after continue
+#                        they change
 # Exit 0 = all hold, 1 = one does not, 77 = skipped (no QEMU, gdb-multiarch or firmware).
 #   gdb_session.sh BUILD_DIR
 set -euo pipefail
+
+# Called back from gdb (`shell`): the pin levels of the render FILE.json
+# once two more renders have replaced it, or - with "changes" - once they
+# differ from what they were (bounded waits).
+if [ "${1:-}" = "--pins" ]; then
+  levels() { grep -o 'Level: [a-z]*' "$1" | tr -d '\n'; }
+  renders() { local i; i=$(stat -c %i "$1"); for _ in $(seq 100); do [ "$(stat -c %i "$1")" != "$i" ] && return; sleep 0.02; done; }
+  before=$(levels "$2")
+  renders "$2"; renders "$2"
+  if [ "${3:-}" = "changes" ]; then
+    for _ in $(seq 100); do [ "$(levels "$2")" != "$before" ] && { echo "pins changed"; exit; }; sleep 0.05; done
+    echo "pins did not change"
+  else
+    [ "$(levels "$2")" = "$before" ] && echo "pins held" || echo "pins moved"
+  fi
+  exit
+fi
+
 build=$(cd "${1:?build folder}" && pwd)
 elf="$build/firmware/lm3s6965evb.elf"
 for tool in qemu-system-arm gdb-multiarch; do
@@ -87,7 +109,20 @@ stop "$server_pid"; server_pid=""
 [ "$(volink state)" = "running" ] || fail "the core is not running after detach"
 first=$(volink read 0x400053fc 4)
 for _ in $(seq 60); do
-  [ "$(volink read 0x400053fc 4)" != "$first" ] && { echo "ok: $steps, counter $value, pins counting"; exit 0; }
+  [ "$(volink read 0x400053fc 4)" != "$first" ] && break
   sleep 0.05
 done
-fail "port B does not count after detach"
+[ "$(volink read 0x400053fc 4)" != "$first" ] || fail "port B does not count after detach"
+
+# The pin view serves gdb on its own adapter object.
+"$build/bin/gadrel" --render "$work/view.png" --ticks 1200 --rate 50 --gdb-port 0 >"$work/server.out" 2>"$work/server.err" &
+server_pid=$!
+await "$work/server.out" "target extended-remote" || fail "the pin view printed no target line"
+target=$(grep -o 'target extended-remote .*' "$work/server.out")
+pins="shell $0 --pins $work/view.json"
+gdb_run -ex "break tick" -ex "continue" -ex "$pins" -ex "delete" -ex "continue &" -ex "$pins changes"
+grep -q '^pins held' "$work/gdb.out" || fail "the rendered pins moved while gdb held the core"
+grep -q '^pins changed' "$work/gdb.out" || fail "the rendered pins did not change after continue"
+wait "$server_pid" || fail "the pin view failed"
+server_pid=""
+echo "ok: $steps, counter $value, pins counting after detach, the pin view held and went on"
