@@ -5,9 +5,10 @@
 -- in one table read (as few adapter exchanges as the adapter's multi-access
 -- limit allows), then describes every pin: level, direction, pull-up and
 -- the active function. Knows the GX32M412VE / GX32P100 (Cortex-M) and the
--- GX8051T24 (8051 1T) register maps, and the two boards that the adapter
+-- GX8051T24 (8051 1T) register maps, and the chips that the adapter
 -- emulator runs in QEMU: GX32M330QE (its GPIO ports A-G) and GX32M030QB
--- (its one 32-pin port).
+-- (its one 32-pin port), and in ucsim: GX8051U08 (ports P0-P3 of a plain
+-- 8051, no mode registers).
 --
 -- Without an adapter the information line says so and the script tries
 -- again on every refresh; an adapter that goes away and comes back is picked
@@ -78,7 +79,9 @@ end
 local function cm_identify()
   local pid = ice:ReadDbgID(1)
   local name = pn:GetPartNumByPID(pn.CORE_CM, pid)
-  if name == nil or name == "" then
+  -- An unknown product id comes back as "[pid]": the chip may be one of
+  -- those named by the product id and a second id.
+  if name == nil or name == "" or name:sub(1, 1) == "[" then
     name = pn:GetPartNumByPID(pn.CORE_CM_PLOSK, pid, ice:ReadMem32(0x40000004))
   end
   return pid, name
@@ -231,7 +234,7 @@ local CM_BOARDS = {
 }
 
 ---------------------------------------------------------------------------
--- 8051 1T: GX8051T24
+-- 8051 1T: GX8051T24 and GX8051U08 (the same SFR map; ucsim has no mode registers)
 ---------------------------------------------------------------------------
 
 local SFR = 0x03000000
@@ -241,12 +244,13 @@ local SFR = 0x03000000
 local C51_WORDS = {0x80, 0x90, 0xA0, 0xB0, 0xB4, 0xAC, 0x98, 0xE0, 0xD8}
 local C51_MODE_DIR = {[0] = DIR_BOTH, DIR_OUT, DIR_IN, DIR_OD} -- by M1 * 2 + M2
 local C51_MODE_NAMES = {[0] = "quasi-bidirectional", "push-pull", "input only", "open drain"}
--- DIP40.
+-- LQFP44, the 8051's usual quad layout: the DIP40's pins in their order,
+-- starting at P1.5, with four pins not connected.
 local C51_LAYOUT = {
-  "P1.0", "P1.1", "P1.2", "P1.3", "P1.4", "P1.5", "P1.6", "P1.7", "RST",
-  "P3.0", "P3.1", "P3.2", "P3.3", "P3.4", "P3.5", "P3.6", "P3.7", "XTAL2", "XTAL1", "VSS",
-  "P2.0", "P2.1", "P2.2", "P2.3", "P2.4", "P2.5", "P2.6", "P2.7", "PSEN", "ALE", "EA",
-  "P0.7", "P0.6", "P0.5", "P0.4", "P0.3", "P0.2", "P0.1", "P0.0", "VDD",
+  "P1.5", "P1.6", "P1.7", "RST", "P3.0", "NC", "P3.1", "P3.2", "P3.3", "P3.4", "P3.5",
+  "P3.6", "P3.7", "XTAL2", "XTAL1", "VSS", "NC", "P2.0", "P2.1", "P2.2", "P2.3", "P2.4",
+  "P2.5", "P2.6", "P2.7", "PSEN", "ALE", "NC", "EA", "P0.7", "P0.6", "P0.5", "P0.4",
+  "P0.3", "P0.2", "P0.1", "P0.0", "VDD", "NC", "P1.0", "P1.1", "P1.2", "P1.3", "P1.4",
 }
 
 local function c51_addresses()
@@ -302,7 +306,7 @@ local SERIES = {
   CORTEX_M = {addresses = cm_addresses, identify = cm_identify, pins = cm_pins,
               frame = 0, package = "LQFP100", unknown = "Cortex-M chip"},
   ["8051_1T"] = {addresses = c51_addresses, identify = c51_identify, pins = c51_pins,
-                 frame = 1, package = "DIP40", unknown = "8051 1T chip"},
+                 frame = 0, package = "LQFP44", unknown = "8051 1T chip"},
 }
 
 local function series()
@@ -330,6 +334,10 @@ local function connect()
 end
 
 local function supply_pin(no, name)
+  if name == "NC" then
+    return {pin_no = no, texts = {name}, highlight_text = name, highlight_color = GREY,
+            pin_no_color = NAVY, information = "<b>NC</b>: not connected"}
+  end
   local ground = name == "VSS" or name == "AVSS"
   return {
     pin_no = no, texts = {name}, highlight_text = name,

@@ -17,6 +17,7 @@
 
 #include "app/CDialogSelectBox.h"
 #include "app/CPrintView.h"
+#include "pinmodel/PackageLayout.h"
 #include "pinmodel/PackageReader.h"
 #include "app/ViewSettings.h"
 #include "platform/ProgramInfo.h"
@@ -160,10 +161,7 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
 
   // 5. First run of the pin script.
   m_scriptStamp = ReadScriptStamp(m_strPinScript);
-  if (m_scriptStamp.exists && !m_pinHost.RunScriptFile(m_strPinScript, false)) {
-    if (!m_pinHost.LastCallTimedOut()) m_scriptStamp = {};
-    PrintText(m_pinHost.GetLastScriptError() + "\n");
-  }
+  if (m_scriptStamp.exists && !RunPinScript(m_scriptStamp) && !m_pinHost.LastCallTimedOut()) m_scriptStamp = {};
 
   // 6. User-script host.
   m_userHost.InitUserScript(adapter, "Gadrel_User", nullptr);
@@ -196,13 +194,12 @@ void CVoGadrelView::RefreshPins() {
   }
 
   const ScriptStamp now = ReadScriptStamp(m_strPinScript);
+  if (!now.exists) m_strScriptError.clear();
   if (now.exists && (now.mtimeNs != m_scriptStamp.mtimeNs || now.size != m_scriptStamp.size)) {
     // A file that fails is tried again at every tick until it runs, but one
     // that ran into the time limit waits for its next change: running it
     // again would freeze the window for the whole limit at every tick.
-    const bool ran = m_pinHost.RunScriptFile(m_strPinScript, false);
-    if (ran || m_pinHost.LastCallTimedOut()) m_scriptStamp = now;
-    if (!ran) PrintText(m_pinHost.GetLastScriptError() + "\n");
+    if (RunPinScript(now) || m_pinHost.LastCallTimedOut()) m_scriptStamp = now;
   }
 
   // A get_status (or the reading of its table) that runs into the time limit
@@ -214,6 +211,10 @@ void CVoGadrelView::RefreshPins() {
   m_nLastRefreshUs =
       std::chrono::duration_cast<std::chrono::microseconds>((before + (after - before) / 2).time_since_epoch()).count();
   if (m_pinHost.LastCallTimedOut()) PrintText(m_pinHost.GetLastScriptError() + "\n");
+  // A file that does not load shows why in red until it changes; what it
+  // defined before may still draw the chip.
+  if (!m_strScriptError.empty()) fresh.information = m_strScriptError;
+  SayWhyNotDrawn(fresh);
   // An idle chip returns the same package tick after tick; drawing it again
   // would be most of the view's work, so only a change repaints.
   const bool changed = !(fresh == m_scene.Package());
@@ -230,6 +231,32 @@ void CVoGadrelView::RefreshPins() {
     UpdateChanged();
   }
   emit Refreshed();
+}
+
+bool CVoGadrelView::RunPinScript(const ScriptStamp& stamp) {
+  if (m_pinHost.RunScriptFile(m_strPinScript, false)) {
+    m_strScriptError.clear();
+    return true;
+  }
+  m_strScriptError = m_pinHost.GetLastScriptError();
+  if (!(stamp == m_errorStamp)) {
+    m_errorStamp = stamp;
+    PrintText(m_strScriptError + "\n");
+  }
+  return false;
+}
+
+void CVoGadrelView::SayWhyNotDrawn(const PackageInfo& info) {
+  if (info.pins.empty()) return;
+  const std::string reason = UndrawableReason(info.pins.size(), info.pkg_frame);
+  if (reason.empty()) return;
+  // Said once for each pin count and frame, whatever the package's name (a
+  // name that changes at every tick must not fill the pane); the memory
+  // stays bounded for a script that tries every count.
+  constexpr size_t kMaxRemembered = 256;
+  if (m_undrawableSaid.size() >= kMaxRemembered) m_undrawableSaid.clear();
+  if (!m_undrawableSaid.emplace(info.pins.size(), info.pkg_frame).second) return;
+  PrintText((info.name.empty() ? std::string() : info.name + ": ") + reason + "\n");
 }
 
 bool CVoGadrelView::RunUserScriptFile(const std::string& path) {

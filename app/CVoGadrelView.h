@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tooltip/CPPToolTip.h"
@@ -118,6 +120,10 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   // The whole off-screen bitmap (scroll position plus client size; pixel
   // (x, y) = canvas (x, y)), as a paint draws it.
   QImage RenderCanvas();
+  // The picture a render writes: the package and the information line with
+  // a margin, without the control panel. `origin` is the canvas pixel of
+  // its top-left corner.
+  QImage RenderPicture(QPoint& origin);
 
   QPoint ScrollPosition() const;
   void ScrollTo(QPoint pos);
@@ -171,6 +177,12 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   void UpdateChanged();
   // (Re)starts the refresh timer at RefreshIntervalMs(), or stops it.
   void ApplyInterval();
+  // Runs the pin script file; a failure is said in the pane once per version
+  // of the file (`stamp`) and kept for the information line.
+  bool RunPinScript(const ScriptStamp& stamp);
+  // One line in the pane when the package has pins that its frame cannot
+  // draw, once for each pin count and frame.
+  void SayWhyNotDrawn(const PackageInfo& info);
 
   // Declaration order is construction order; destruction runs backwards.
   CQtUserInteraction m_userInteraction;
@@ -203,6 +215,12 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   int m_nContextPin = -1;
   int m_nCaptureMs = 0;
   int64_t m_nLastRefreshUs = 0;
+  // The pin script's load error until the file changes and runs, and the
+  // version of the file it was said for.
+  std::string m_strScriptError;
+  ScriptStamp m_errorStamp;
+  // Pin counts and frames already said to be undrawable.
+  std::set<std::pair<size_t, int32_t>> m_undrawableSaid;
 
   QTimer m_refreshTimer;
   QPointer<CPrintView> m_pPrintPane;

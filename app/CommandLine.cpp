@@ -1,13 +1,49 @@
 #include "app/CommandLine.h"
 
 #include <cstdio>
+#include <set>
 
 #include "script/CICECmd.h"
 
+namespace {
+
+// Options of the window system that QApplication takes off the command line.
+bool IsWindowSystemOption(const std::string& option, bool& takesValue) {
+  static const std::set<std::string> kWithValue = {"platform",        "platformpluginpath", "platformtheme",
+                                                   "plugin",          "style",              "stylesheet",
+                                                   "qwindowgeometry", "qwindowtitle",       "qwindowicon",
+                                                   "display",         "geometry"};
+  takesValue = kWithValue.count(option) != 0;
+  return takesValue || option == "reverse";
+}
+
+}  // namespace
+
 bool OptionTakesValue(const std::string& option) {
   return option == "series" || option == "pin-script" || option == "render" || option == "ticks" ||
-         option == "record" || option == "seconds" || option == "rate" || option == "pins" || option == "timeline" ||
-         option == "gdb-port";
+         option == "adapter" || option == "record" || option == "seconds" || option == "rate" || option == "pins" ||
+         option == "timeline" || option == "gdb-port";
+}
+
+std::string UnknownOption(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string option;
+    if (!IsOptionArgument(argv[i], option)) continue;
+    if (option == "run_script" || option == "list-adapters" || option == "version" || option == "help" ||
+        option == "h") {
+      continue;
+    }
+    // "--opt=value" only for the options that take a value.
+    const auto eq = option.find('=');
+    const bool inlineValue = eq != std::string::npos;
+    const std::string name = option.substr(0, eq);
+    bool windowValue = false;
+    const bool windowOption = IsWindowSystemOption(name, windowValue);
+    const bool takesValue = OptionTakesValue(name) || windowValue;
+    if (inlineValue ? !takesValue : !(takesValue || windowOption)) return argv[i];
+    if (takesValue && !inlineValue) ++i;  // its value
+  }
+  return {};
 }
 
 bool IsOptionArgument(const char* arg, std::string& option) {

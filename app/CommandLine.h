@@ -27,10 +27,16 @@ class CCommandLineInfo2 {
 };
 
 // True for the options of ours that take a value (--series, --pin-script,
-// --render, --ticks, --record, --seconds, --rate, --pins, --timeline,
-// --gdb-port);
-// their value is not a plain argument.
+// --render, --ticks, --adapter, --record, --seconds, --rate, --pins,
+// --timeline, --gdb-port); their value is not a plain argument.
 bool OptionTakesValue(const std::string& option);
+
+// The first option on the command line that the program does not know
+// (as written), or empty when there is none. Values of the options that
+// take one are skipped ("--opt value" and "--opt=value"); the window
+// system's own options (-platform NAME, -style NAME, -reverse, ...) are
+// known too.
+std::string UnknownOption(int argc, const char* const* argv);
 
 // Splits an argument into (is option, option text). "-x" and "--x" are
 // options; "/x" is one only when x is an option of the program (run_script

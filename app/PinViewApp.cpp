@@ -58,7 +58,8 @@ void ArmGrabHook(QWidget& window) {
 }  // namespace
 
 bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& error) {
-  const QImage image = view.RenderCanvas();
+  QPoint origin;
+  const QImage image = view.RenderPicture(origin);
   if (!image.save(FromBytes(pngPath), "PNG")) {
     error = "cannot write " + pngPath;
     return false;
@@ -79,6 +80,9 @@ bool WriteRenderRegions(CVoGadrelView& view, const std::string& jsonPath, std::s
   const QJsonObject root{{"name", FromBytes(info.name)},
                          {"frame", info.pkg_frame},
                          {"zoom", static_cast<double>(view.ZoomFactor())},
+                         {"origin", QJsonObject{{"x", origin.x()}, {"y", origin.y()}}},
+                         {"width", image.width()},
+                         {"height", image.height()},
                          {"regions", regions}};
   QFile file(FromBytes(jsonPath));
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||

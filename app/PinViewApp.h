@@ -9,8 +9,10 @@ class CVoGadrelView;
 // Runs the pin view application; returns the process exit status.
 int RunPinViewApplication(int argc, char** argv);
 
-// Writes the view's off-screen bitmap to `pngPath` and its tooltip regions
-// to the matching .json file. False with `error` set on failure.
+// Writes the package area of the view (RenderPicture) to `pngPath`, and to
+// the matching .json file its tooltip regions in canvas pixels with the
+// canvas pixel of the picture's top-left corner ("origin"). False with
+// `error` set on failure.
 bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& error);
 // The .json half of WriteRender alone (no drawing): the package name and
 // the tooltip regions with their texts.

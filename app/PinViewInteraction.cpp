@@ -12,6 +12,7 @@
 
 #include "app/CVoGadrelView.h"
 #include "app/ViewSettings.h"
+#include "pinmodel/PackageLayout.h"
 
 QPoint CVoGadrelView::ScrollPosition() const {
   return {horizontalScrollBar()->value(), verticalScrollBar()->value()};
@@ -73,6 +74,23 @@ QImage CVoGadrelView::RenderCanvas() {
   image.fill(0xFFFFFFFF);
   QPainter p(&image);
   m_scene.PaintAll(p, scroll, palette().color(QPalette::Button), QRectF());
+  return image;
+}
+
+QImage CVoGadrelView::RenderPicture(QPoint& origin) {
+  SyncScene();
+  constexpr int kMargin = 16;
+  QRect area = m_scene.DrawnBounds().toAlignedRect().adjusted(-kMargin, -kMargin, kMargin, kMargin) &
+               QRect(QPoint(0, 0), CanvasPixels());
+  // Nothing drawn: a blank square where the package would be.
+  if (area.isEmpty()) area = QRect(static_cast<int>(kBodyX * ZoomFactor()), static_cast<int>(kBodyY * ZoomFactor()),
+                                   2 * kMargin, 2 * kMargin);
+  origin = area.topLeft();
+  QImage image(area.size(), QImage::Format_ARGB32_Premultiplied);
+  image.fill(0xFFFFFFFF);
+  QPainter p(&image);
+  p.translate(-origin);
+  m_scene.PaintPicture(p, QRectF(area));
   return image;
 }
 

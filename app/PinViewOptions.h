@@ -14,9 +14,10 @@
 //   --gdb-port P              serve gdb on 127.0.0.1:P (0: any free port) on the
 //                             view's adapter object ("Debug > GDB server"); with
 //                             --render the refreshes are paced (--rate, default
-//                             100 ms) and the picture is rewritten after each, until
+//                             100 ms) and the regions rewritten after each, until
 //                             --ticks refreshes or the gdb client that came leaves
-// Both "--opt value" and "--opt=value" work; unknown options are ignored.
+// Both "--opt value" and "--opt=value" work; other arguments are skipped here
+// (the program refuses unknown options before it gets this far).
 #pragma once
 
 #include <cstdint>

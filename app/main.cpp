@@ -29,10 +29,10 @@ const char kUsage[] =
     "  --pin-script PATH   use another pin script instead of Gadrel/gadrel.lua\n"
     "  --render FILE.png [--ticks N]\n"
     "                      run N refresh cycles (default 1) without a window and\n"
-    "                      write the pin view to FILE.png and its tooltip\n"
-    "                      regions to FILE.json; nothing waits for an answer:\n"
-    "                      questions are answered No on standard error, the\n"
-    "                      adapter firmware is not updated\n"
+    "                      write the package area of the pin view to FILE.png\n"
+    "                      and its tooltip regions to FILE.json; nothing waits\n"
+    "                      for an answer: questions are answered No on standard\n"
+    "                      error, the adapter firmware is not updated\n"
     "  --adapter N         with several adapters, take adapter N (as volink\n"
     "                      list numbers them) without asking\n"
     "  --record FILE.vcd --seconds N [--rate MS] [--pins LIST]\n"
@@ -57,6 +57,13 @@ bool WantsHelp(int argc, char** argv) {
   return false;
 }
 
+// A command line the program cannot follow: the reason and the usage on
+// standard error, exit status 1 (as for an option with a bad value).
+int UsageError(const std::string& reason) {
+  std::fprintf(stderr, "gadrel: %s\n\n%s", reason.c_str(), kUsage);
+  return 1;
+}
+
 bool WantsVersion(int argc, char** argv) {
   for (int i = 1; i < argc; ++i)
     if (!std::strcmp(argv[i], "--version")) return true;
@@ -77,6 +84,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // A mistyped option is said, with the usage, before anything starts.
+  if (const std::string unknown = UnknownOption(argc, argv); !unknown.empty()) {
+    return UsageError("unknown option " + unknown);
+  }
+
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--list-adapters")) return RunListAdapters(std::cout, std::cerr);
   }
@@ -84,6 +96,7 @@ int main(int argc, char** argv) {
   CCommandLineInfo2 cmdInfo;
   cmdInfo.Parse(argc, argv);
   if (cmdInfo.m_bRunScript) {
+    if (cmdInfo.m_strScriptPath.empty()) return UsageError("-run_script needs a script file");
     // No window and no display: no GUI application object in this mode.
     return RunCommandLineScript(cmdInfo.m_strScriptPath);
   }

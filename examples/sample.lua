@@ -1,20 +1,21 @@
--- A user script for `gadrel -run_script`: no window, no adapter.
--- print() goes to the output pane of the window, so without one this script
--- writes to standard output with io.write instead.
-local out = io.write
+-- A user script for the window: File > Run script... (Ctrl+R) runs it beside
+-- the pin view, and print() writes to the output pane on the right. (On the
+-- command line there is no pane: see sample_cmdline.lua.)
 
-out("Gadrel command-line script\n")
-out("  host:      ", SCRIPT_APP_HOST, "\n")
-out("  directory: ", SCRIPT_DIRECTORY, "\n")
+print("Gadrel user script")
+print("  host:      " .. tostring(SCRIPT_APP_HOST))
+print("  directory: " .. tostring(SCRIPT_DIRECTORY))
 
 -- 32-bit register arithmetic with ext's bit operations.
 local moder = 0x5A5A0F0F
-out("  MODER:     0x", ext.tohex(moder, -8), "\n")
+print("  MODER:     0x" .. ext.tohex(moder, -8))
+local names = {[0] = "input", "output", "alternate", "analog"}
 for pin = 0, 7 do
   local mode = ext.band(ext.rshift(moder, pin * 2), 3)
-  local names = { [0] = "input", "output", "alternate", "analog" }
-  out(string.format("  pin %d:     %s\n", pin, names[mode]))
+  print(string.format("  pin %d:     %s", pin, names[mode]))
 end
 
-print("print() without a window is dropped")
-out("done\n")
+-- VoLink is the adapter object of the pin view's chip series (the same
+-- adapter the view reads); this sample leaves it alone.
+print("  VoLink:    " .. (VoLink ~= nil and "present" or "absent"))
+print("done")

@@ -37,12 +37,15 @@ files=$(dpkg-deb --contents "$deb" | awk '{print $6}')
 expected=(
   ./usr/bin/gadrel ./usr/bin/volink ./usr/bin/volink-sim
   ./usr/share/gadrel/Gadrel/gadrel.lua ./usr/share/gadrel/Gadrel/gadrel_demo.lua
-  ./usr/share/gadrel/examples/sample.lua ./usr/share/gadrel/configs/qemu.json
+  ./usr/share/gadrel/examples/sample.lua ./usr/share/gadrel/examples/sample_cmdline.lua ./usr/share/gadrel/configs/qemu.json
   ./usr/lib/udev/rules.d/60-volink.rules
   ./usr/share/applications/org.korvane.gadrel.desktop
   ./usr/share/icons/hicolor/scalable/apps/org.korvane.gadrel.svg
   ./usr/share/metainfo/org.korvane.gadrel.metainfo.xml
   ./usr/share/man/man1/gadrel.1.gz ./usr/share/man/man1/volink.1.gz ./usr/share/man/man1/volink-sim.1.gz
+  ./usr/share/doc/gadrel/pin-scripts.md ./usr/share/doc/gadrel/scripting.md
+  ./usr/share/doc/gadrel/pictures/pin_marks.png
+  ./usr/share/gadrel/examples/pins_demo_chip.lua
 )
 [ -f "$build/firmware/lm3s6965evb.elf" ] && expected+=(./usr/share/gadrel/firmware/lm3s6965evb.elf)
 [ -f "$build/firmware/blink51.ihx" ] && expected+=(./usr/share/gadrel/firmware/blink51.ihx)
@@ -50,7 +53,7 @@ for f in "${expected[@]}"; do
   grep -qxF -- "$f" <<<"$files" || bad "missing $f"
 done
 # Nothing but the installed tree: no tests, benchmarks, headers or build paths.
-stray=$(grep -vE '^\./usr/(bin/(gadrel|volink|volink-sim)|share/(gadrel|applications|icons|metainfo|man)/|lib/udev/)' <<<"$files" |
+stray=$(grep -vE '^\./usr/(bin/(gadrel|volink|volink-sim)|share/(gadrel|doc/gadrel|applications|icons|metainfo|man)/|lib/udev/)' <<<"$files" |
   grep -vE '/$' || true)
 [ -z "$stray" ] || bad "unexpected files: $stray"
 # Stripped programs: the package carries no debug information.

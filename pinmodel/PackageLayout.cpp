@@ -5,12 +5,29 @@
 
 namespace {
 
+// Pins a side of the four-sided and of the two-sided frame.
+constexpr size_t kFourSidedAccepted[] = {5, 6, 8, 9, 11, 12, 16, 17, 20, 22, 25, 32, 36, 44, 54};
+constexpr size_t kTwoSidedAccepted[] = {5, 7, 10, 14};
+constexpr int kMinGridSide = 5;
+
 bool IsAcceptedFourSided(size_t k) {
-  static constexpr size_t kAccepted[] = {5, 6, 8, 9, 11, 12, 16, 17, 20, 22, 25, 32, 36, 44, 54};
-  return std::find(std::begin(kAccepted), std::end(kAccepted), k) != std::end(kAccepted);
+  return std::find(std::begin(kFourSidedAccepted), std::end(kFourSidedAccepted), k) != std::end(kFourSidedAccepted);
 }
 
-bool IsAcceptedTwoSided(size_t a) { return a == 5 || a == 7 || a == 10 || a == 14; }
+bool IsAcceptedTwoSided(size_t a) {
+  return std::find(std::begin(kTwoSidedAccepted), std::end(kTwoSidedAccepted), a) != std::end(kTwoSidedAccepted);
+}
+
+// "a, b, c or d" of the pin counts `perSide` pins a side and `sides` sides make.
+template <size_t N>
+std::string CountList(const size_t (&perSide)[N], size_t sides) {
+  std::string text;
+  for (size_t i = 0; i < N; ++i) {
+    if (i > 0) text += i + 1 == N ? " or " : ", ";
+    text += std::to_string(perSide[i] * sides);
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -39,7 +56,7 @@ PackageLayout ComputeLayout(size_t pinCount, int32_t pkgFrame) {
     case 3: {
       l.frame = 3;
       const auto side = static_cast<int>(std::min(std::sqrt(static_cast<double>(pinCount)), double{kMaxGridSide}));
-      if (side < 5) return l;
+      if (side < kMinGridSide) return l;
       l.gridSide = side;
       l.s1 = l.s2 = 41.0 * side + 37;
       l.gap = 5;
@@ -58,6 +75,31 @@ PackageLayout ComputeLayout(size_t pinCount, int32_t pkgFrame) {
   }
   l.drawable = true;
   return l;
+}
+
+std::string UndrawableReason(size_t pinCount, int32_t pkgFrame) {
+  if (ComputeLayout(pinCount, pkgFrame).drawable) return {};
+  std::string frame, takes;
+  switch (pkgFrame) {
+    case 1:
+      frame = "a two-sided frame";
+      takes = CountList(kTwoSidedAccepted, 2);
+      break;
+    case 2:
+      frame = "the 48-pin frame";
+      takes = "48";
+      break;
+    case 3:
+      frame = "a ball-grid frame";
+      takes = std::to_string(kMinGridSide * kMinGridSide) + " or more";
+      break;
+    default:
+      frame = "a four-sided frame";
+      takes = CountList(kFourSidedAccepted, 4);
+      break;
+  }
+  return std::to_string(pinCount) + (pinCount == 1 ? " pin" : " pins") + " cannot be drawn in " + frame +
+         "; it takes " + takes;
 }
 
 CanvasRect PinRect(const PackageLayout& l, PinSide side, int m) {

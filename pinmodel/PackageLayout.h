@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 enum class PinSide { Bottom = 0, Right = 1, Top = 2, Left = 3 };
 
@@ -39,6 +40,11 @@ constexpr int kMaxGridSide = 64;
 // than 1, 2, 3 are the four-sided frame). Not drawable when the count does
 // not fit the frame.
 PackageLayout ComputeLayout(size_t pinCount, int32_t pkgFrame);
+
+// Why `pinCount` pins of frame kind `pkgFrame` are not drawn, in one line
+// ("40 pins cannot be drawn in a two-sided frame; it takes 10, 14, 20 or
+// 28"); empty when ComputeLayout draws them.
+std::string UndrawableReason(size_t pinCount, int32_t pkgFrame);
 
 // Rectangle of pin `m` (1-based along its side) on `side`.
 CanvasRect PinRect(const PackageLayout& layout, PinSide side, int m);

@@ -266,8 +266,26 @@ const QImage& PackageScene::Frame(QPoint origin, QSize size, QColor buttonFace) 
 }
 
 void PackageScene::PaintAll(QPainter& p, QPoint scroll, QColor buttonFace, const QRectF& visible) {
+  PaintPicture(p, visible);
+  PaintControlPanel(p, scroll, buttonFace);
+}
+
+void PackageScene::PaintPicture(QPainter& p, const QRectF& visible) {
   PaintStaticLayer(p, *m_tools, m_info, m_placement, visible);
   PaintDynamicLayer(p, *m_tools, m_info, m_placement, visible);
   PaintInformation(p, *m_tools, m_info, m_clientWidth);
-  PaintControlPanel(p, scroll, buttonFace);
+}
+
+QRectF PackageScene::DrawnBounds() const {
+  const PackagePlacement& pl = m_placement;
+  PixelRect all;
+  if (pl.layout.drawable) {
+    all = pl.body.United(pl.nameBox).United(pl.marker);
+    for (const PinPlacement& pin : pl.pins) all = all.United(pin.staticBounds).United(pin.dynamicBounds).United(pin.region);
+    for (const BallPlacement& ball : pl.balls) all = all.United(ball.ball);
+    for (const GridLabel& label : pl.gridLabels) all = all.United(label.band);
+  }
+  QRectF bounds = all.IsEmpty() ? QRectF() : ToRectF(all);
+  if (!m_infoBox.isEmpty()) bounds = bounds.isEmpty() ? m_infoBox : bounds.united(m_infoBox);
+  return bounds;
 }

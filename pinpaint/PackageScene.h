@@ -61,6 +61,11 @@ class PackageScene {
   // Draws everything within `visible` (empty: all) with `painter` in canvas
   // coordinates, the control panel at `scroll`, without the caches.
   void PaintAll(QPainter& painter, QPoint scroll, QColor buttonFace, const QRectF& visible);
+  // The same without the control panel: the package and the information line.
+  void PaintPicture(QPainter& painter, const QRectF& visible);
+  // Canvas pixels that the package and the information line cover (empty
+  // when nothing is drawn but the background).
+  QRectF DrawnBounds() const;
 
  private:
   void Place();

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include <lua.hpp>
@@ -65,10 +67,18 @@ std::string ErrorText(lua_State* L, int idx) {
   }
 }
 
-// Everything before the last '\' or '/', or the whole path without either.
+// The script's folder, absolute: everything before the last '\' or '/' (a
+// bare file name is in the current folder), made absolute against the
+// current folder, without "." and ".." steps or a trailing separator.
 std::string DirectoryOf(const std::string& path) {
   const auto cut = path.find_last_of("\\/");
-  return cut == std::string::npos ? path : path.substr(0, cut);
+  const std::string dir = cut == std::string::npos ? "." : cut == 0 ? "/" : path.substr(0, cut);
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
+  if (ec) return dir;
+  std::string out = absolute.lexically_normal().string();
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
 }
 
 template <class T>

@@ -6,6 +6,7 @@
 #include "script/ExtLib.h"
 #include "script/LuaICE.h"
 #include "script/LuaPartNum.h"
+#include "script/ScriptGlobals.h"
 
 namespace {
 
@@ -17,6 +18,28 @@ std::string Cell(const char* text) {
     out += *p;
   }
   return out;
+}
+
+const char* Mark(bool yes) { return yes ? "yes" : "-"; }
+
+void Globals(std::string& md) {
+  md += "## Globals\n\n"
+        "What a script finds besides Lua's standard libraries, by the state it runs in: the pin script, a user "
+        "script run with File > Run script... (\"user\"), and one run with `gadrel -run_script FILE` "
+        "(\"command line\").\n\n"
+        "| global | pin script | user | command line | type | what it holds |\n|---|---|---|---|---|---|\n";
+  for (const ScriptGlobal& g : ScriptGlobals()) {
+    md += "| `" + std::string(g.name) + "` | " + Mark(g.states & kStatePinView) + " | " + Mark(g.states & kStateUser) +
+          " | " + Mark(g.states & kStateCommandLine) + " | " + Cell(g.type) + " | " + Cell(g.description) + " |\n";
+  }
+  md += "\n## Functions a pin script defines\n\n"
+        "The view calls these globals of the pin script (see [the guide](pin-scripts.md) for the package table).\n\n"
+        "| function | arguments | results | when and why |\n|---|---|---|---|\n";
+  for (const ScriptCallback& c : ScriptCallbacks()) {
+    md += "| `" + std::string(c.name) + "` | " + Cell(c.args) + " | " + Cell(c.results) + " | " +
+          Cell(c.description) + " |\n";
+  }
+  md += "\n";
 }
 
 void Methods(std::string& md, const char* object, std::span<const ScriptMethod> methods) {
@@ -47,6 +70,7 @@ std::string ScriptReferenceMarkdown() {
       "to 32-bit words; words come back unsigned. A required argument that fails its test raises "
       "\"<method>: argument error\"; an adapter failure raises \"<method>: <adapter's text>\". "
       "Byte and word tables hold -1 at key 0 and the data at keys 1 to n.\n\n";
+  Globals(md);
 
   md += "## `ice` (the pin-view script)\n\n";
   Methods(md, "ice", LuaICEType().methods);
@@ -69,8 +93,8 @@ std::string ScriptReferenceMarkdown() {
   md += "| function | pin view | user scripts | arguments | results | what it does |\n"
         "|---|---|---|---|---|---|\n";
   for (const ExtFunction& f : ExtFunctions()) {
-    md += "| `ext." + std::string(f.name) + "` | " + ((f.variants & kExtPinView) ? "yes" : "-") + " | " +
-          ((f.variants & kExtUser) ? "yes" : "-") + " | " + Cell(f.args) + " | " + Cell(f.results) + " | " +
+    md += "| `ext." + std::string(f.name) + "` | " + Mark(f.variants & kExtPinView) + " | " +
+          Mark(f.variants & kExtUser) + " | " + Cell(f.args) + " | " + Cell(f.results) + " | " +
           Cell(f.description) + " |\n";
   }
   md += "\nThere is no global `bit`. In user scripts `print` is `ext.redirect_print_user`.\n";

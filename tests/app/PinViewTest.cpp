@@ -79,11 +79,17 @@ TEST_F(PinViewTest, PinScriptIsReloadedWhenItChangesOnDisk) {
   m_view.RefreshPins();
   EXPECT_EQ(m_view.Package().name, "CC");
 
-  // A syntax error keeps the previous definitions and is printed every tick.
+  // A syntax error keeps the previous definitions; it is said once in the
+  // pane and stays on the red information line until the file changes.
   WriteFile(script, "function get_status( return\n");
-  m_view.RefreshPins();
-  m_view.RefreshPins();
+  for (int i = 0; i < 3; ++i) m_view.RefreshPins();
   EXPECT_EQ(m_view.Package().name, "CC");
+  EXPECT_EQ(Count("gadrel.lua:1:"), 1) << m_pane.Text().toStdString();
+  EXPECT_NE(m_view.Package().information.find("gadrel.lua:1:"), std::string::npos);
+  // Another broken version is said again.
+  WriteFile(script, "x = = 1\n");
+  m_view.RefreshPins();
+  m_view.RefreshPins();
   EXPECT_EQ(Count("gadrel.lua:1:"), 2) << m_pane.Text().toStdString();
 
   WriteFile(script, PinScript("fixed"));
@@ -91,16 +97,61 @@ TEST_F(PinViewTest, PinScriptIsReloadedWhenItChangesOnDisk) {
   m_view.RefreshPins();
   EXPECT_EQ(m_view.Package().name, "fixed");
   EXPECT_EQ(Count("gadrel.lua:1:"), 2);
+  EXPECT_EQ(m_view.Package().information, "");
 }
 
-TEST_F(PinViewTest, FailingFirstLoadIsRetriedEveryTick) {
+// A file that fails at start is tried again at every tick but said once,
+// and the view is not blank: the red line says why.
+TEST_F(PinViewTest, FailingFirstLoadIsRetriedAndSaidOnce) {
   const std::string script = Path("gadrel.lua");
-  WriteFile(script, "error('broken at start')\n");
+  WriteFile(script, "if not retried then retried = true error('broken at start') end\n"
+                    "error('broken again')\n");
   Start(script);
   EXPECT_EQ(Count("broken at start"), 1);
-  m_view.RefreshPins();
-  EXPECT_EQ(Count("broken at start"), 2);
+  for (int i = 0; i < 3; ++i) m_view.RefreshPins();
+  EXPECT_EQ(Count("broken"), 1) << m_pane.Text().toStdString();
   EXPECT_TRUE(m_view.Package().name.empty());
+  EXPECT_NE(m_view.Package().information.find("broken again"), std::string::npos) << "retried";
+
+  QPoint origin;
+  const QImage picture = m_view.RenderPicture(origin);
+  int red = 0;
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) {
+      const QColor c = picture.pixelColor(x, y);
+      red += c.red() > 200 && c.green() < 80 && c.blue() < 80;
+    }
+  EXPECT_GT(red, 20) << "the information line is drawn in red";
+}
+
+// A package whose frame cannot take its pins is said once in the pane, with
+// what the frame takes, even when its name changes at every tick; a
+// package without pins (a message) says nothing.
+TEST_F(PinViewTest, UndrawablePackageIsSaidOncePerPackage) {
+  const std::string script = Path("gadrel.lua");
+  WriteFile(script, "local shapes = {{40, 1}, {40, 1}, {0, 0}, {47, 2}, {44, 0}, {40, 1}}\n"
+                    "function get_status() tick = (tick or 0) + 1\n"
+                    "  local n, frame = shapes[tick][1], shapes[tick][2]\n"
+                    "  local pins = {} for i = 1, n do pins[i] = {pin_no = i} end\n"
+                    "  local name = tick == 1 and 'GX' or 'GX' .. tick\n"
+                    "  return {name = name, name_color = 1, information = '', pins = pins,\n"
+                    "          processor = {information = ''}, pkg_frame = frame} end\n");
+  Start(script);
+  for (int i = 0; i < 6; ++i) m_view.RefreshPins();
+  EXPECT_EQ(Count("GX: 40 pins cannot be drawn in a two-sided frame; it takes 10, 14, 20 or 28\n"), 1)
+      << m_pane.Text().toStdString();
+  EXPECT_EQ(Count("GX4: 47 pins cannot be drawn in the 48-pin frame; it takes 48\n"), 1);
+  EXPECT_EQ(Count("cannot be drawn"), 2);
+}
+
+// The window's sample (File > Run script...) prints into the pane.
+TEST_F(PinViewTest, WindowSampleScriptPrintsIntoThePane) {
+  Start(Path("none.lua"));
+  ASSERT_TRUE(m_view.RunUserScriptFile(GADREL_EXAMPLES_DIR "/sample.lua")) << m_pane.Text().toStdString();
+  EXPECT_EQ(Count("Gadrel user script\n"), 1) << m_pane.Text().toStdString();
+  EXPECT_EQ(Count("directory: " GADREL_EXAMPLES_DIR "\n"), 1);
+  EXPECT_EQ(Count("VoLink:    present\n"), 1);
+  EXPECT_TRUE(m_pane.Text().endsWith("done\n"));
 }
 
 TEST_F(PinViewTest, MissingPinScriptDrawsAnEmptyCanvasSilently) {

@@ -11,10 +11,14 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
 
 #include "../ice/SimFixture.h"
 #include "GadrelRun.h"
 #include "ice/CICE_M4.h"
+#include "sim/ChildProcess.h"
 
 namespace {
 
@@ -50,13 +54,94 @@ TEST(Render, PictureAndRegionsOfAPinScript) {
   EXPECT_DOUBLE_EQ(pin1["x"].toDouble(), 1051);
   EXPECT_DOUBLE_EQ(pin1["width"].toDouble(), 8);
 
-  // The picture's pixel (x, y) is canvas (x, y): pin 1 is green there.
+  // The picture is the package area with a margin, not the canvas: its
+  // pixel (x, y) is canvas origin + (x, y), and pin 1 is green there. The
+  // control panel (at the scroll position 780, 560) is not in it.
   QImage image(png);
   ASSERT_FALSE(image.isNull());
-  EXPECT_GT(image.width(), 1400);
-  EXPECT_GT(image.height(), 1200);
-  const QColor c = image.pixelColor(1051 + 4, 1134 + 20);
+  const QPoint origin(json["origin"]["x"].toInt(), json["origin"]["y"].toInt());
+  EXPECT_EQ(image.size(), QSize(json["width"].toInt(), json["height"].toInt()));
+  EXPECT_LT(image.width(), 800);
+  EXPECT_LT(image.height(), 800);
+  EXPECT_FALSE(QRect(origin, image.size()).intersects(QRect(780 + 5, 560 + 5, 118 + 3, 58 + 3)));
+  const QColor c = image.pixelColor(1051 + 4 - origin.x(), 1134 + 20 - origin.y());
   EXPECT_EQ(c, QColor(0, 255, 0)) << c.name().toStdString();
+  EXPECT_EQ(image.pixelColor(0, 0), QColor(Qt::white)) << "a margin";
+  // Every region lies in the picture.
+  for (const QJsonValue& v : regions) {
+    const QJsonObject r = v.toObject();
+    EXPECT_TRUE(QRectF(origin, image.size()).contains(QRectF(r["x"].toDouble(), r["y"].toDouble(),
+                                                           r["width"].toDouble(), r["height"].toDouble())));
+  }
+}
+
+// Every chip the shipped script knows, on the targets that run it (the core
+// model; QEMU and ucsim when installed), is drawn whole: each pin has its
+// region in the render, inside the picture, and nothing is said to be
+// undrawable.
+TEST(Render, EveryChipOfTheShippedScriptIsDrawn) {
+  struct Chip {
+    std::string target;  // the adapter's target in the emulator's configuration
+    const char* series;
+    QString name;
+    int pins;
+    QString pin1;  // the tooltip of pin 1 starts so
+  };
+  const std::string fw = FIRMWARE_DIR;
+  std::vector<Chip> chips = {
+      {R"({"kind": "cortex-m", "chip": "GX32M412VE"})", "cortex-m", "GX32M412VE", 100, "<b>Pin 1: PA0</b>"},
+      {R"({"kind": "cortex-m", "chip": "GX32P100"})", "cortex-m", "GX32P100", 100, "<b>Pin 1: PA0</b>"},
+      {R"({"kind": "8051"})", "8051", "GX8051T24", 44, "<b>Pin 1: P1.5</b>"},
+  };
+  const bool qemu = sim::ProgramAvailable("qemu-system-arm") && QFile::exists(QString::fromStdString(fw + "/microbit.elf"));
+  if (qemu) {
+    for (const char* board : {"lm3s6965evb", "microbit"}) {
+      chips.push_back({std::string(R"({"kind": "qemu", "machine": ")") + board + R"(", "firmware": ")" + fw + "/" +
+                           board + R"(.elf"})",
+                       "cortex-m", *board == 'l' ? "GX32M330QE" : "GX32M030QB", 48,
+                       *board == 'l' ? "<b>Pin 1: PA0</b>" : "<b>VDD</b>"});
+    }
+  }
+  const bool ucsim = sim::ProgramAvailable("s51") && QFile::exists(QString::fromStdString(fw + "/blink51.ihx"));
+  if (ucsim) {
+    chips.push_back({R"({"kind": "ucsim", "firmware": ")" + fw + R"(/blink51.ihx"})", "8051", "GX8051U08", 44,
+                     "<b>Pin 1: P1.5</b>"});
+  }
+  std::string config = R"({"adapters": [)";
+  for (size_t i = 0; i < chips.size(); ++i) {
+    config += (i ? ", " : "") + std::string(R"({"name": "t)") + std::to_string(i) +
+              R"(", "generation": 1, "adapter_id": "0x7788E00)" + std::to_string(i) + R"(", "location": "1-6.)" +
+              std::to_string(i + 1) + R"(", "target": )" + chips[i].target + "}";
+  }
+  SimProcess sim(config + "]}", static_cast<int>(chips.size()));
+
+  QTemporaryDir dir;
+  for (size_t i = 0; i < chips.size(); ++i) {
+    const Chip& c = chips[i];
+    SCOPED_TRACE(c.name.toStdString());
+    const QString png = dir.filePath(QStringLiteral("chip%1.png").arg(i));
+    const ProcessResult run = Gadrel({"--series", c.series, "--pin-script", GADREL_PIN_SCRIPT, "--render", png,
+                                      "--adapter", QString::number(i)},
+                                     QProcessEnvironment::systemEnvironment(), 30000);
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("cannot be drawn")) << run.err.toStdString();
+    const QJsonObject json = ReadJson(dir.filePath(QStringLiteral("chip%1.json").arg(i)));
+    EXPECT_EQ(json["name"].toString(), c.name);
+    const QImage image(png);
+    const QRectF picture(json["origin"]["x"].toDouble(), json["origin"]["y"].toDouble(), image.width(),
+                         image.height());
+    const QJsonArray regions = json["regions"].toArray();
+    ASSERT_EQ(regions.size(), c.pins + 1) << "the name and every pin";
+    EXPECT_TRUE(regions[1].toObject()["text"].toString().startsWith(c.pin1)) << regions[1].toObject()["text"].toString().toStdString();
+    for (const QJsonValue& v : regions) {
+      const QJsonObject r = v.toObject();
+      const QRectF box(r["x"].toDouble(), r["y"].toDouble(), r["width"].toDouble(), r["height"].toDouble());
+      EXPECT_FALSE(box.isEmpty());
+      EXPECT_TRUE(picture.contains(box)) << r["text"].toString().toStdString();
+    }
+  }
+  if (!qemu) std::cout << "[ SKIPPED  ] the QEMU chips: qemu-system-arm or the firmware is missing\n";
+  if (!ucsim) std::cout << "[ SKIPPED  ] the ucsim chip: s51 or the firmware is missing\n";
 }
 
 TEST(Render, DemoScriptDrawsEveryFrame) {
@@ -121,8 +206,8 @@ TEST(Render, HeadlessRunsAskNobody) {
       {"in its boot loader", false, true, {}, 0,
        {"A device might be plugged in firmware update mode before", "not updated without a window"}, ""},
       {"two adapters", true, false, {}, 1, {"name one with --adapter N"}, ""},
-      // The shipped script shows GX32P100 by its product id.
-      {"two adapters, the second named", true, false, {"--adapter", "1"}, 0, {}, "[00a30000]"},
+      // The product id alone does not name it: the shipped script asks with its second id.
+      {"two adapters, the second named", true, false, {"--adapter", "1"}, 0, {}, "GX32P100"},
       {"two adapters, a third named", true, false, {"--adapter", "2"}, 1, {"no adapter 2 (found 2)"}, ""},
   };
   for (const Case& c : cases) {

@@ -28,6 +28,7 @@ TEST(CommandLine, ScriptModeAndPath) {
       {{"-run_script"}, true, ""},
       {{"-run_script", "a.lua", "-other", "x"}, false, "a.lua"},
       {{"-run_script", "a.lua", "--series", "8051"}, true, "a.lua"},
+      {{"-run_script", "a.lua", "--adapter", "1"}, true, "a.lua"},
       {{"--series", "8051", "-run_script", "a.lua"}, true, "a.lua"},
       {{"-Run_Script", "a.lua"}, false, ""},
       {{"-run_script", "/tmp/some/dir/a.lua"}, true, "/tmp/some/dir/a.lua"},
@@ -56,11 +57,12 @@ struct RunResult {
   std::string err;
 };
 
-RunResult RunGadrel(const TempDir& dir, const std::string& args) {
+// Runs gadrel with `args` in the folder `cwd` (empty: this one).
+RunResult RunGadrel(const TempDir& dir, const std::string& args, const std::string& cwd = "") {
   const auto out = dir.Path() / "stdout.txt";
   const auto err = dir.Path() / "stderr.txt";
   // No display: script mode must not need one.
-  const std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= " +
+  const std::string cmd = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM= " +
                           std::string(GADREL_EXE) + " " + args + " >" + out.string() + " 2>" +
                           err.string();
   const int rc = std::system(cmd.c_str());
@@ -89,20 +91,29 @@ TEST(CommandLine, ScriptModeEndToEnd) {
     std::string args;
     int status;
     const char* errPart;
+    std::string cwd = "";
   } cases[] = {
       {"-run_script " + good, 0, ""},
       {"/run_script " + good, 0, ""},
+      // SCRIPT_DIRECTORY is the folder, absolute, for relative names too.
+      {"-run_script good.lua", 0, "", dir.Path().string()},
+      {"-run_script ./good.lua", 0, "", dir.Path().string()},
+      {"-run_script " + dir.Path().filename().string() + "/good.lua", 0, "", dir.Path().parent_path().string()},
       {"plain -run_script " + good + " " + dir.Write("never.lua", "os.exit(3)"), 0, ""},
       {"-run_script " + dir.Write("syntax.lua", "x = = 1"), 1, "unexpected symbol"},
       {"-run_script " + dir.Write("fails.lua", "error('bad thing')"), 1, "bad thing"},
       {"-run_script " + (dir.Path() / "missing.lua").string(), 1, "cannot open"},
-      {"-run_script", 1, "cannot open"},
+      {"-run_script", 1, "gadrel: -run_script needs a script file\n\nUsage: gadrel"},
+      // An unknown option is refused with the usage, whatever else is there.
+      {"--bogus", 1, "gadrel: unknown option --bogus\n\nUsage: gadrel"},
+      {"-run_script " + good + " -bogus", 1, "unknown option -bogus"},
+      {"--render x.png --ticks=2 --frobnicate=1", 1, "unknown option --frobnicate=1"},
       {"-run_script /gadrel-no-such-script.lua", 1, "cannot open /gadrel-no-such-script.lua"},
       // Finalisers that raise while the host reads the error value.
       {"-run_script " + dir.Write("finalisers.lua", std::string(kRaisingFinalisers) + "error(42, 0)"), 1, "42"},
   };
   for (const Case& c : cases) {
-    const RunResult r = RunGadrel(dir, c.args);
+    const RunResult r = RunGadrel(dir, c.args, c.cwd);
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_EQ(r.out, "") << c.args;
     EXPECT_NE(r.err.find(c.errPart), std::string::npos) << c.args << "\n" << r.err;
@@ -111,6 +122,37 @@ TEST(CommandLine, ScriptModeEndToEnd) {
       EXPECT_EQ(r.err, "") << c.args;
     }
   }
+}
+
+TEST(CommandLine, UnknownOptions) {
+  struct Case {
+    std::vector<const char*> args;
+    const char* unknown;
+  } cases[] = {
+      {{}, ""},
+      {{"--series", "8051", "--render=x.png", "--ticks", "-1", "--adapter", "2", "--list-adapters"}, ""},
+      {{"-run_script", "a.lua", "/run_script", "-", "--version", "-h", "--help"}, ""},
+      {{"-platform", "offscreen", "-style=fusion", "-reverse", "plain", "/path/file"}, ""},
+      {{"--bogus"}, "--bogus"},
+      {{"--series", "8051", "-x"}, "-x"},
+      {{"--help=1"}, "--help=1"},
+      {{"-run_script=a.lua"}, "-run_script=a.lua"},
+      {{"--render"}, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"gadrel"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(UnknownOption(static_cast<int>(argv.size()), argv.data()), c.unknown) << argv.size();
+  }
+}
+
+// The command-line sample writes to standard output (no pane in this mode).
+TEST(CommandLine, CommandLineSampleWritesToStandardOutput) {
+  TempDir dir;
+  const RunResult r = RunGadrel(dir, "-run_script " GADREL_EXAMPLES_DIR "/sample_cmdline.lua");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("directory: " GADREL_EXAMPLES_DIR "\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\ndone\n"), std::string::npos) << r.out;
 }
 
 TEST(CommandLine, Help) {

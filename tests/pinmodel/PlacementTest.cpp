@@ -102,6 +102,28 @@ TEST(Placement, BallGridsAndUndrawableCounts) {
   EXPECT_TRUE(PlacePackage(Package(30, 0), {1.0f, true}, FixedMeasure).regions.empty());
 }
 
+TEST(Placement, UndrawableCountsSayWhatTheFrameTakes) {
+  struct Case {
+    size_t pins;
+    int frame;
+    const char* reason;  // empty: drawn
+  } cases[] = {
+      {40, 1, "40 pins cannot be drawn in a two-sided frame; it takes 10, 14, 20 or 28"},
+      {28, 1, ""},
+      {30, 0, "30 pins cannot be drawn in a four-sided frame; it takes 20, 24, 32, 36, 44, 48, 64, 68, 80, 88, "
+              "100, 128, 144, 176 or 216"},
+      {44, 0, ""},
+      {44, 7, ""},
+      {47, 2, "47 pins cannot be drawn in the 48-pin frame; it takes 48"},
+      {24, 3, "24 pins cannot be drawn in a ball-grid frame; it takes 25 or more"},
+      {1, 1, "1 pin cannot be drawn in a two-sided frame; it takes 10, 14, 20 or 28"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UndrawableReason(c.pins, c.frame), c.reason) << c.pins << " pins, frame " << c.frame;
+    EXPECT_EQ(ComputeLayout(c.pins, c.frame).drawable, *c.reason == 0) << c.pins << " pins, frame " << c.frame;
+  }
+}
+
 TEST(Utf16Text, CountsAndCutsWholeCharacters) {
   struct Case {
     std::string text;

@@ -98,12 +98,20 @@ TEST(ScriptHost, ScriptDirectoryAndRerun) {
   ASSERT_TRUE(host.RunScriptFile(path, false));
   EXPECT_EQ(Eval(host, "runs"), "2") << "a second run sees the globals of the first";
 
-  // Paths that fail to load still set the directory first.
+  // The folder, absolute, whatever form the path takes; paths that fail to
+  // load still set it first.
+  const std::string cwd = std::filesystem::current_path().string();
   struct Case {
-    const char* path;
-    const char* dir;
-  } cases[] = {{"plain.lua", "plain.lua"}, {"a\\b\\c.lua", "a\\b"}, {"a/b\\c.lua", "a/b"},
-               {"a\\b/c.lua", "a\\b"}, {"/x.lua", ""}};
+    std::string path;
+    std::string dir;
+  } cases[] = {{"plain.lua", cwd},
+               {"./plain.lua", cwd},
+               {"", cwd},
+               {"a/./b/../c.lua", cwd + "/a"},
+               {"a\\b\\c.lua", cwd + "/a\\b"},
+               {"a/b\\c.lua", cwd + "/a/b"},
+               {"/x.lua", "/"},
+               {dir.Path().string() + "//sub/", dir.Path().string() + "/sub"}};
   for (const Case& c : cases) {
     host.RunScriptFile(c.path, false);
     EXPECT_EQ(Eval(host, "SCRIPT_DIRECTORY"), c.dir) << c.path;

@@ -1,15 +1,21 @@
 // The binding tables as the one description of what scripts see: ice's help
 // listing in its fixed order, argument errors named after the table entry,
-// ext made from its table, and a reference that documents every entry.
+// ext made from its table, the globals table against the globals a state
+// really has, and a reference that documents every entry and matches the
+// committed docs/scripting.md.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "script/ExtLib.h"
 #include "script/LuaICE.h"
 #include "script/LuaPartNum.h"
+#include "script/ScriptGlobals.h"
 #include "script/ScriptReference.h"
 #include "tests/script/ScriptTestUtil.h"
 
@@ -84,6 +90,49 @@ TEST(BindingTables, ExtIsMadeFromItsTable) {
   }
 }
 
+// The globals of each kind of state, beyond Lua 5.1's own, are exactly the
+// table's (the view's own two aside, which the host does not set).
+TEST(BindingTables, GlobalsTableListsWhatEachStateHolds) {
+  const std::set<std::string> lua51{"_G", "_VERSION", "assert", "collectgarbage", "dofile", "error", "gcinfo",
+                                    "getfenv", "getmetatable", "ipairs", "load", "loadfile", "loadstring", "module",
+                                    "newproxy", "next", "pairs", "pcall", "print", "rawequal", "rawget", "rawset",
+                                    "require", "select", "setfenv", "setmetatable", "tonumber", "tostring", "type",
+                                    "unpack", "xpcall", "coroutine", "package", "table", "io", "os", "string",
+                                    "math", "debug"};
+  alignas(16) static char fakeAdapter[16];  // set-up never reaches the adapter
+  CICE* adapter = reinterpret_cast<CICE*>(fakeAdapter);
+  TempDir dir;
+  const std::string empty = dir.Write("empty.lua", "");
+  struct Kind {
+    ScriptStateKind kind;
+    bool pinView;
+    CICE* adapter;
+    const char* host;
+    const char* appDir;
+  };
+  for (const Kind& k : {Kind{kStatePinView, true, adapter, "Gadrel", "/app"},
+                        Kind{kStateUser, false, adapter, "Gadrel_User", nullptr},
+                        Kind{kStateCommandLine, false, nullptr, "Gadrel_User_Cmd", nullptr}}) {
+    SCOPED_TRACE(k.host);
+    CICECmd host;
+    ASSERT_TRUE(k.pinView ? host.InitScript(k.adapter, k.host, k.appDir)
+                          : host.InitUserScript(k.adapter, k.host, k.appDir));
+    ASSERT_TRUE(host.RunScriptFile(empty, false));
+    std::set<std::string> extra;
+    std::istringstream names(Eval(host, "(function() local t = {} for k in pairs(_G) do t[#t + 1] = k end "
+                                        "return table.concat(t, ' ') end)()"));
+    for (std::string n; names >> n;)
+      if (!lua51.count(n)) extra.insert(n);
+    std::set<std::string> listed, replaced;
+    for (const ScriptGlobal& g : ScriptGlobals()) {
+      if (!(g.states & k.kind) || g.setByView) continue;
+      (lua51.count(g.name) ? replaced : listed).insert(g.name);
+    }
+    EXPECT_EQ(extra, listed);
+    for (const std::string& n : replaced) EXPECT_EQ(Eval(host, "type(" + n + ")"), "function") << n;
+  }
+}
+
 TEST(BindingTables, ReferenceDescribesEveryEntry) {
   const std::string md = ScriptReferenceMarkdown();
   struct Object {
@@ -107,9 +156,29 @@ TEST(BindingTables, ReferenceDescribesEveryEntry) {
     EXPECT_GT(std::string(f.description).size(), 10u) << "ext." << f.name;
     EXPECT_NE(md.find("| `ext." + std::string(f.name) + "` |"), std::string::npos) << f.name;
   }
+  for (const ScriptGlobal& g : ScriptGlobals()) {
+    EXPECT_GT(std::string(g.description).size(), 10u) << g.name;
+    EXPECT_NE(md.find("| `" + std::string(g.name) + "` |"), std::string::npos) << g.name;
+  }
+  for (const ScriptCallback& c : ScriptCallbacks()) {
+    EXPECT_GT(std::string(c.description).size(), 10u) << c.name;
+    EXPECT_NE(md.find("| `" + std::string(c.name) + "` |"), std::string::npos) << c.name;
+  }
   // A bar inside a cell is escaped, so the row keeps its columns.
   EXPECT_NE(md.find("| `ice:ReadMemMulti` | addresses \\| address1"), std::string::npos);
   EXPECT_NE(md.find("`pn.PROJ_"), std::string::npos) << "the family entries are described";
+}
+
+// docs/scripting.md is the generated reference as committed; the build
+// writes a fresh one into <build>/docs, and this test says when the two part.
+TEST(BindingTables, CommittedReferenceIsTheGeneratedOne) {
+  std::ifstream in(GADREL_SOURCE_DIR "/docs/scripting.md", std::ios::binary);
+  ASSERT_TRUE(in) << "docs/scripting.md is missing";
+  std::stringstream committed;
+  committed << in.rdbuf();
+  EXPECT_TRUE(committed.str() == ScriptReferenceMarkdown())
+      << "docs/scripting.md differs from the binding tables; regenerate it with "
+         "build/bin/gadrel-scriptdoc docs/scripting.md";
 }
 
 }  // namespace
