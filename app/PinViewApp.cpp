@@ -57,17 +57,12 @@ void ArmGrabHook(QWidget& window) {
 
 }  // namespace
 
-bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& error) {
-  QPoint origin;
-  const QImage image = view.RenderPicture(origin);
-  if (!image.save(FromBytes(pngPath), "PNG")) {
-    error = "cannot write " + pngPath;
-    return false;
-  }
-  return WriteRenderRegions(view, RenderJsonPath(pngPath), error);
-}
+namespace {
 
-bool WriteRenderRegions(CVoGadrelView& view, const std::string& jsonPath, std::string& error) {
+// The package name and the tooltip regions; the picture's place and size
+// when there is one.
+bool WriteRenderJson(CVoGadrelView& view, const std::string& jsonPath, const QImage* picture, QPoint origin,
+                     std::string& error) {
   const PackageInfo& info = view.Package();
   QJsonArray regions;
   for (const TipRegion& r : view.TipRegions()) {
@@ -77,13 +72,15 @@ bool WriteRenderRegions(CVoGadrelView& view, const std::string& jsonPath, std::s
                                {"height", static_cast<double>(r.height)},
                                {"text", FromBytes(r.text)}});
   }
-  const QJsonObject root{{"name", FromBytes(info.name)},
-                         {"frame", info.pkg_frame},
-                         {"zoom", static_cast<double>(view.ZoomFactor())},
-                         {"origin", QJsonObject{{"x", origin.x()}, {"y", origin.y()}}},
-                         {"width", image.width()},
-                         {"height", image.height()},
-                         {"regions", regions}};
+  QJsonObject root{{"name", FromBytes(info.name)},
+                   {"frame", info.pkg_frame},
+                   {"zoom", static_cast<double>(view.ZoomFactor())},
+                   {"regions", regions}};
+  if (picture) {
+    root.insert("origin", QJsonObject{{"x", origin.x()}, {"y", origin.y()}});
+    root.insert("width", picture->width());
+    root.insert("height", picture->height());
+  }
   QFile file(FromBytes(jsonPath));
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
       file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0) {
@@ -91,6 +88,22 @@ bool WriteRenderRegions(CVoGadrelView& view, const std::string& jsonPath, std::s
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& error) {
+  QPoint origin;
+  const QImage image = view.RenderPicture(origin);
+  if (!image.save(FromBytes(pngPath), "PNG")) {
+    error = "cannot write " + pngPath;
+    return false;
+  }
+  return WriteRenderJson(view, RenderJsonPath(pngPath), &image, origin, error);
+}
+
+bool WriteRenderRegions(CVoGadrelView& view, const std::string& jsonPath, std::string& error) {
+  return WriteRenderJson(view, jsonPath, nullptr, {}, error);
 }
 
 int RunPinViewApplication(int argc, char** argv) {
