@@ -181,6 +181,7 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
   m_pShowAllAction->setChecked(true);
   SyncScene();
   ScrollTo(QPoint(kInitialScrollX, kInitialScrollY));
+  if (options.zoomTenths != m_nZoomTenths) SetZoomTenths(options.zoomTenths);
 }
 
 void CVoGadrelView::RefreshPins() {

@@ -52,6 +52,7 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
     bool startTimer = true;            // false: refreshes only on request (rendering)
     bool headless = false;             // nobody to ask: questions answered on standard error
     std::optional<unsigned> adapter;   // the adapter to take without asking (--adapter N)
+    int zoomTenths = 10;               // the zoom to start with (--zoom PERCENT)
   };
 
   static constexpr int kCanvasWidth = 2400;
@@ -98,6 +99,9 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   // Zoom by one tenth ("+" and "-"), keeping the same part in view.
   void ZoomIn();
   void ZoomOut();
+  // Zoom to `tenths` (kept between the zoom steps' bounds), keeping the same
+  // part in view.
+  void SetZoomTenths(int tenths);
   float ZoomFactor() const { return static_cast<float>(m_nZoomTenths) / 10.0f; }
   QString ZoomText() const { return ::ZoomText(m_nZoomTenths); }
 

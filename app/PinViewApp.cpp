@@ -129,6 +129,7 @@ int RunPinViewApplication(int argc, char** argv) {
   start.series = options.series;
   start.pinScript = options.pinScript;
   start.adapter = options.adapter;
+  start.zoomTenths = options.zoomTenths;
   if (render) {
     if (!start.series) start.series = ChipSeries::CortexM;
     start.startTimer = false;

@@ -10,6 +10,8 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
+#include <algorithm>
+
 #include "app/CVoGadrelView.h"
 #include "app/ViewSettings.h"
 #include "pinmodel/PackageLayout.h"
@@ -176,10 +178,12 @@ void CVoGadrelView::wheelEvent(QWheelEvent* event) {
 void CVoGadrelView::ZoomIn() { Zoom(true); }
 void CVoGadrelView::ZoomOut() { Zoom(false); }
 
-void CVoGadrelView::Zoom(bool in) {
+void CVoGadrelView::Zoom(bool in) { SetZoomTenths(in ? ZoomInTenths(m_nZoomTenths) : ZoomOutTenths(m_nZoomTenths)); }
+
+void CVoGadrelView::SetZoomTenths(int tenths) {
   const QPoint p = ScrollPosition();
   const QSize before = CanvasPixels();
-  m_nZoomTenths = in ? ZoomInTenths(m_nZoomTenths) : ZoomOutTenths(m_nZoomTenths);
+  m_nZoomTenths = std::clamp(tenths, kZoomMinTenths, kZoomMaxTenths);
   m_pZoomLabel->setText(ZoomText());
   SyncScene();
   UpdateScrollSizes();

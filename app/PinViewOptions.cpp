@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/ViewSettings.h"
+
 namespace {
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -30,7 +32,7 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
     }
     if (name != "series" && name != "pin-script" && name != "render" && name != "ticks" && name != "record" &&
         name != "seconds" && name != "rate" && name != "pins" && name != "timeline" && name != "adapter" &&
-        name != "gdb-port") {
+        name != "zoom" && name != "gdb-port") {
       continue;
     }
     std::string_view value;
@@ -104,6 +106,16 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
       }
       options.rateMs = n;
       options.rateGiven = true;
+    } else if (name == "zoom") {
+      int percent = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), percent);
+      if (ec != std::errc() || end != value.data() + value.size() || percent % 10 != 0 ||
+          percent < kZoomMinTenths * 10 || percent > kZoomMaxTenths * 10) {
+        error = "--zoom takes a percentage from " + std::to_string(kZoomMinTenths * 10) + " to " +
+                std::to_string(kZoomMaxTenths * 10) + " in steps of 10, not '" + std::string(value) + "'";
+        return false;
+      }
+      options.zoomTenths = percent / 10;
     } else if (name == "pins") {
       options.pins = value;
     } else if (name == "timeline") {

@@ -3,6 +3,7 @@
 //   --pin-script PATH         another pin script
 //   --render FILE.png         refresh, draw into FILE.png (and FILE.json), exit
 //   --ticks N                 refresh cycles before rendering (default 1)
+//   --zoom PERCENT            the view's zoom, 80 to 200 in steps of 10 (default 100)
 //   --adapter N               with several adapters, adapter N of the discovery
 //                             pass (as volink numbers them) without asking
 //   --record FILE.vcd         record the pins without a window, write FILE.vcd, exit
@@ -39,6 +40,7 @@ struct PinViewOptions {
   std::string pinScript;
   std::string renderFile;  // empty: window mode
   int ticks = 1;
+  int zoomTenths = 10;
   std::optional<unsigned> adapter;
   std::string recordFile;  // empty: no recording
   double seconds = 0;

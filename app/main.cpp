@@ -33,6 +33,8 @@ const char kUsage[] =
     "                      and its tooltip regions to FILE.json; nothing waits\n"
     "                      for an answer: questions are answered No on standard\n"
     "                      error, the adapter firmware is not updated\n"
+    "  --zoom PERCENT      the pin view's zoom, 80 to 200 in steps of 10 (default\n"
+    "                      100), in the window and in --render pictures\n"
     "  --adapter N         with several adapters, take adapter N (as volink\n"
     "                      list numbers them) without asking\n"
     "  --record FILE.vcd --seconds N [--rate MS] [--pins LIST]\n"

@@ -75,6 +75,35 @@ TEST(Render, PictureAndRegionsOfAPinScript) {
   }
 }
 
+// --zoom scales the picture and its regions as the window's zoom does.
+TEST(Render, ZoomScalesThePictureAndItsRegions) {
+  QTemporaryDir dir;
+  const QString script = dir.filePath("pins.lua");
+  std::ofstream(script.toStdString())
+      << "function get_status()\n"
+         "  local p = {} for i = 1, 20 do p[i] = {pin_no = i, texts = {'F' .. i}, information = 'pin ' .. i,\n"
+         "    pin_bg_color = (i == 1) and 0xFF00FF00 or 0xFFFFFFFF} end\n"
+         "  return {name = 'Z', name_color = 0xFF000000, information = '', pins = p,\n"
+         "          processor = {information = 'cpu'}, pkg_frame = 1} end\n";
+  const QString png = dir.filePath("out.png");
+  const ProcessResult run = Gadrel({"--pin-script", script, "--render", png, "--zoom", "200"});
+  ASSERT_EQ(run.status, 0) << run.err.toStdString();
+  const QJsonObject json = ReadJson(dir.filePath("out.json"));
+  EXPECT_DOUBLE_EQ(json["zoom"].toDouble(), 2.0);
+  const QJsonArray regions = json["regions"].toArray();
+  ASSERT_EQ(regions.size(), 21);
+  // Two-sided, 10 pins a row: gap 11 - 8 = 3, pin 1 at canvas (1040 + 11, 840 + 85), 8 wide, doubled.
+  const QJsonObject pin1 = regions[1].toObject();
+  EXPECT_EQ(pin1["text"].toString(), "pin 1");
+  EXPECT_DOUBLE_EQ(pin1["x"].toDouble(), 2 * 1051);
+  EXPECT_DOUBLE_EQ(pin1["width"].toDouble(), 16);
+  QImage image(png);
+  ASSERT_FALSE(image.isNull());
+  const QPoint origin(json["origin"]["x"].toInt(), json["origin"]["y"].toInt());
+  const QColor c = image.pixelColor(2 * (1051 + 4) - origin.x(), 2 * (925 + 12) - origin.y());
+  EXPECT_EQ(c, QColor(0, 255, 0)) << c.name().toStdString();
+}
+
 // Every chip the shipped script knows, on the targets that run it (the core
 // model; QEMU and ucsim when installed), is drawn whole: each pin has its
 // region in the render, inside the picture, and nothing is said to be

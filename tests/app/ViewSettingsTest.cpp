@@ -41,7 +41,7 @@ TEST(ViewSettings, PeriodEntries) {
 TEST(PinViewOptions, ParsesOwnOptionsAndIgnoresOthers) {
   {
     const char* argv[] = {"gadrel", "-x", "plain", "--series", "8051", "--pin-script=/tmp/p.lua",
-                          "--render", "out.png", "--ticks", "5", "--unknown"};
+                          "--render", "out.png", "--ticks", "5", "--zoom", "150", "--unknown"};
     PinViewOptions o;
     std::string error;
     ASSERT_TRUE(ParsePinViewOptions(std::size(argv), argv, o, error)) << error;
@@ -49,6 +49,7 @@ TEST(PinViewOptions, ParsesOwnOptionsAndIgnoresOthers) {
     EXPECT_EQ(o.pinScript, "/tmp/p.lua");
     EXPECT_EQ(o.renderFile, "out.png");
     EXPECT_EQ(o.ticks, 5);
+    EXPECT_EQ(o.zoomTenths, 15);
   }
   {
     const char* argv[] = {"gadrel"};
@@ -58,11 +59,16 @@ TEST(PinViewOptions, ParsesOwnOptionsAndIgnoresOthers) {
     EXPECT_FALSE(o.series);
     EXPECT_TRUE(o.renderFile.empty());
     EXPECT_EQ(o.ticks, 1);
+    EXPECT_EQ(o.zoomTenths, 10);
   }
   for (auto bad : {std::vector<const char*>{"gadrel", "--series", "avr"},
                    std::vector<const char*>{"gadrel", "--ticks", "-1"},
                    std::vector<const char*>{"gadrel", "--ticks", "3x"},
-                   std::vector<const char*>{"gadrel", "--render"}}) {
+                   std::vector<const char*>{"gadrel", "--render"},
+                   std::vector<const char*>{"gadrel", "--zoom", "70"},
+                   std::vector<const char*>{"gadrel", "--zoom", "210"},
+                   std::vector<const char*>{"gadrel", "--zoom", "125"},
+                   std::vector<const char*>{"gadrel", "--zoom=2x"}}) {
     PinViewOptions o;
     std::string error;
     EXPECT_FALSE(ParsePinViewOptions(static_cast<int>(bad.size()), bad.data(), o, error)) << bad.back();
