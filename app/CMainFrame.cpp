@@ -13,7 +13,7 @@
 #include "app/CVoGadrelView.h"
 #include "app/GdbService.h"
 #include "app/MessageDialogs.h"
-#include "app/StringTable.h"
+#include "platform/StringTable.h"
 #include "app/TimelineStrip.h"
 
 CMainFrame::CMainFrame(QWidget* parent)

@@ -14,7 +14,7 @@
 #include "app/HeadlessGdb.h"
 #include "app/HeadlessRecord.h"
 #include "app/PinViewOptions.h"
-#include "app/StringTable.h"
+#include "platform/StringTable.h"
 #include "app/TimelineStrip.h"
 
 namespace {
