@@ -84,9 +84,11 @@ void CortexGdbTarget::Attach() {
     m_ice.WriteMem32(cortex::kDemcr, kDemcrTraceEnable, false, nullptr, nullptr, ~kDemcrTraceEnable);
   m_ice.InitBreakUnit();
   m_ice.InitWatchUnit();
-  const int kind = cortex::CoreKindOf(m_ice.ReadMem32(cortex::kCpuId, false), true);
+  const CoreKind kind = cortex::CoreKindOf(m_ice.ReadMem32(cortex::kCpuId, false), true);
   m_bFpu = false;
-  if (kind == 3 || kind == 4 || kind == 6 || kind == 7) {
+  // The cores that may carry an FPU; MVFR0 says whether this one does.
+  if (kind == CoreKind::CortexM4 || kind == CoreKind::CortexM7 || kind == CoreKind::CortexM33 ||
+      kind == CoreKind::CortexM55) {
     try {
       m_bFpu = (m_ice.ReadMem32(kMvfr0, false) & 0xF) != 0;  // single/double register bank
     } catch (const CICEException&) {
