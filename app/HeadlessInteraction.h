@@ -13,11 +13,11 @@
 #include "fwupdate/FirmwareCheck.h"
 #include "fwupdate/UpdateUi.h"
 #include "ice/AdapterAcquire.h"
-#include "platform/UserInteraction.h"
+#include "ice/AdapterSelectDialog.h"
 
 // Message boxes, the option list and the adapter-selection dialog of a
 // program without a window.
-class CHeadlessUserInteraction : public IUserInteraction {
+class CHeadlessUserInteraction : public IAdapterUserInteraction {
  public:
   explicit CHeadlessUserInteraction(std::ostream& err) : m_err(err) {}
   Answer MessageBox(const std::string& caption, const std::string& text, Icon icon, Buttons buttons,

@@ -29,6 +29,10 @@ TakenAdapter::TakenAdapter(Invocation& call, std::unique_ptr<CICE> layer, const 
   request.ui = options.askOnTerminal && call.terminal.CanAsk() ? &call.terminal : nullptr;
   request.check = options.check;
   m_result = ice::TakeAdapter(*m_ice, m_owner, request);
+  if (m_result.outcome == ice::TakeOutcome::NoAdapter) {
+    const std::string denied = m_ice->Discovery().LastReport().PermissionText();
+    if (!denied.empty()) call.terminal.Say(denied.substr(0, denied.size() - 1));
+  }
   if (!m_result.Taken() && options.throwWhenRefused) Refuse(m_result, call);
 }
 

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "fwupdate/BootLoaderOps.h"
-#include "platform/UserInteraction.h"
+#include "ice/AdapterSelectDialog.h"
 
 namespace volink {
 
-class Terminal : public IUserInteraction {
+class Terminal : public IAdapterUserInteraction {
  public:
   // Answers are read from `in`; `canAsk`: someone is there to give them;
   // `barInPlace`: `err` is a terminal.
