@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/StringTable.h"
+#include "platform/StringTable.h"
 
 using fwupdate::ProgressKind;
 

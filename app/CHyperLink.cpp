@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 
-#include "app/StringTable.h"
+#include "platform/StringTable.h"
 
 CHyperLink::CHyperLink(const QString& text, QWidget* parent) : QLabel(text, parent) {
   setCursor(Qt::PointingHandCursor);

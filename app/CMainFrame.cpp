@@ -10,7 +10,7 @@
 #include "app/CPrintView.h"
 #include "app/CVoGadrelView.h"
 #include "app/MessageDialogs.h"
-#include "app/StringTable.h"
+#include "platform/StringTable.h"
 #include "app/TimelineStrip.h"
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {

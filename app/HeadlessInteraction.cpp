@@ -5,6 +5,7 @@
 #include "ice/AdapterSelection.h"
 #include "ice/CICE.h"
 #include "ice/CICEGlobalMutex.h"
+#include "platform/StringTable.h"
 
 namespace {
 constexpr const char* kNoWindow = "no window to ask";
@@ -47,7 +48,7 @@ bool CHeadlessUpdateUi::Ask(const std::string& text, Icon) { return No(text); }
 bool CHeadlessUpdateUi::AskMessage(const std::string& text) { return No(text); }
 
 bool CHeadlessUpdateUi::AskVersion(int firmwareVersion, int appVersion) {
-  return No("Application internal version is not matched! (adapter firmware " + std::to_string(firmwareVersion) +
+  return No(std::string(text::kVersionNotMatched) + " (adapter firmware " + std::to_string(firmwareVersion) +
             ", program " + std::to_string(appVersion) + ")");
 }
 
@@ -55,7 +56,7 @@ void CHeadlessUpdateUi::RunUpdate(fwupdate::CUpdateEngine&) { throw UpdateNotRun
 
 void CHeadlessFirmwareCheck::Run(CICE& ice) {
   try {
-    fwupdate::RunFirmwareCheck(ice, m_ui, fwupdate::kCheckNormal, false, m_options);
+    fwupdate::RunFirmwareCheck(ice, m_ui, fwupdate::CheckMode::Normal, false, m_options);
   } catch (const CHeadlessUpdateUi::UpdateNotRun&) {
     // An update due without a question (or an adapter waiting in its boot
     // loader): not without a window. The check closed the adapters before

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/CHyperLink.h"
+#include "platform/StringTable.h"
 
 namespace {
 void DropHelpButton(QDialog* d) { d->setWindowFlags(d->windowFlags() & ~Qt::WindowContextHelpButtonHint); }
@@ -17,8 +18,8 @@ void DropHelpButton(QDialog* d) { d->setWindowFlags(d->windowFlags() & ~Qt::Wind
 
 // ---- CDialogMessage ----
 
-CDialogMessage::CDialogMessage(const std::string& text, int mode, QWidget* parent)
-    : QDialog(parent), m_strMessage(text), m_nMode(mode) {
+CDialogMessage::CDialogMessage(const std::string& text, MessageMode mode, QWidget* parent)
+    : QDialog(parent), m_strMessage(text), m_mode(mode) {
   setWindowTitle(QStringLiteral("Vo_Link"));
   DropHelpButton(this);
   auto* layout = new QVBoxLayout(this);
@@ -30,7 +31,7 @@ CDialogMessage::CDialogMessage(const std::string& text, int mode, QWidget* paren
   layout->addWidget(message, 1);
 
   auto* row = new QHBoxLayout;
-  m_pCheck = new QCheckBox(QStringLiteral("Do not show this message again"), this);
+  m_pCheck = new QCheckBox(QString::fromLatin1(text::kDoNotShowAgain), this);
   m_pCheck->hide();
   row->addWidget(m_pCheck);
   row->addStretch();
@@ -41,7 +42,7 @@ CDialogMessage::CDialogMessage(const std::string& text, int mode, QWidget* paren
   for (QPushButton* b : {m_pYes, m_pNo, m_pOk, m_pCancel}) row->addWidget(b);
   layout->addLayout(row);
 
-  const bool yesNo = m_nMode == kModeYesNo;
+  const bool yesNo = m_mode == MessageMode::YesNo;
   m_pYes->setVisible(yesNo);
   m_pNo->setVisible(yesNo);
   m_pOk->setVisible(!yesNo);
@@ -50,12 +51,12 @@ CDialogMessage::CDialogMessage(const std::string& text, int mode, QWidget* paren
 
   connect(m_pYes, &QPushButton::clicked, this, [this] {
     ReadControls();
-    m_nAnswer = 1;
+    m_answer = MessageAnswer::Yes;
     accept();
   });
   connect(m_pNo, &QPushButton::clicked, this, [this] {
     ReadControls();
-    m_nAnswer = 0;
+    m_answer = MessageAnswer::No;
     accept();
   });
   connect(m_pOk, &QPushButton::clicked, this, [this] {
@@ -74,7 +75,7 @@ CDialogVersion::CDialogVersion(int firmwareVersion, int appVersion, const std::s
   setWindowTitle(QStringLiteral("Vo_Link"));
   DropHelpButton(this);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(new QLabel(QStringLiteral("Application internal version is not matched!"), this));
+  layout->addWidget(new QLabel(QString::fromLatin1(text::kVersionNotMatched), this));
   layout->addWidget(new QLabel(QStringLiteral("To get a new version, please visit"), this));
   m_pLink = new CHyperLink(QStringLiteral("URL"), this);
   m_pLink->SetAutoSize(true);
@@ -84,15 +85,9 @@ CDialogVersion::CDialogVersion(int firmwareVersion, int appVersion, const std::s
   m_pMessage = new QLabel(this);
   m_pMessage->setObjectName(QStringLiteral("Message"));
   m_pMessage->setText(
-      QString::asprintf("The ICE firmware has higher version %d,\nwhile current applicaton version is %d.\n"
-                        "The application may work abnormally.\n\n"
-                        "Before restoring the old ICE firmware, please\n"
-                        "1. Plug out the USB dongle, press the keypad and plug it into PC again;\n"
-                        "2. Remove any other devices connected on this ICE dongle.\n\n"
-                        "Do you want to restore the old ICE firmware now?\n",
-                        m_nFirmwareVersion, m_nAppVersion));
+      QString::asprintf(text::kFirmwareHigher, m_nFirmwareVersion, m_nAppVersion));
   layout->addWidget(m_pMessage, 1);
-  m_pCheck = new QCheckBox(QStringLiteral("Do not show this message again"), this);
+  m_pCheck = new QCheckBox(QString::fromLatin1(text::kDoNotShowAgain), this);
   m_pCheck->hide();
   layout->addWidget(m_pCheck);
   auto* row = new QHBoxLayout;

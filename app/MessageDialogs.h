@@ -10,16 +10,17 @@ class QLabel;
 class QPushButton;
 class CHyperLink;
 
+// The buttons of CDialogMessage, and the answer of its Yes/No form.
+enum class MessageMode : int { OkCancel = 0, YesNo = 1 };
+enum class MessageAnswer : int { No = 0, Yes = 1 };
+
 class CDialogMessage : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kModeYesNo = 1;
+  CDialogMessage(const std::string& text, MessageMode mode, QWidget* parent = nullptr);
 
-  // `mode` 1 shows Yes and No; anything else OK and Cancel.
-  CDialogMessage(const std::string& text, int mode, QWidget* parent = nullptr);
-
-  // 1 = Yes, 0 = No; meaningful only in mode 1.
-  int Answer() const { return m_nAnswer; }
+  // Meaningful only in the Yes/No form.
+  MessageAnswer Answer() const { return m_answer; }
   int CheckState() const { return m_nCheck; }
 
   QPushButton* YesButton() const { return m_pYes; }
@@ -31,9 +32,9 @@ class CDialogMessage : public QDialog {
   void ReadControls();
 
   std::string m_strMessage;
-  int m_nMode = 0;
+  MessageMode m_mode = MessageMode::OkCancel;
   int m_nCheck = 0;
-  int m_nAnswer = 0;
+  MessageAnswer m_answer = MessageAnswer::No;
   QCheckBox* m_pCheck = nullptr;
   QPushButton* m_pYes = nullptr;
   QPushButton* m_pNo = nullptr;

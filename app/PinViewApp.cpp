@@ -13,7 +13,7 @@
 #include "app/CVoGadrelView.h"
 #include "app/HeadlessRecord.h"
 #include "app/PinViewOptions.h"
-#include "app/StringTable.h"
+#include "platform/StringTable.h"
 #include "app/TimelineStrip.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <QSettings>
 
 #include "app/MessageDialogs.h"
-#include "app/StringTable.h"
+#include "platform/StringTable.h"
 
 namespace {
 
@@ -34,9 +34,9 @@ bool CQtUpdateUi::Ask(const std::string& text, Icon icon) {
 }
 
 bool CQtUpdateUi::AskMessage(const std::string& text) {
-  CDialogMessage dialog(text, CDialogMessage::kModeYesNo, m_pOwner);
+  CDialogMessage dialog(text, MessageMode::YesNo, m_pOwner);
   dialog.exec();
-  return dialog.Answer() == 1;
+  return dialog.Answer() == MessageAnswer::Yes;
 }
 
 bool CQtUpdateUi::AskVersion(int firmwareVersion, int appVersion) {

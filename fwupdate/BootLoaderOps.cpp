@@ -194,7 +194,7 @@ void WriteConfig(CFlash_ICE& flash, const BootLoaderLayout& layout, const Config
     flash.SetOption(true);
     rewrite();
   }
-  if (ReadConfig(flash, layout) != words) throw CICEException("Can not execute flash command.");
+  if (ReadConfig(flash, layout) != words) throw CICEException(text::kFlashCommandFailed);
 }
 
 }  // namespace

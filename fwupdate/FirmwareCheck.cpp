@@ -77,7 +77,7 @@ std::optional<uint32_t> ImageVersion(int mcuClass, const ImageSource& source) {
 
 // Step 2 of a pass: the adapter found answers. True when it is to be
 // updated.
-bool WantUpdate(CICE& ice, IUpdateUi& ui, int mode, bool skip, int option, const FirmwareCheckOptions& options,
+bool WantUpdate(CICE& ice, IUpdateUi& ui, CheckMode mode, bool skip, int option, const FirmwareCheckOptions& options,
                 bool* mbedWarned) {
   bool update = false;
   try {
@@ -156,7 +156,7 @@ int ParseUpdateOption(const std::string* stored) {
   return ec == std::errc() && ptr == end ? value : 1;
 }
 
-bool RunFirmwareCheck(CICE& ice, IUpdateUi& userUi, int mode, bool skip, const FirmwareCheckOptions& options) {
+bool RunFirmwareCheck(CICE& ice, IUpdateUi& userUi, CheckMode mode, bool skip, const FirmwareCheckOptions& options) {
   CountingUi ui(userUi);
   bool dialogRan = false;
   int silentFailures = 0;
@@ -215,7 +215,7 @@ bool RunFirmwareCheck(CICE& ice, IUpdateUi& userUi, int mode, bool skip, const F
       Rediscover(ice);
       return true;
     }
-    if (Rediscover(ice) && mode != kCheckNormal) {
+    if (Rediscover(ice) && mode != CheckMode::Normal) {
       try {
         Identify(ice);
       } catch (const CICEException&) {

@@ -29,13 +29,13 @@ inline constexpr int kMaxSilentFailures = 3;
 // One check; returns true when an update dialog ran. `ice` is the adapter
 // object with the chosen adapter selected (or none found); afterwards the
 // adapter found again, if any, is selected and identified.
-bool RunFirmwareCheck(CICE& ice, IUpdateUi& ui, int mode, bool skip, const FirmwareCheckOptions& options = {});
+bool RunFirmwareCheck(CICE& ice, IUpdateUi& ui, CheckMode mode, bool skip, const FirmwareCheckOptions& options = {});
 
 // The check as taking an adapter runs it: mode 0, not skipped.
 class CFirmwareCheck : public IFirmwareCheck {
  public:
   CFirmwareCheck(IUpdateUi& ui, FirmwareCheckOptions options) : m_ui(ui), m_options(std::move(options)) {}
-  void Run(CICE& ice) override { RunFirmwareCheck(ice, m_ui, kCheckNormal, false, m_options); }
+  void Run(CICE& ice) override { RunFirmwareCheck(ice, m_ui, CheckMode::Normal, false, m_options); }
   FirmwareCheckOptions& Options() { return m_options; }
 
  private:

@@ -52,7 +52,7 @@ ImageFiles ImageFilesOf(int mcuClass) {
     case 1: return {"ICE_ISP_8K.bin", 8192, nullptr, 0, "VoLink1FW.bin"};
     case 2: return {"VoLink2ISP_LD.bin", 4096, "VoLink2ISP_SP.bin", 4096, "VoLink2FW.bin"};
     case 3: return {"VoLink3ISP_LD0.bin", 8192, "VoLink3ISP_LD1.bin", 8192, "VoLink3FW.bin"};
-    default: throw CICEException("Unknown chip type!");
+    default: throw CICEException(text::kUnknownChipType);
   }
 }
 

@@ -63,7 +63,7 @@ namespace {
 bool Decide(const VersionCheckInput& in, IUpdateUi& ui) {
   const int ver = in.version;
   const int app = kToolFirmwareVersion;
-  if (ver > kLowerBoundVersion && ver < app && in.mode == kCheckNormal) return false;
+  if (ver > kLowerBoundVersion && ver < app && in.mode == CheckMode::Normal) return false;
   if (ver < kOldestUpdatableVersion && ver < app) {
     ui.Tell(FORMAT_MESSAGE(IDS_FM_UPDATE_NOT_SUPPORT_3645, app, ver), IUpdateUi::Icon::Warning);
     return false;
@@ -73,9 +73,9 @@ bool Decide(const VersionCheckInput& in, IUpdateUi& ui) {
     if (ver != app) ui.Tell(FORMAT_MESSAGE(IDS_FM_UPDATE_NOT_SUPPORT_DEVICE, app, ver), IUpdateUi::Icon::Warning);
     return false;
   }
-  if (in.mode == kCheckAlways || (mcuClass == 2 && ver <= 5000) || (mcuClass == 3 && ver <= 7918)) return true;
-  if (in.mode == kCheckForce) return ui.Ask(FORMAT_MESSAGE(IDS_FM_UPDATE_FORCE, ver, app), IUpdateUi::Icon::Warning);
-  if (in.mode != kCheckNormal) return false;
+  if (in.mode == CheckMode::Always || (mcuClass == 2 && ver <= 5000) || (mcuClass == 3 && ver <= 7918)) return true;
+  if (in.mode == CheckMode::Force) return ui.Ask(FORMAT_MESSAGE(IDS_FM_UPDATE_FORCE, ver, app), IUpdateUi::Icon::Warning);
+  if (in.mode != CheckMode::Normal) return false;
   if (ver > app) return ui.AskVersion(ver, app);
   if (ver < app) return ui.AskMessage(FORMAT_MESSAGE(IDS_FM_UPDATE_LOWER, app, ver));
   if (in.suffix == kToolRevision) return false;

@@ -16,9 +16,9 @@ inline constexpr int kLowerBoundVersion = 7972;
 inline constexpr const char* kToolRevision = "r";
 inline constexpr int kOldestUpdatableVersion = 3645;
 
-// Check modes: 0 normal, 1 update whenever the chip is supported, 2 ask
-// with IDS_FM_UPDATE_FORCE.
-enum CheckMode : int { kCheckNormal = 0, kCheckAlways = 1, kCheckForce = 2 };
+// Check modes: the normal rules, update whenever the chip is supported,
+// or ask with IDS_FM_UPDATE_FORCE.
+enum class CheckMode : int { Normal = 0, Always = 1, Force = 2 };
 
 // The adapter's revision suffix from the handshake's four bytes (printable
 // bytes up to the first zero).
@@ -38,7 +38,7 @@ struct VersionCheckInput {
   uint32_t chipId = 0;
   int version = 0;
   std::string suffix;
-  int mode = kCheckNormal;
+  CheckMode mode = CheckMode::Normal;
   // The first-generation application image checked when an update is
   // wanted.
   std::filesystem::path firstGenerationImage;

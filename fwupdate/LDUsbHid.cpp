@@ -4,6 +4,7 @@
 
 #include "fwupdate/UpdateUi.h"
 #include "ice/CICEException.h"
+#include "platform/StringTable.h"
 #include "usb/CHidLDCmd.h"
 #include "usb/PacketFraming.h"
 
@@ -12,7 +13,6 @@ namespace {
 
 constexpr int kShort = 5000;
 constexpr int kLong = 25000;
-constexpr const char* kNotConnected = "There is no Vo-Link connected to a USB port.";
 
 void PutLE32(uint8_t* p, uint32_t v) { framing::PutLE32(p, v); }
 
@@ -71,15 +71,15 @@ void LDUsbHid::Fail(const char* message) {
 std::vector<uint8_t> LDUsbHid::Exchange(uint32_t command, std::span<const uint8_t> data, size_t replyBytes,
                                         int sendTimeoutMs, int receiveTimeoutMs, Reply reply) {
   ScopedMutex lock(m_lock);
-  if (!m_bConnected) throw CICEException(kNotConnected);
-  if (!m_pCmd->SendCommand(command, data.data(), data.size(), sendTimeoutMs)) Fail("ICE write error.");
+  if (!m_bConnected) throw CICEException(text::kNoAdapter);
+  if (!m_pCmd->SendCommand(command, data.data(), data.size(), sendTimeoutMs)) Fail(text::kWriteError);
   std::vector<uint8_t> out;
   if (reply == Reply::NotAwaited) return out;
   out.resize(kMaxLoaderPacket);
   size_t got = 0;
   if (!m_pCmd->ReceiveReply(out.data(), out.size(), &got, receiveTimeoutMs, reply == Reply::Numbered) ||
       got < replyBytes)
-    Fail("ICE read error or time-out.");
+    Fail(text::kReadError);
   out.resize(replyBytes);
   return out;
 }
@@ -127,9 +127,9 @@ std::array<uint8_t, 8> LDUsbHid::WriteConfig(const ConfigWords& words) {
 
 void LDUsbHid::WriteAprom(uint32_t start, std::span<const uint8_t> image, const WriteProgress& progress) {
   const size_t perPacket = DataPerPacket();
-  if (perPacket == 0) throw CICEException(kNotConnected);
+  if (perPacket == 0) throw CICEException(text::kNoAdapter);
   // The first packet spends 8 of its bytes on start address and length.
-  if (perPacket <= 8) throw CICEException("ICE write error.");
+  if (perPacket <= 8) throw CICEException(text::kWriteError);
   std::vector<uint8_t> packet;
   size_t offset = 0;
   for (size_t index = 0; offset < image.size() || index == 0; ++index) {

@@ -203,7 +203,7 @@ std::optional<uint32_t> RewriteBootLoader(CICE& ice, int mcuClass, const BootLoa
   WriteConfigWords(ice, mcuClass, closed, timings);
   if (!finished) return std::nullopt;
   const BootLoaderCheck check = CheckBootLoader(ice, mcuClass, images, {}, timings);
-  if (!check.matches || check.adapterId != adapterId) throw CICEException("Can not execute flash command.");
+  if (!check.matches || check.adapterId != adapterId) throw CICEException(text::kFlashCommandFailed);
   RemovePendingRewrite(adapterId);
   return adapterId;
 }

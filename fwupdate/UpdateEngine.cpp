@@ -37,7 +37,7 @@ UpdateResult CUpdateEngine::RunStages(IUpdateFeedback& feedback) {
 
 uint32_t LoaderApromSize(uint32_t chipId, bool newLoader, uint32_t flashInfo, uint32_t config0, uint32_t config1) {
   const ice::AdapterPart* part = ice::FindAdapterPart(chipId);
-  if (!part) throw CICEException("Unknown chip type!");
+  if (!part) throw CICEException(text::kUnknownChipType);
   if (!newLoader) return ice::ApplicationAreaSize(chipId, config0, config1);
   // A new boot loader reports its flash; the part gives the data-flash rules.
   if ((config0 & 1) == 0 && part->variableDataFlash) return std::min(config1 & part->dataFlashMask, flashInfo);

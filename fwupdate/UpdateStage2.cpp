@@ -88,7 +88,7 @@ void CUpdateEngine::Stages::WriteApplication() {
     if (differs) {
       // A boot loader that never takes the configuration must not keep the
       // update going round.
-      if (++configWrites > m_opt.maxConfigWrites) throw CICEException("ICE write error.");
+      if (++configWrites > m_opt.maxConfigWrites) throw CICEException(text::kWriteError);
       configChanged = true;
       Status(IDS_UPDATE_FM_CONFIG, "IDS_UPDATE_FM_CONFIG");
       m_loader.WriteConfig(wanted);

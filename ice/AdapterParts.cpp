@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "ice/CICEException.h"
+#include "platform/StringTable.h"
 
 namespace ice {
 namespace {
@@ -46,7 +47,7 @@ int FlashClassOf(uint32_t chipId, int generation) {
 
 uint32_t ApplicationAreaSize(uint32_t chipId, uint32_t config0, uint32_t config1) {
   const AdapterPart* part = FindAdapterPart(chipId);
-  if (!part) throw CICEException("Unknown chip type!");
+  if (!part) throw CICEException(text::kUnknownChipType);
   if ((config0 & 1) == 0 && part->variableDataFlash)
     return std::min(config1 & part->dataFlashMask, part->flashSize);
   return part->flashSize - part->fixedDataFlash;

@@ -6,6 +6,7 @@
 #include "ice/AdapterParts.h"
 #include "ice/CICE.h"
 #include "ice/ICEProtocol.h"
+#include "platform/StringTable.h"
 
 namespace ice {
 namespace {
@@ -21,7 +22,6 @@ constexpr uint32_t kRegLoader2Base = 0x14, kRegLoader2Size = 0x18;
 
 constexpr const char* kCanNotEnable = "Can not enable flash operator.";
 constexpr const char* kCanNotWait = "Can not wait flash command.";
-constexpr const char* kCanNotExecute = "Can not execute flash command.";
 
 struct Entry {
   uint32_t address, value, mask;
@@ -40,7 +40,7 @@ std::vector<uint32_t> Batch(CICE& ice, const std::vector<Entry>& entries) {
     const unsigned n = ice.MultiAccess(ice::kCmdIceMemMulti, static_cast<unsigned>(entries.size() - done),
                                        addresses.data() + done, values.data() + done, masks.data() + done,
                                        nullptr, after.data() + done);
-    if (n == 0) throw CICEException(kCanNotExecute);
+    if (n == 0) throw CICEException(text::kFlashCommandFailed);
     done += n;
   }
   return after;
@@ -124,7 +124,7 @@ uint32_t CFlash_ICE::Operation(uint32_t command, uint32_t address, std::optional
   const std::vector<uint32_t> got = WaitIdle(true, wantValue);
   if (got[1] & kCtrlError) {
     WriteReg(m_regs.ctrlBase, got[1]);  // the error bit clears when written as 1
-    throw CICEException(kCanNotExecute);
+    throw CICEException(text::kFlashCommandFailed);
   }
   return wantValue ? got[2] : 0;
 }
@@ -168,7 +168,7 @@ void CFlash_ICE_Quorle::ErasePage(uint32_t address) {
 
 BootLoaderLayout CFlash_ICE_Quorle::Layout() {
   const AdapterPart* part = FindAdapterPart(ReadChipId());
-  if (!part || part->mcuClass != 3) throw CICEException("Unknown chip type!");
+  if (!part || part->mcuClass != 3) throw CICEException(text::kUnknownChipType);
   BootLoaderLayout l;
   l.loaderBase = m_ice.ReadICEReg(kRegLoaderBase);
   l.loaderSize = m_ice.ReadICEReg(kRegLoaderSize);
@@ -187,7 +187,7 @@ BootLoaderLayout CFlash_ICE_Quorle::Layout() {
                        uint64_t{l.loaderBase} < uint64_t{l.secondBase} + l.secondSize;
   if (l.loaderSize < l.idOffset + 4 || !fits(l.loaderBase, l.loaderSize) ||
       (l.secondSize != 0 && !fits(l.secondBase, l.secondSize)) || overlap)
-    throw CICEException("Unknown chip type!");
+    throw CICEException(text::kUnknownChipType);
   if (l.secondSize == 0) l.secondBase = 0;
   return l;
 }
@@ -198,7 +198,7 @@ std::unique_ptr<CFlash_ICE> OpenAdapterFlash(CICE& ice, int mcuClass, const Flas
     case 1: return std::make_unique<CFlash_ICE_Dessik>(ice, mcuClass == 1, timings);
     case 2: return std::make_unique<CFlash_ICE_Varsa>(ice, timings);
     case 3: return std::make_unique<CFlash_ICE_Quorle>(ice, timings);
-    default: throw CICEException("Unknown chip type!");
+    default: throw CICEException(text::kUnknownChipType);
   }
 }
 
@@ -208,7 +208,7 @@ uint32_t AdapterIdAddress(int mcuClass) {
     case 1: return 0x00100010;
     case 2: return 0x0010001C;
     case 3: return 0x0F100020;
-    default: throw CICEException("Unknown chip type!");
+    default: throw CICEException(text::kUnknownChipType);
   }
 }
 

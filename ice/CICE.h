@@ -29,6 +29,20 @@
 
 class IUserInteraction;
 
+// Kind of the target's core, from the part number of its CPU id; kinds 5
+// to 7 have the ARMv8-M watchpoint unit. Other: any other core, and every
+// target that is no Cortex-M.
+enum class CoreKind : int {
+  CortexM0 = 1,
+  CortexM0Plus = 2,
+  CortexM4 = 3,
+  CortexM7 = 4,
+  CortexM23 = 5,
+  CortexM33 = 6,
+  CortexM55 = 7,
+  Other = 9,
+};
+
 // What the version handshake reports about the adapter's design.
 struct AdapterVersionInfo {
   int32_t nDesignId = -1;  // -1 = none
@@ -232,7 +246,7 @@ class CICE {
   virtual int SetWatchpoint(uint32_t, uint32_t, uint32_t) { return -1; }
   virtual void ClearWatchpoint(int, uint32_t, uint32_t, uint32_t) {}
   virtual void InitWatchUnit() {}
-  virtual int GetCoreKind() { return 9; }
+  virtual CoreKind GetCoreKind() { return CoreKind::Other; }
   virtual bool IsChipSupported() { return true; }
   virtual void EraseAll() {}
 

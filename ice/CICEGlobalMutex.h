@@ -18,6 +18,7 @@
 #include "platform/COneInstance.h"
 #include "platform/COneInstance2.h"
 #include "platform/ShareArea.h"
+#include "platform/StringTable.h"
 
 // The shared table: 16 keys and their in-use flags (80 bytes, shared with
 // other programs: the layout stays as it is).
@@ -35,9 +36,7 @@ class CICEGlobalMutex {
   static constexpr const char* kMarkerSuffix = "-5004780a-b256-43f3-88f5-1c1a798e40a2";
   // Base of the mutex that serialises enumeration and switching of adapters.
   static constexpr const char* kGlobalAdapterMutex = "ICEGlobalMutex";
-  static constexpr const char* kAlreadyRunning =
-      "An Korvane ICE/ICP program is already running!\nPlease close any other Korvane ICE/ICP "
-      "program and try again!";
+  static constexpr const char* kAlreadyRunning = text::kAlreadyRunning;
 
   // Opens the shared table (created zero-filled when new).
   CICEGlobalMutex();

@@ -4,18 +4,20 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/StringTable.h"
+
 using namespace ice;
 
-int cortex::CoreKindOf(uint32_t cpuId, bool knowsD21) {
+CoreKind cortex::CoreKindOf(uint32_t cpuId, bool knowsD21) {
   switch ((cpuId >> 4) & 0xFFF) {
-    case 0xC20: return 1;
-    case 0xC60: return 2;
-    case 0xC24: return 3;
-    case 0xC27: return 4;
-    case 0xD20: return 5;
-    case 0xD21: return knowsD21 ? 6 : 9;
-    case 0xD22: return 7;
-    default: return 9;
+    case 0xC20: return CoreKind::CortexM0;
+    case 0xC60: return CoreKind::CortexM0Plus;
+    case 0xC24: return CoreKind::CortexM4;
+    case 0xC27: return CoreKind::CortexM7;
+    case 0xD20: return CoreKind::CortexM23;
+    case 0xD21: return knowsD21 ? CoreKind::CortexM33 : CoreKind::Other;
+    case 0xD22: return CoreKind::CortexM55;
+    default: return CoreKind::Other;
   }
 }
 
@@ -61,7 +63,7 @@ uint32_t CICE_CortexM::GetCurrentPC() {
   return m_uCurPC;
 }
 
-int CICE_CortexM::GetCoreKind() {
+CoreKind CICE_CortexM::GetCoreKind() {
   ScopedMutex lock(m_cmdLock);
   return cortex::CoreKindOf(ReadMem32(cortex::kCpuId, false), false);
 }
@@ -328,7 +330,7 @@ void CICE_CortexM::ClearWatchpoint(int index, uint32_t address, uint32_t size, u
   if (index < 0 || i >= m_watchFunction.size() || !WatchArgsValid(address, size, &mask) ||
       m_watchAddress[i] != address || m_watchMask[i] != mask ||
       m_watchFunction[i] != WatchFunctionFor(kind))
-    throw CICEException("Clearing a watchpoint failed.");
+    throw CICEException(text::kWatchpointClearFailed);
   WriteWatch(i, 0, 0, 0);
 }
 

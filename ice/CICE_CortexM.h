@@ -24,7 +24,7 @@ inline constexpr uint16_t kBkpt = 0xBE18;
 inline constexpr uint16_t kSemihostingBkpt = 0xBEAB;
 inline constexpr uint32_t kHighestCodeAddress = 0x1FFFFFFF;
 // Core kind of a CPU id (kinds 5 to 7 have the ARMv8-M watchpoint unit).
-int CoreKindOf(uint32_t cpuId, bool knowsD21);
+CoreKind CoreKindOf(uint32_t cpuId, bool knowsD21);
 }  // namespace cortex
 
 class CICE_CortexM : public CICE {
@@ -52,7 +52,7 @@ class CICE_CortexM : public CICE {
   int SetWatchpoint(uint32_t address, uint32_t size, uint32_t kind) override;
   void ClearWatchpoint(int index, uint32_t address, uint32_t size, uint32_t kind) override;
   int FindTriggeredWatchpoint() override;
-  int GetCoreKind() override;
+  CoreKind GetCoreKind() override;
 
   // The host's idea of the PC (kept for stepping over breakpoints).
   uint32_t GetCurrentPC();

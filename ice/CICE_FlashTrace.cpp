@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ice/CICE.h"
+#include "platform/StringTable.h"
 
 using namespace ice;
 
@@ -84,7 +85,7 @@ void CICE::ReadFlashBlock(uint32_t address, void* buffer, unsigned length) {
   ScopedMutex lock(m_cmdLock);
   auto* out = static_cast<uint8_t*>(buffer);
   const unsigned w = GetWordPayload();
-  if (w == 0) throw CICEException("ICE: protocol error - Get_PortState!");
+  if (w == 0) throw CICEException(text::kPortStateError);
   for (unsigned off = 0; off < length; off += w)
     ReadFlash(address + off, out + off, std::min(w, length - off));
 }
@@ -93,7 +94,7 @@ void CICE::WriteFlashBlock(uint32_t address, const void* data, unsigned length) 
   ScopedMutex lock(m_cmdLock);
   const auto* in = static_cast<const uint8_t*>(data);
   const unsigned maxBlock = GetMaxBlockData();
-  if (maxBlock == 0) throw CICEException("ICE: protocol error - Get_PortState!");
+  if (maxBlock == 0) throw CICEException(text::kPortStateError);
   std::vector<uint8_t> piece;
   for (unsigned off = 0; off < length; off += maxBlock) {
     const unsigned n = std::min(maxBlock, length - off);

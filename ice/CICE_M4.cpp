@@ -1,5 +1,6 @@
 // CICE_M4: core kinds, comparator formats, and the older and ARMv8-M watchpoint units.
 #include "ice/CICE_M4.h"
+#include "platform/StringTable.h"
 
 using namespace ice;
 
@@ -16,7 +17,7 @@ CICE_M4::~CICE_M4() {
   }
 }
 
-int CICE_M4::GetCoreKind() {
+CoreKind CICE_M4::GetCoreKind() {
   ScopedMutex lock(m_cmdLock);
   return cortex::CoreKindOf(ReadMem32(cortex::kCpuId, false), true);
 }
@@ -36,13 +37,13 @@ void CICE_M4::InitBreakUnit() {
   const uint32_t ctrl = ReadMem32(cortex::kFpCtrl, false);
   const unsigned count = ((ctrl >> 12) & 7) << 4 | ((ctrl >> 4) & 0xF);
   switch (GetCoreKind()) {
-    case 4:
-    case 5:
-    case 6:
+    case CoreKind::CortexM7:
+    case CoreKind::CortexM23:
+    case CoreKind::CortexM33:
       m_bpFormat = ComparatorFormat::Second;
       m_nAllowedKinds = kBpHardware | kBpSoftware | kBpThird;
       break;
-    case 7:
+    case CoreKind::CortexM55:
       m_bpFormat = ComparatorFormat::Second;
       m_nAllowedKinds = kBpHardware;
       break;
@@ -59,8 +60,8 @@ void CICE_M4::InitWatchUnit() {
   unsigned count = 0;
   if (ReadMem32(cortex::kDemcr, false) & kDemcrTraceEnable)
     count = ReadMem32(cortex::kDwtCtrl, false) >> 28;
-  const int kind = GetCoreKind();
-  m_bV8Watch = kind >= 5 && kind <= 7;
+  const CoreKind kind = GetCoreKind();
+  m_bV8Watch = kind == CoreKind::CortexM23 || kind == CoreKind::CortexM33 || kind == CoreKind::CortexM55;
   if (!m_bV8Watch) {
     m_watchRole.assign(count, kFree);
     ResetWatchImages(count);
@@ -159,7 +160,7 @@ void CICE_M4::ClearWatchpoint(int index, uint32_t address, uint32_t size, uint32
     m_watchRole[i] = m_watchRole[i + 1] = kFree;
     return;
   }
-  throw CICEException("Clearing a watchpoint failed.");
+  throw CICEException(text::kWatchpointClearFailed);
 }
 
 int CICE_M4::FindTriggeredWatchpoint() {

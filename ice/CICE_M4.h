@@ -11,7 +11,7 @@ class CICE_M4 : public CICE_CortexM {
   ~CICE_M4() override;
 
   uint32_t GetCoreType() override { return 0x400; }
-  int GetCoreKind() override;
+  CoreKind GetCoreKind() override;
   bool SetBreakpointDefault(uint32_t address, bool allowAll) override;
   void InitBreakUnit() override;
   void InitWatchUnit() override;

@@ -5,6 +5,7 @@
 
 #include "ice/CICE.h"
 #include "platform/ShareArea.h"
+#include "platform/StringTable.h"
 
 using namespace ice;
 
@@ -135,7 +136,7 @@ void CICE::ReadMem(uint32_t address, void* buffer, unsigned length, bool shadow,
   auto* out = static_cast<uint8_t*>(buffer);
   const bool streaming = allowStreaming && m_features.bStreamedRead;
   const unsigned w = GetWordPayload();
-  if (w == 0) throw CICEException("ICE: protocol error - Get_PortState!");
+  if (w == 0) throw CICEException(text::kPortStateError);
   if (!streaming) {
     for (unsigned off = 0; off < length; off += w)
       ReadBlock(address + off, std::min(w, length - off), out + off, shadow);
@@ -163,7 +164,7 @@ void CICE::StreamReadChunk(uint32_t address, uint8_t* buffer, unsigned length, b
   while (done < length) {
     unsigned got = 0;
     ReceiveReply(buffer + done, want, &got, kDefaultTimeoutMs);
-    if (got == 0) throw CICEException("ICE read error or time-out.");
+    if (got == 0) throw CICEException(text::kReadError);
     if (shadow) ShadowReadBytes(address + done, {buffer + done, got});
     done += got;
     want = std::min(w - 4, length - done);
@@ -174,7 +175,7 @@ void CICE::WriteMem(uint32_t address, const void* data, unsigned length, bool sh
   ScopedMutex lock(m_cmdLock);
   const auto* in = static_cast<const uint8_t*>(data);
   const unsigned maxBlock = GetMaxBlockData();
-  if (maxBlock == 0) throw CICEException("ICE: protocol error - Get_PortState!");
+  if (maxBlock == 0) throw CICEException(text::kPortStateError);
   // A streamed packet carries a word payload of data and header plus its
   // sequence byte; where the payload has no byte to spare for it (a payload
   // that is a multiple of 4) only the block loop fits.

@@ -6,13 +6,11 @@
 
 #include "ice/CICE.h"
 #include "platform/ShareArea.h"
+#include "platform/StringTable.h"
 
 using namespace ice;
 
 namespace {
-constexpr const char* kNoAdapter = "There is no Vo-Link connected to a USB port.";
-constexpr const char* kWriteError = "ICE write error.";
-constexpr const char* kReadError = "ICE read error or time-out.";
 // Runs a framed transport call. The transports report I/O failures by
 // result; what they throw (an adapter's share area that could not be
 // mapped: "share area not locked") leaves as the layer's own error type.
@@ -43,7 +41,7 @@ int CICE::GetPortChipType() {
   ScopedMutex lock(m_cmdLock);
   if (m_nSelectedSlot < 0 || m_nSelectedSlot >= kPortCount ||
       !m_discovery.Port(m_nSelectedSlot).bFound)
-    throw CICEException("ICE: protocol error - Get_PortState!");
+    throw CICEException(text::kPortStateError);
   return m_discovery.Port(m_nSelectedSlot).nChipType;
 }
 
@@ -53,7 +51,7 @@ void CICE::RequireAdapter() {
   // goes on the wire (a reply may still be owed).
   if (AnyFound() && !m_bClosePending) return;
   m_nLastError = -1;
-  throw CICEException(kNoAdapter);
+  throw CICEException(text::kNoAdapter);
 }
 
 int CICE::CommandGeneration() {
@@ -119,7 +117,7 @@ void CICE::SendRequest(const void* data, unsigned length, unsigned* sent, int ti
   if (!TransportCall(m_nLastError, [&] { return t->SendPacket(data, length, sent, timeoutMs); })) {
     m_nLastError = -1;
     CloseAfterFailure();
-    throw CICEException(kWriteError);
+    throw CICEException(text::kWriteError);
   }
 }
 
@@ -133,7 +131,7 @@ void CICE::ReceiveReply(void* buffer, unsigned capacity, unsigned* length, int t
                      [&] { return t->ReceivePacket(buffer, capacity, length, timeoutMs); })) {
     m_nLastError = -1;
     CloseAfterFailure();
-    throw CICEException(kReadError);
+    throw CICEException(text::kReadError);
   }
   if (!t->GetLastReplyFlag()) return;
 

@@ -1,5 +1,7 @@
-// The program's string table: message text by id, or the key name when the
-// table has no entry for the id.
+// The programs' one string table: every message a user sees is written
+// here once. Messages of the transport and the firmware update are looked
+// up by number (the key name stands in for a missing entry); the adapter
+// layer's errors and the texts several places show are named constants.
 #pragma once
 
 #include <string>
@@ -45,3 +47,35 @@ std::string LoadStringOr(unsigned id, const char* keyName);
 
 // Looks a message up by its key: LOAD_STRING(IDS_ERROR).
 #define LOAD_STRING(key) LoadStringOr(key, #key)
+
+// The window title of the pin view and of its message boxes: string 4033,
+// or "IDS_GADREL_TITLE".
+inline std::string GadrelTitle() { return LOAD_STRING(IDS_GADREL_TITLE); }
+
+namespace text {
+
+// The adapter layer's errors.
+inline constexpr char kNoAdapter[] = "There is no Vo-Link connected to a USB port.";
+inline constexpr char kWriteError[] = "ICE write error.";
+inline constexpr char kReadError[] = "ICE read error or time-out.";
+inline constexpr char kPortStateError[] = "ICE: protocol error - Get_PortState!";
+inline constexpr char kUnknownChipType[] = "Unknown chip type!";
+inline constexpr char kFlashCommandFailed[] = "Can not execute flash command.";
+inline constexpr char kWatchpointClearFailed[] = "Clearing a watchpoint failed.";
+inline constexpr char kAlreadyRunning[] =
+    "An Korvane ICE/ICP program is already running!\nPlease close any other Korvane ICE/ICP program and try again!";
+
+// The version-mismatch dialog: its headline, its message (printf: the
+// adapter's version, then the program's) and its check box; the message
+// dialog has that check box too.
+inline constexpr char kVersionNotMatched[] = "Application internal version is not matched!";
+inline constexpr char kFirmwareHigher[] =
+    "The ICE firmware has higher version %d,\nwhile current applicaton version is %d.\n"
+    "The application may work abnormally.\n\n"
+    "Before restoring the old ICE firmware, please\n"
+    "1. Plug out the USB dongle, press the keypad and plug it into PC again;\n"
+    "2. Remove any other devices connected on this ICE dongle.\n\n"
+    "Do you want to restore the old ICE firmware now?\n";
+inline constexpr char kDoNotShowAgain[] = "Do not show this message again";
+
+}  // namespace text

@@ -283,7 +283,7 @@ std::unique_ptr<IDevice> SimAccess::Open(const DeviceInfo& info, OpenResult* res
   }
   if (status != 1) {
     ::close(fd);
-    r = {OpenError::Busy, "held by another program"};
+    r = {OpenError::Busy, OpenErrorText(OpenError::Busy)};
     return nullptr;
   }
   return std::make_unique<SimDevice>(fd, info);

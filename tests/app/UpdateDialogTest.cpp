@@ -11,79 +11,31 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
-#include <fstream>
 
 #include "../ice/SimFixture.h"
 #include "app/CDialogUpdateFW.h"
 #include "app/CVoGadrelView.h"
 #include "app/MessageDialogs.h"
-#include "fwupdate/FirmwareVersion.h"
-#include "ice/CICE_M4.h"
-#include "sim/Images.h"
+#include "support/UpdateSupport.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
 
-struct ClassCase {
-  const char* name;
-  int generation;
-  const char* chipId;
-};
-
-const ClassCase kClasses[] = {
-    {"class 0", 0, "0x00012345"},
-    {"class 1", 0, "0x40012009"},
-    {"class 2", 1, "0x00D4851F"},
-    {"class 3", 2, "0xA2000340"},
-};
+using testsupport::ClassCase;
+using testsupport::kClasses;
 
 std::string Config(const ClassCase& c) {
   return R"({"adapters": [{"name": "a", "generation": )" + std::to_string(c.generation) + R"(, "chip_id": ")" +
          c.chipId + R"(", "firmware_version": 7000, "target": {"kind": "none"}}]})";
 }
 
-// Images whose application fills the emulator's application area, so that
-// no configuration change asks for a replug.
-// The images of `make-images`, which fit the emulator's default
-// configuration; without `fitting`, 16 KiB application images, for which
-// the update changes the configuration and asks for a replug.
-fs::path Images(const SimProcess& sim, bool fitting = true) {
-  const fs::path dir = fs::path(sim.Dir()) / "Vo_Link";
-  sim::images::WriteImageSet(dir);
-  for (int c : {0, 2, 3}) {
-    if (fitting) break;
-    const std::vector<uint8_t> app = sim::images::MakeAppImage(c, 7973, "r");
-    std::ofstream(dir / sim::images::FilesOf(c).app, std::ios::binary)
-        .write(reinterpret_cast<const char*>(app.data()), static_cast<std::streamsize>(app.size()));
-  }
-  return dir;
-}
-
-fwupdate::UpdateOptions Quick(const fs::path& images) {
-  fwupdate::UpdateOptions o;
-  o.images.folder = images;
-  o.timings.poll = 20ms;
-  o.timings.settle = 100ms;
-  o.timings.retry = 50ms;
-  return o;
-}
-
-std::string Firmware() {
-  CICE_M4 ice;
-  ice.DiscoverAdapters(false);
-  if (!ice.CheckUSBLink()) return "";
-  uint16_t four[4] = {};
-  const uint32_t v = ice.ResetCmdSerial(0xFFFFFFFF, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, four);
-  return std::to_string(v) + fwupdate::RevisionSuffix(four);
-}
-
 }  // namespace
 
 TEST(UpdateDialog, ProgressRunsAndTheDialogCannotBeLeftHalfWay) {
   SimProcess sim(Config(kClasses[2]), 1);
-  fwupdate::CUpdateEngine engine(Quick(Images(sim)));
+  fwupdate::CUpdateEngine engine(testsupport::QuickUpdate(testsupport::WriteUpdateImages(sim.Dir())));
   std::vector<std::string> boxes;
   CDialogUpdateFW dialog(engine, nullptr, [&](QWidget*, const std::string& text, CDialogUpdateFW::Icon) {
     boxes.push_back(text);
@@ -111,14 +63,14 @@ TEST(UpdateDialog, ProgressRunsAndTheDialogCannotBeLeftHalfWay) {
   EXPECT_EQ(dialog.ProgressBar()->value(), 100);
   EXPECT_EQ(dialog.StatusText(), "Boot new firmware, please wait for a while...");
   EXPECT_EQ(boxes, std::vector<std::string>{"Update firmware, OK!"});
-  EXPECT_EQ(Firmware(), "7973r");
+  EXPECT_EQ(testsupport::ReportedFirmware(), "7973r");
 }
 
 // Destroyed while the worker waits (60 s at most) for the adapter to be
 // plugged out after a configuration change: the worker stops at once.
 TEST(UpdateDialog, DestroyedWhileWaitingStopsTheWorker) {
   SimProcess sim(Config(kClasses[0]), 1);
-  fwupdate::UpdateOptions options = Quick(Images(sim, false));
+  fwupdate::UpdateOptions options = testsupport::QuickUpdate(testsupport::WriteUpdateImages(sim.Dir(), false));
   options.timings.deviceWait = 60s;
   fwupdate::CUpdateEngine engine(options);
   std::vector<std::string> boxes;
@@ -140,7 +92,7 @@ TEST(UpdateDialog, PinViewOffersTheUpdateForEachClass) {
     SimProcess sim(Config(c), 1);
     auto view = std::make_unique<CVoGadrelView>();
     CQtFirmwareCheck& check = view->FirmwareCheck();
-    check.Options().update = Quick(Images(sim));
+    check.Options().update = testsupport::QuickUpdate(testsupport::WriteUpdateImages(sim.Dir()));
     check.Options().readOption = [] { return 1; };
     std::vector<std::string> boxes;
     check.Ui().SetUpdateMessages(
@@ -169,10 +121,10 @@ TEST(UpdateDialog, PinViewOffersTheUpdateForEachClass) {
     view->RefreshPins();
     user.stop();
     // Third-generation adapters up to 7918 are updated without a question.
-    EXPECT_EQ(offered, std::string(c.name) == "class 3" ? 0 : 1);
+    EXPECT_EQ(offered, c.mcuClass == 3 ? 0 : 1);
     EXPECT_GT(updating, 0);
     EXPECT_EQ(boxes, std::vector<std::string>{"Update firmware, OK!"});
     view.reset();
-    EXPECT_EQ(Firmware(), "7973r");
+    EXPECT_EQ(testsupport::ReportedFirmware(), "7973r");
   }
 }

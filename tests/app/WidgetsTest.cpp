@@ -147,15 +147,15 @@ TEST(DialogSelectBox, ShowsUpToSevenOptionsAndShrinks) {
 }
 
 TEST(DialogMessage, YesNoAndOkCancelModes) {
-  CDialogMessage yesNo("Update now?", 1, nullptr);
+  CDialogMessage yesNo("Update now?", MessageMode::YesNo, nullptr);
   yesNo.show();
   EXPECT_TRUE(yesNo.YesButton()->isVisible());
   EXPECT_FALSE(yesNo.OkButton()->isVisible());
   yesNo.NoButton()->click();
   EXPECT_EQ(yesNo.result(), QDialog::Accepted);
-  EXPECT_EQ(yesNo.Answer(), 0);
+  EXPECT_EQ(yesNo.Answer(), MessageAnswer::No);
 
-  CDialogMessage okCancel("Text", 0, nullptr);
+  CDialogMessage okCancel("Text", MessageMode::OkCancel, nullptr);
   okCancel.show();
   EXPECT_FALSE(okCancel.YesButton()->isVisible());
   EXPECT_TRUE(okCancel.CancelButton()->isVisible());

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "ice/CICEGlobalMutex.h"
-#include "ice/CICE_M4.h"
 #include "ice/SimFixture.h"
 #include "sim/Images.h"
 #include "UpdateRig.h"
@@ -30,13 +29,6 @@ const char kConfig[] = R"({"adapters": [{"name": "a", "generation": 1, "chip_id"
 // Runs volink, killed after 20 s (a command that blocks shows as status 137).
 updaterig::ProgramRun Volink(const std::string& args) {
   return updaterig::RunProgram("timeout -s KILL 20 " + std::string(VOLINK_EXE) + " " + args + " 2>&1 </dev/null");
-}
-
-// The firmware the adapter reports.
-uint32_t FirmwareVersion() {
-  CICE_M4 ice;
-  ice.DiscoverAdapters(false);
-  return ice.CheckUSBLink() ? ice.ResetCmdSerial(0xFFFFFFFF) : 0;
 }
 
 }  // namespace
@@ -88,7 +80,7 @@ TEST(ImageFileKinds, CommandsOnAnAdapterRefuseWithoutBlockingOrWriting) {
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
     // Nothing was written, and the adapter is free again.
     EXPECT_FALSE(CICEGlobalMutex::IsAdapterInUse(kAdapterId));
-    EXPECT_EQ(FirmwareVersion(), 7000u);
+    EXPECT_EQ(testsupport::ReportedVersion(), 7000u);
   }
   // The boot loader is as it was.
   const updaterig::ProgramRun check = Volink("bootloader check " + images.string());

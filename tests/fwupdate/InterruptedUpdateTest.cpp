@@ -21,6 +21,7 @@
 #include "fwupdate/UpdateLock.h"
 #include "fwupdate/VolinkFwCommands.h"
 #include "fwupdate/VolinkUpdate.h"
+#include "ice/CICE_M4.h"
 #include "platform/StringTable.h"
 
 using namespace updaterig;
@@ -29,10 +30,10 @@ using namespace updaterig;
 // application, meets a second `volink update`: the second says an update is
 // running and writes nothing; the first finishes.
 TEST(UpdateLock, SecondUpdateWhileTheFirstIsInTheBootLoader) {
-  SimProcess sim(Config(kClasses[2]), 1);
-  const fs::path images = Images(sim, true);
+  SimProcess sim(UpdateConfig(kClasses[2]), 1);
+  const fs::path images = WriteUpdateImages(sim.Dir(), true);
   FirmwareCheckOptions options;
-  options.update = Quick(images);
+  options.update = QuickUpdate(images);
   ScriptedUi ui;
   ProgramRun second;
   ui.onStatus = [&](const std::string& s) {
@@ -40,13 +41,13 @@ TEST(UpdateLock, SecondUpdateWhileTheFirstIsInTheBootLoader) {
   };
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   ASSERT_EQ(ui.results, std::vector<UpdateResult>{UpdateResult::Finished});
   EXPECT_EQ(second.status, 1) << second.output;
   EXPECT_NE(second.output.find(kUpdateRunning), std::string::npos) << second.output;
   EXPECT_EQ(second.output.find(LOAD_STRING(IDS_ERASE_OLD_FIRMWARE)), std::string::npos) << second.output;
   ice.CloseAllAdapters();
-  EXPECT_EQ(Firmware(), "7973r");
+  EXPECT_EQ(ReportedFirmware(), "7973r");
 }
 
 namespace {
@@ -60,8 +61,8 @@ void KillThenUpdate(const ClassCase& c, bool stageOne, int percent) {
   SCOPED_TRACE(::testing::Message() << c.name << (stageOne ? ", stage 1 at " : ", stage 2 at ") << percent << "%");
   // Stage 1 rewrites a boot loader that differs from the images; stage 2
   // one that is old (version byte below 0x30).
-  SimProcess sim(Config(c, stageOne ? R"(, "loader_current": false)" : R"(, "loader_version": "0x10")"), 1);
-  const fs::path images = Images(sim, true);
+  SimProcess sim(UpdateConfig(c, stageOne ? R"(, "loader_current": false)" : R"(, "loader_version": "0x10")"), 1);
+  const fs::path images = WriteUpdateImages(sim.Dir(), true);
   const std::string rewriteStatus =
       stageOne ? LOAD_STRING(IDS_WAIT_BOOTLOADER) : LOAD_STRING(IDS_WRITE_NEW_BOOTLOADER);
   const pid_t child = ::fork();
@@ -78,10 +79,10 @@ void KillThenUpdate(const ClassCase& c, bool stageOne, int percent) {
       if (rewriting && kind == ProgressKind::Update && p >= percent) ::raise(SIGKILL);
     };
     FirmwareCheckOptions options;
-    options.update = Quick(images);
+    options.update = QuickUpdate(images);
     CICE_M4 ice;
     ice.DiscoverAdapters(false);
-    RunFirmwareCheck(ice, ui, kCheckNormal, false, options);
+    RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options);
     ::_exit(0);
   }
   int status = 0;
@@ -89,7 +90,7 @@ void KillThenUpdate(const ClassCase& c, bool stageOne, int percent) {
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the rewrite never reached " << percent << "%";
 
   std::ostringstream out, err;
-  EXPECT_EQ(RunVolinkUpdate({"--yes", "--images", images.string()}, out, err, Quick({}).timings), 0) << err.str();
+  EXPECT_EQ(RunVolinkUpdate({"--yes", "--images", images.string()}, out, err, QuickUpdate({}).timings), 0) << err.str();
   EXPECT_EQ(out.str(), "adapter firmware 7973r is current\n") << err.str();
   std::ostringstream checkOut, checkErr;
   EXPECT_EQ(RunVolinkFirmwareCommand({"bootloader", "check", images.string()}, checkOut, checkErr), 0)
@@ -120,8 +121,8 @@ TEST(InterruptedRewrite, KilledAnywhereInStageTwoHealsOnTheNextUpdate) {
 // `volink bootloader write` killed from outside while it writes (its record
 // is on disk): the next `volink update` finishes the rewrite first.
 TEST(InterruptedRewrite, BootLoaderWriteKilledHalfWayHealsOnTheNextUpdate) {
-  SimProcess sim(Config(kClasses[2]), 1);
-  const fs::path images = Images(sim, true);
+  SimProcess sim(UpdateConfig(kClasses[2]), 1);
+  const fs::path images = WriteUpdateImages(sim.Dir(), true);
   ASSERT_EQ(sim.Ctl("flash-time a 1000").rfind("ok", 0), 0u);  // 1 ms a flash operation
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
@@ -144,7 +145,7 @@ TEST(InterruptedRewrite, BootLoaderWriteKilledHalfWayHealsOnTheNextUpdate) {
   ASSERT_EQ(sim.Ctl("flash-time a 20").rfind("ok", 0), 0u);
 
   std::ostringstream out, err;
-  EXPECT_EQ(RunVolinkUpdate({"--yes", "--images", images.string()}, out, err, Quick({}).timings), 0) << err.str();
+  EXPECT_EQ(RunVolinkUpdate({"--yes", "--images", images.string()}, out, err, QuickUpdate({}).timings), 0) << err.str();
   EXPECT_FALSE(fs::exists(record));
   std::ostringstream checkOut, checkErr;
   EXPECT_EQ(RunVolinkFirmwareCommand({"bootloader", "check", images.string()}, checkOut, checkErr), 0)

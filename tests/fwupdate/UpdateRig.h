@@ -1,6 +1,5 @@
-// What the update tests share: one emulated adapter of each MCU class at
-// firmware 7000, the image folder, short waits, the firmware an adapter
-// reports, and a user who plugs the adapter out and in when asked.
+// What the update tests of this folder share beside tests/support: a user
+// who plugs the adapter out and in when asked, and volink run as a program.
 #pragma once
 
 #include <sys/wait.h>
@@ -8,86 +7,18 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "fwupdate/FirmwareVersion.h"
-#include "fwupdate/UpdateEngine.h"
-#include "ice/CICE_M4.h"
 #include "ice/SimFixture.h"
-#include "sim/Images.h"
+#include "support/UpdateSupport.h"
 
 namespace updaterig {
 
 namespace fs = std::filesystem;
 using namespace fwupdate;
+using namespace testsupport;
 using namespace std::chrono_literals;
-
-struct ClassCase {
-  const char* name;
-  int generation;
-  const char* chipId;
-  int mcuClass;
-};
-
-inline const ClassCase kClasses[] = {
-    {"Class0", 0, "0x00012345", 0},
-    {"Class1", 0, "0x40012009", 1},
-    {"Class2", 1, "0x00D4851F", 2},
-    {"Class3", 2, "0xA2000340", 3},
-};
-
-inline std::string Config(const ClassCase& c, const std::string& extra = "", int count = 1) {
-  std::string adapters;
-  for (int i = 0; i < count; ++i) {
-    if (i) adapters += ", ";
-    adapters += R"({"name": ")" + std::string(i ? "b" : "a") + R"(", "generation": )" +
-                std::to_string(c.generation) + R"(, "chip_id": ")" + c.chipId +
-                R"(", "firmware_version": 7000, "adapter_id": "0x7788BE0)" + std::to_string(i) +
-                R"(", "location": "1-4.)" + std::to_string(i + 1) + R"(", "target": {"kind": "none"})" + extra + "}";
-  }
-  return R"({"adapters": [)" + adapters + "]}";
-}
-
-// Writes an application image file.
-inline void WriteFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// The images of `make-images`, which fit the emulator's default
-// configuration; without `fitting`, application images of 16 KiB, smaller
-// than the application area the configuration leaves, so that the update
-// has to change the configuration.
-inline fs::path Images(const SimProcess& sim, bool fitting) {
-  const fs::path dir = fs::path(sim.Dir()) / "Vo_Link";
-  sim::images::WriteImageSet(dir);
-  if (!fitting)
-    for (int c : {0, 2, 3}) WriteFile(dir / sim::images::FilesOf(c).app, sim::images::MakeAppImage(c, 7973, "r"));
-  return dir;
-}
-
-inline UpdateOptions Quick(const fs::path& images) {
-  UpdateOptions o;
-  o.images.folder = images;
-  o.timings.deviceWait = 10s;
-  o.timings.poll = 20ms;
-  o.timings.settle = 100ms;
-  o.timings.retry = 50ms;
-  return o;
-}
-
-// What the adapter reports now: "7973r", or "" when no adapter answers.
-inline std::string Firmware() {
-  CICE_M4 ice;
-  ice.DiscoverAdapters(false);
-  if (!ice.CheckUSBLink()) return "";
-  uint16_t four[4] = {};
-  const uint32_t v = ice.ResetCmdSerial(0xFFFFFFFF, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, four);
-  return std::to_string(v) + RevisionSuffix(four);
-}
 
 // Plugs the adapter out and in again from another thread, as a user does
 // when asked to.

@@ -40,7 +40,7 @@ class EachClass : public ::testing::TestWithParam<ClassCase> {};
 // The boot-loader commands as the emulator's boot loader answers them.
 TEST_P(EachClass, LoaderCommands) {
   const ClassCase& c = GetParam();
-  SimProcess sim(Config(c), 1);
+  SimProcess sim(UpdateConfig(c), 1);
   ASSERT_NE(sim.Ctl("loader a").find("ok"), std::string::npos);
   ASSERT_TRUE(sim.WaitForInterfaces(1));
   LDUsbHid ld;
@@ -74,34 +74,34 @@ TEST_P(EachClass, LoaderCommands) {
 // From 7000 to the program's firmware; a second check says nothing.
 TEST_P(EachClass, UpdatesAndIsCurrentAfterwards) {
   const ClassCase& c = GetParam();
-  SimProcess sim(Config(c), 1);
+  SimProcess sim(UpdateConfig(c), 1);
   FirmwareCheckOptions options;
-  options.update = Quick(Images(sim, true));
+  options.update = QuickUpdate(WriteUpdateImages(sim.Dir(), true));
   ScriptedUi ui;
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   ASSERT_EQ(ui.results.size(), 1u);
   EXPECT_EQ(ui.results[0], UpdateResult::Finished);
   EXPECT_EQ(ui.lastPercent, 100);
   EXPECT_TRUE(ui.Showed("status: Write new firmware ..."));
   EXPECT_TRUE(ui.Showed("box: Update firmware, OK!"));
   ice.CloseAllAdapters();  // a bulk interface takes one holder
-  EXPECT_EQ(Firmware(), "7973r");
+  EXPECT_EQ(ReportedFirmware(), "7973r");
 
   ScriptedUi again;
   ice.DiscoverAdapters(false);
-  EXPECT_FALSE(RunFirmwareCheck(ice, again, kCheckNormal, false, options));
+  EXPECT_FALSE(RunFirmwareCheck(ice, again, CheckMode::Normal, false, options));
   EXPECT_TRUE(again.shown.empty());
 }
 
 // The same on the command line, with the progress on standard error.
 TEST_P(EachClass, VolinkUpdate) {
   const ClassCase& c = GetParam();
-  SimProcess sim(Config(c), 1);
-  const std::vector<std::string> args = {"--yes", "--images", Images(sim, true).string()};
+  SimProcess sim(UpdateConfig(c), 1);
+  const std::vector<std::string> args = {"--yes", "--images", WriteUpdateImages(sim.Dir(), true).string()};
   std::ostringstream out, err;
-  EXPECT_EQ(RunVolinkUpdate(args, out, err, Quick({}).timings), 0) << err.str();
+  EXPECT_EQ(RunVolinkUpdate(args, out, err, QuickUpdate({}).timings), 0) << err.str();
   EXPECT_EQ(out.str(), "adapter firmware 7973r is current\n");
   // Third-generation adapters up to 7918 are updated without a question.
   EXPECT_EQ(err.str().find("[y/N] yes (--yes)") != std::string::npos, c.mcuClass != 3) << err.str();
@@ -109,7 +109,7 @@ TEST_P(EachClass, VolinkUpdate) {
   EXPECT_NE(err.str().find("Update 100%"), std::string::npos) << err.str();
 
   std::ostringstream out2, err2;
-  EXPECT_EQ(RunVolinkUpdate(args, out2, err2, Quick({}).timings), 0) << err2.str();
+  EXPECT_EQ(RunVolinkUpdate(args, out2, err2, QuickUpdate({}).timings), 0) << err2.str();
   EXPECT_EQ(err2.str(), "");
 }
 
@@ -134,44 +134,44 @@ TEST(Update, ReplugAfterConfigurationOrOldLoader) {
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.c.name);
-    SimProcess sim(Config(k.c, k.extra), 1);
-    const fs::path images = Images(sim, k.fitting);
+    SimProcess sim(UpdateConfig(k.c, k.extra), 1);
+    const fs::path images = WriteUpdateImages(sim.Dir(), k.fitting);
     Replug replug(sim);
     ScriptedUi ui;
     ui.onStatus = [&](const std::string& s) {
       if (s.rfind("Please remove any device", 0) == 0) replug.Start();
     };
-    CUpdateEngine engine(Quick(images));
+    CUpdateEngine engine(QuickUpdate(images));
     EXPECT_EQ(engine.Run(ui), UpdateResult::Finished) << engine.LastError();
     EXPECT_TRUE(replug.m_started);
     EXPECT_EQ(ui.Showed("status: Write new bootloader ..."), k.loaderRewritten);
     EXPECT_EQ(ui.lastPercent, 100);
-    EXPECT_EQ(Firmware(), "7973r");
+    EXPECT_EQ(ReportedFirmware(), "7973r");
   }
 }
 
 TEST(FirmwareCheck, OptionZeroMeansNoCheck) {
-  SimProcess sim(Config(kClasses[2]), 1);
+  SimProcess sim(UpdateConfig(kClasses[2]), 1);
   FirmwareCheckOptions options;
-  options.update = Quick(Images(sim, true));
+  options.update = QuickUpdate(WriteUpdateImages(sim.Dir(), true));
   options.readOption = [] { return 0; };
   ScriptedUi ui;
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_FALSE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_FALSE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   EXPECT_TRUE(ui.shown.empty());
   ice.CloseAllAdapters();
-  EXPECT_EQ(Firmware(), "7000r");
+  EXPECT_EQ(ReportedFirmware(), "7000r");
 }
 
 TEST(FirmwareCheck, TwoAdaptersAreNotUpdated) {
-  SimProcess sim(Config(kClasses[2], "", 2), 2);
+  SimProcess sim(UpdateConfig(kClasses[2], "", 2), 2);
   FirmwareCheckOptions options;
-  options.update = Quick(Images(sim, true));
+  options.update = QuickUpdate(WriteUpdateImages(sim.Dir(), true));
   ScriptedUi ui;
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_FALSE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_FALSE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   ASSERT_FALSE(ui.shown.empty());
   EXPECT_EQ(ui.shown.back(), "tell: " + LOAD_STRING(IDS_ONLY_ONE_ICE));
   EXPECT_FALSE(ui.Showed("update"));
@@ -180,13 +180,13 @@ TEST(FirmwareCheck, TwoAdaptersAreNotUpdated) {
 // An adapter updated without a question whose update keeps failing (here:
 // no images) is not offered the failing update for ever.
 TEST(FirmwareCheck, SilentUpdateFailingGivesUp) {
-  SimProcess sim(Config(kClasses[3]), 1);
+  SimProcess sim(UpdateConfig(kClasses[3]), 1);
   FirmwareCheckOptions options;
-  options.update = Quick(fs::path(sim.Dir()) / "no-images");
+  options.update = QuickUpdate(fs::path(sim.Dir()) / "no-images");
   ScriptedUi ui;
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   EXPECT_EQ(ui.results, std::vector<UpdateResult>(kMaxSilentFailures, UpdateResult::Failed));
   EXPECT_TRUE(ui.Showed("box: Can not load LDROM file for update"));
 }
@@ -195,9 +195,9 @@ TEST(FirmwareCheck, SilentUpdateFailingGivesUp) {
 // asks whether to wait for the detached adapter, and once it is back the
 // update finishes.
 TEST(FirmwareCheck, UnplugInStageTwoThenBack) {
-  SimProcess sim(Config(kClasses[0]), 1);
+  SimProcess sim(UpdateConfig(kClasses[0]), 1);
   FirmwareCheckOptions options;
-  options.update = Quick(Images(sim, true));
+  options.update = QuickUpdate(WriteUpdateImages(sim.Dir(), true));
   ScriptedUi ui;
   bool unplugged = false;
   ui.onProgress = [&](ProgressKind kind, int percent) {
@@ -209,7 +209,7 @@ TEST(FirmwareCheck, UnplugInStageTwoThenBack) {
   int detachedQuestions = 0;
   ui.onAsk = [&](const std::string& text) {
     if (text == LOAD_STRING(IDS_DEVICE_TEMPORARILY_DETACHED) && ++detachedQuestions == 1) {
-      EXPECT_EQ(Firmware(), "");  // still away while asked
+      EXPECT_EQ(ReportedFirmware(), "");  // still away while asked
       sim.Ctl("plug a");
       sim.WaitForInterfaces(1);
     }
@@ -217,20 +217,20 @@ TEST(FirmwareCheck, UnplugInStageTwoThenBack) {
   };
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   EXPECT_EQ(detachedQuestions, 1);
   ASSERT_EQ(ui.results.size(), 2u);
   EXPECT_EQ(ui.results[0], UpdateResult::Failed);
   EXPECT_EQ(ui.results[1], UpdateResult::Finished);
   ice.CloseAllAdapters();
-  EXPECT_EQ(Firmware(), "7973r");
+  EXPECT_EQ(ReportedFirmware(), "7973r");
 }
 
 // Answering No and then Yes to the abort question ends the check.
 TEST(FirmwareCheck, DetachedAndAborted) {
-  SimProcess sim(Config(kClasses[0]), 1);
+  SimProcess sim(UpdateConfig(kClasses[0]), 1);
   FirmwareCheckOptions options;
-  options.update = Quick(Images(sim, true));
+  options.update = QuickUpdate(WriteUpdateImages(sim.Dir(), true));
   ScriptedUi ui;
   ui.onStatus = [&](const std::string& s) {
     if (s == LOAD_STRING(IDS_ERASE_OLD_FIRMWARE)) sim.Ctl("unplug a");
@@ -238,7 +238,7 @@ TEST(FirmwareCheck, DetachedAndAborted) {
   ui.onAsk = [&](const std::string& text) { return text != LOAD_STRING(IDS_DEVICE_TEMPORARILY_DETACHED); };
   CICE_M4 ice;
   ice.DiscoverAdapters(false);
-  EXPECT_TRUE(RunFirmwareCheck(ice, ui, kCheckNormal, false, options));
+  EXPECT_TRUE(RunFirmwareCheck(ice, ui, CheckMode::Normal, false, options));
   ASSERT_EQ(ui.results.size(), 1u);
   EXPECT_EQ(ui.shown.back(), "ask: " + LOAD_STRING(IDS_CONFIRM_ABORT_UPDATE));
 }
@@ -247,8 +247,8 @@ TEST(FirmwareCheck, DetachedAndAborted) {
 // its boot loader, even across a power cycle; the next `volink update`
 // finds it there and finishes.
 TEST(FirmwareCheck, KilledMidUpdateThenVolinkUpdate) {
-  SimProcess sim(Config(kClasses[2]), 1);
-  const fs::path images = Images(sim, true);
+  SimProcess sim(UpdateConfig(kClasses[2]), 1);
+  const fs::path images = WriteUpdateImages(sim.Dir(), true);
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -256,7 +256,7 @@ TEST(FirmwareCheck, KilledMidUpdateThenVolinkUpdate) {
     ui.onProgress = [](ProgressKind kind, int percent) {
       if (kind == ProgressKind::Update && percent >= 50) ::raise(SIGKILL);
     };
-    CUpdateEngine engine(Quick(images));
+    CUpdateEngine engine(QuickUpdate(images));
     engine.Run(ui);
     ::_exit(0);
   }
@@ -266,14 +266,14 @@ TEST(FirmwareCheck, KilledMidUpdateThenVolinkUpdate) {
   sim.Ctl("unplug a");
   sim.Ctl("plug a");
   ASSERT_TRUE(sim.WaitForInterfaces(1));
-  EXPECT_EQ(Firmware(), "");  // no application: the boot loader stays
+  EXPECT_EQ(ReportedFirmware(), "");  // no application: the boot loader stays
 
   const auto [exit, output] = RunProgram(std::string(VOLINK_EXE) + " update --yes --images " + images.string() + " 2>&1");
   EXPECT_EQ(exit, 0) << output;
   EXPECT_NE(output.find(LOAD_STRING(IDS_UPDATE_LDROM_DETECTED_STRING)), std::string::npos) << output;
   EXPECT_NE(output.find("Update 100%"), std::string::npos) << output;
   EXPECT_NE(output.find("adapter firmware 7973r is current"), std::string::npos) << output;
-  EXPECT_EQ(Firmware(), "7973r");
+  EXPECT_EQ(ReportedFirmware(), "7973r");
 }
 
 // Stage 1 rewrites a boot loader that differs from the images with access
@@ -284,13 +284,13 @@ TEST(FirmwareCheck, KilledMidUpdateThenVolinkUpdate) {
 TEST(Update, BootLoaderAccessClosedAfterStageOne) {
   for (const ClassCase& c : kClasses) {
     SCOPED_TRACE(c.name);
-    SimProcess sim(Config(c, R"(, "loader_current": false)"), 1);
+    SimProcess sim(UpdateConfig(c, R"(, "loader_current": false)"), 1);
     Replug replug(sim);
     ScriptedUi ui;
     ui.onStatus = [&](const std::string& s) {
       if (s.rfind("Please remove any device", 0) == 0) replug.Start();
     };
-    CUpdateEngine engine(Quick(Images(sim, true)));
+    CUpdateEngine engine(QuickUpdate(WriteUpdateImages(sim.Dir(), true)));
     ASSERT_EQ(engine.Run(ui), UpdateResult::Finished) << engine.LastError();
     EXPECT_TRUE(ui.Showed("status: " + LOAD_STRING(IDS_WAIT_BOOTLOADER)));
     CICE_M4 ice;
@@ -329,8 +329,8 @@ std::string LastLine(const std::string& text) {
 // An application image below version 3645 is refused before anything is
 // written, and the refusal, not "update declined", is the last word.
 TEST(Update, ImageBelowTheOldestUpdatableVersionIsRefusedBeforeWriting) {
-  SimProcess sim(Config(kClasses[2]), 1);
-  const fs::path images = Images(sim, true);
+  SimProcess sim(UpdateConfig(kClasses[2]), 1);
+  const fs::path images = WriteUpdateImages(sim.Dir(), true);
   const fs::path low = fs::path(sim.Dir()) / "low.bin";
   std::vector<uint8_t> app = sim::images::MakeAppImage(2, 3644, "r");
   app.resize(0x10000, 0xFF);
@@ -340,14 +340,14 @@ TEST(Update, ImageBelowTheOldestUpdatableVersionIsRefusedBeforeWriting) {
   EXPECT_EQ(output.find(LOAD_STRING(IDS_ERASE_OLD_FIRMWARE)), std::string::npos) << output;
   EXPECT_EQ(LastLine(output), "volink: adapter firmware 7000r, not 7973r: " + LOAD_STRING(IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE))
       << output;
-  EXPECT_EQ(Firmware(), "7000r");
+  EXPECT_EQ(ReportedFirmware(), "7000r");
 }
 
 // A valid image of another version is announced, written once, and the
 // adapter looked at once more: no update loop.
 TEST(Update, ImageOfAnotherVersionIsWrittenOnce) {
-  SimProcess sim(Config(kClasses[2]), 1);
-  const fs::path images = Images(sim, true);
+  SimProcess sim(UpdateConfig(kClasses[2]), 1);
+  const fs::path images = WriteUpdateImages(sim.Dir(), true);
   const fs::path other = fs::path(sim.Dir()) / "other.bin";
   std::vector<uint8_t> app = sim::images::MakeAppImage(2, 7500, "q");
   app.resize(0x10000, 0xFF);
@@ -358,5 +358,5 @@ TEST(Update, ImageOfAnotherVersionIsWrittenOnce) {
   EXPECT_NE(output.find("The firmware image carries version 7500, not this program's 7973r."), std::string::npos)
       << output;
   EXPECT_EQ(LastLine(output), "adapter firmware 7500q, the version of the image") << output;
-  EXPECT_EQ(Firmware(), "7500q");
+  EXPECT_EQ(ReportedFirmware(), "7500q");
 }

@@ -90,7 +90,7 @@ TEST(VersionDecision, Table) {
     SCOPED_TRACE(row.what);
     ScriptedUi ui;
     ui.answer = row.answer;
-    const VersionCheckInput in{row.chip, row.version, row.suffix, row.mode, WriteImage(dir, row.image)};
+    const VersionCheckInput in{row.chip, row.version, row.suffix, static_cast<CheckMode>(row.mode), WriteImage(dir, row.image)};
     EXPECT_EQ(CheckFirmwareVersion(in, ui), row.update);
     if (std::string(row.shown).empty()) {
       EXPECT_TRUE(ui.shown.empty()) << ui.shown.front();
@@ -105,7 +105,7 @@ TEST(VersionDecision, Table) {
 TEST(VersionDecision, MessagesWordForWord) {
   ScriptedUi ui;
   ui.answer = false;
-  CheckFirmwareVersion({kClass0, 7000, "r", 0, {}}, ui);
+  CheckFirmwareVersion({kClass0, 7000, "r", CheckMode::Normal, {}}, ui);
   ASSERT_EQ(ui.shown.size(), 1u);
   EXPECT_EQ(ui.shown[0],
             "message: Application internal version is not matched!\n\nCurrent application has higher version 7973,\n"

@@ -181,7 +181,7 @@ TEST(IceBreakpoints, ArmV8CoresUseComparatorPairsAndTheirOwnKind) {
   SimProcess sim(OneAdapterConfig("hid", 64, 7973, "m33"), 1);
   CICE_M4 m4;
   OpenAdapter(m4);
-  EXPECT_EQ(m4.GetCoreKind(), 6);
+  EXPECT_EQ(m4.GetCoreKind(), CoreKind::CortexM33);
   const int w = m4.SetWatchpoint(0x20000100, 32, 0);
   ASSERT_GE(w, 0);
   const uint32_t first = 0xE0001020 + 16 * static_cast<uint32_t>(w);
@@ -199,7 +199,7 @@ TEST(IceBreakpoints, ArmV8CoresUseComparatorPairsAndTheirOwnKind) {
   CICE_M0 m0;
   m4.CloseAllAdapters();
   OpenAdapter(m0);
-  EXPECT_EQ(m0.GetCoreKind(), 9);
+  EXPECT_EQ(m0.GetCoreKind(), CoreKind::Other);
 }
 
 TEST(IceBreakpoints, Ostra1TKeepsAListOfEight) {
@@ -207,7 +207,7 @@ TEST(IceBreakpoints, Ostra1TKeepsAListOfEight) {
   Spy<CVoICE_Ostra1T> ice;
   OpenAdapter(ice);
   EXPECT_TRUE(ice.IsChipSupported());
-  EXPECT_EQ(ice.GetCoreKind(), 9);
+  EXPECT_EQ(ice.GetCoreKind(), CoreKind::Other);
   for (uint32_t i = 0; i < 8; ++i) ASSERT_TRUE(ice.SetBreakpoint(0x100 + 0x10 * i, kBpHardware));
   EXPECT_FALSE(ice.SetBreakpoint(0x400, kBpHardware | kBpSoftware));
   EXPECT_TRUE(ice.SetBreakpoint(0x100, kBpHardware));  // already set

@@ -1,3 +1,0 @@
-#include "app/StringTable.h"
-
-std::string GadrelTitle() { return LOAD_STRING(IDS_GADREL_TITLE); }
