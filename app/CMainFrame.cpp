@@ -3,17 +3,21 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QLabel>
+#include <QStatusBar>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSplitter>
 
 #include "app/CPrintView.h"
 #include "app/CVoGadrelView.h"
+#include "app/GdbService.h"
 #include "app/MessageDialogs.h"
 #include "platform/StringTable.h"
 #include "app/TimelineStrip.h"
 
-CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+CMainFrame::CMainFrame(QWidget* parent)
+    : QMainWindow(parent), m_pGdb(std::make_unique<GdbService>()), m_nGdbPort(GdbService::kDefaultPort) {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   QAction* run = file->addAction(QStringLiteral("&Run script..."));
   run->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
@@ -22,6 +26,29 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   file->addSeparator();
   QAction* exit = file->addAction(QStringLiteral("E&xit"));
   connect(exit, &QAction::triggered, this, &QWidget::close);
+  QMenu* debug = menuBar()->addMenu(QStringLiteral("&Debug"));
+  m_pGdbAction = debug->addAction(QStringLiteral("GDB server"));
+  m_pGdbAction->setCheckable(true);
+  connect(m_pGdbAction, &QAction::triggered, this, [this](bool on) {
+    std::string error;
+    if (!on) {
+      StopGdbServer();
+    } else if (!StartGdbServer(m_nGdbPort, error)) {
+      QMessageBox::critical(this, windowTitle(), QString::fromStdString(error));
+    }
+  });
+  connect(m_pGdb.get(), &GdbService::StatusChanged, this, [this](const QString& text) {
+    m_pGdbAction->setChecked(m_pGdb->IsRunning());
+    if (!m_pGdbStatus) {
+      if (text.isEmpty()) return;
+      m_pGdbStatus = new QLabel(this);
+      statusBar()->addPermanentWidget(m_pGdbStatus);
+    }
+    m_pGdbStatus->setText(text);
+    statusBar()->setVisible(!text.isEmpty());
+  });
+  connect(m_pGdb.get(), &GdbService::Note, this,
+          [this](const QString& text) { m_pView->PrintText((text + QLatin1Char('\n')).toStdString()); });
   QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
   QAction* about = help->addAction(QStringLiteral("&About..."));
   connect(about, &QAction::triggered, this, &CMainFrame::OnAbout);
@@ -50,6 +77,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   m_bSplitterCreated = true;
 }
 
+CMainFrame::~CMainFrame() = default;
+
 void CMainFrame::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   if (!m_bSplitterCreated) return;
@@ -76,6 +105,19 @@ void CMainFrame::RunScript(const QString& path) {
     QMetaObject::invokeMethod(this, "close", Qt::QueuedConnection);
   }
 }
+
+bool CMainFrame::StartGdbServer(uint16_t port, std::string& error) {
+  CICE* ice = m_pView->AdapterObject();
+  if (!ice || !m_pGdb->Start(*ice, port, error)) {
+    if (!ice) error = "the pin view has no adapter object yet";
+    m_pGdbAction->setChecked(false);
+    return false;
+  }
+  m_nGdbPort = m_pGdb->Port();
+  return true;
+}
+
+void CMainFrame::StopGdbServer() { m_pGdb->Stop(); }
 
 void CMainFrame::OnAbout() {
   CAboutDlg dialog(this);

@@ -136,6 +136,9 @@ class CVoGadrelView : public QAbstractScrollArea, public IPrintSink {
   const std::vector<TipRegion>& TipRegions() const { return m_scene.Regions(); }
   const std::string& PinScriptPath() const { return m_strPinScript; }
   ChipSeries Series() const { return m_series; }
+  // The adapter object of the chosen series: the one the pin script uses
+  // (the GDB server shares it).
+  CICE* AdapterObject() { return m_pAdapters->ForSeries(m_series); }
   CICECmd& PinHost() { return m_pinHost; }
   CICECmd& UserHost() { return m_userHost; }
   CPPToolTip& ToolTip() { return m_toolTip; }

@@ -22,7 +22,7 @@ bool IsWindowSystemOption(const std::string& option, bool& takesValue) {
 bool OptionTakesValue(const std::string& option) {
   return option == "series" || option == "pin-script" || option == "render" || option == "ticks" ||
          option == "adapter" || option == "record" || option == "seconds" || option == "rate" || option == "pins" ||
-         option == "timeline" || option == "zoom";
+         option == "timeline" || option == "zoom" || option == "gdb-port";
 }
 
 std::string UnknownOption(int argc, const char* const* argv) {

@@ -28,7 +28,7 @@ class CCommandLineInfo2 {
 
 // True for the options of ours that take a value (--series, --pin-script,
 // --render, --ticks, --adapter, --record, --seconds, --rate, --pins,
-// --timeline); their value is not a plain argument.
+// --timeline, --gdb-port); their value is not a plain argument.
 bool OptionTakesValue(const std::string& option);
 
 // The first option on the command line that the program does not know

@@ -11,6 +11,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/CVoGadrelView.h"
+#include "app/HeadlessGdb.h"
 #include "app/HeadlessRecord.h"
 #include "app/PinViewOptions.h"
 #include "platform/StringTable.h"
@@ -56,13 +57,12 @@ void ArmGrabHook(QWidget& window) {
 
 }  // namespace
 
-bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& error) {
-  QPoint origin;
-  const QImage image = view.RenderPicture(origin);
-  if (!image.save(FromBytes(pngPath), "PNG")) {
-    error = "cannot write " + pngPath;
-    return false;
-  }
+namespace {
+
+// The package name and the tooltip regions; the picture's place and size
+// when there is one.
+bool WriteRenderJson(CVoGadrelView& view, const std::string& jsonPath, const QImage* picture, QPoint origin,
+                     std::string& error) {
   const PackageInfo& info = view.Package();
   QJsonArray regions;
   for (const TipRegion& r : view.TipRegions()) {
@@ -72,14 +72,15 @@ bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& e
                                {"height", static_cast<double>(r.height)},
                                {"text", FromBytes(r.text)}});
   }
-  const QJsonObject root{{"name", FromBytes(info.name)},
-                         {"frame", info.pkg_frame},
-                         {"zoom", static_cast<double>(view.ZoomFactor())},
-                         {"origin", QJsonObject{{"x", origin.x()}, {"y", origin.y()}}},
-                         {"width", image.width()},
-                         {"height", image.height()},
-                         {"regions", regions}};
-  const std::string jsonPath = RenderJsonPath(pngPath);
+  QJsonObject root{{"name", FromBytes(info.name)},
+                   {"frame", info.pkg_frame},
+                   {"zoom", static_cast<double>(view.ZoomFactor())},
+                   {"regions", regions}};
+  if (picture) {
+    root.insert("origin", QJsonObject{{"x", origin.x()}, {"y", origin.y()}});
+    root.insert("width", picture->width());
+    root.insert("height", picture->height());
+  }
   QFile file(FromBytes(jsonPath));
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
       file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0) {
@@ -87,6 +88,22 @@ bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& e
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& error) {
+  QPoint origin;
+  const QImage image = view.RenderPicture(origin);
+  if (!image.save(FromBytes(pngPath), "PNG")) {
+    error = "cannot write " + pngPath;
+    return false;
+  }
+  return WriteRenderJson(view, RenderJsonPath(pngPath), &image, origin, error);
+}
+
+bool WriteRenderRegions(CVoGadrelView& view, const std::string& jsonPath, std::string& error) {
+  return WriteRenderJson(view, jsonPath, nullptr, {}, error);
 }
 
 int RunPinViewApplication(int argc, char** argv) {
@@ -133,6 +150,7 @@ int RunPinViewApplication(int argc, char** argv) {
     }
     if (record) return RunHeadlessRecord(view, options);
     view.ScrollTo(QPoint(CVoGadrelView::kInitialScrollX, CVoGadrelView::kInitialScrollY));
+    if (options.gdbPort) return RunHeadlessGdbRender(frame, options);
     for (int i = 0; i < options.ticks; ++i) {
       view.RefreshPins();
       // No adapter chosen where one had to be (said on standard error).
@@ -146,6 +164,10 @@ int RunPinViewApplication(int argc, char** argv) {
   }
   if (!options.timeline.empty()) frame.Timeline()->AddPinsWhenKnown(options.timeline);
   if (options.rateGiven) frame.Timeline()->SetRateMs(options.rateMs);
+  if (options.gdbPort && !frame.StartGdbServer(*options.gdbPort, error)) {
+    std::fprintf(stderr, "gadrel: %s\n", error.c_str());
+    return 1;
+  }
   CentreOnScreen(frame);
   ArmGrabHook(frame);
   return QApplication::exec();

@@ -14,3 +14,6 @@ int RunPinViewApplication(int argc, char** argv);
 // canvas pixel of the picture's top-left corner ("origin"). False with
 // `error` set on failure.
 bool WriteRender(CVoGadrelView& view, const std::string& pngPath, std::string& error);
+// The .json half of WriteRender alone, without drawing (so without the
+// picture's origin and size): the package name and the tooltip regions.
+bool WriteRenderRegions(CVoGadrelView& view, const std::string& jsonPath, std::string& error);

@@ -31,7 +31,8 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
       name = name.substr(0, eq);
     }
     if (name != "series" && name != "pin-script" && name != "render" && name != "ticks" && name != "record" &&
-        name != "seconds" && name != "rate" && name != "pins" && name != "timeline" && name != "adapter" && name != "zoom") {
+        name != "seconds" && name != "rate" && name != "pins" && name != "timeline" && name != "adapter" &&
+        name != "zoom" && name != "gdb-port") {
       continue;
     }
     std::string_view value;
@@ -73,6 +74,14 @@ bool ParsePinViewOptions(int argc, const char* const* argv, PinViewOptions& opti
         return false;
       }
       options.adapter = n;
+    } else if (name == "gdb-port") {
+      unsigned n = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+      if (ec != std::errc() || end != value.data() + value.size() || n > 65535) {
+        error = "--gdb-port takes a port from 0 to 65535, not '" + std::string(value) + "'";
+        return false;
+      }
+      options.gdbPort = static_cast<uint16_t>(n);
     } else if (name == "record") {
       if (value.empty()) {
         error = "--record needs a file name";

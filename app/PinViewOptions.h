@@ -12,10 +12,16 @@
 //                             in the window, the timeline's capture rate
 //   --pins LIST               pins to write: numbers, names, ports ("PB*"); default all
 //   --timeline LIST           pins put on the timeline once the package is known
+//   --gdb-port P              serve gdb on 127.0.0.1:P (0: any free port) on the
+//                             view's adapter object ("Debug > GDB server"); with
+//                             --render the refreshes are paced (--rate, default
+//                             100 ms) and the regions rewritten after each, until
+//                             --ticks refreshes or the gdb client that came leaves
 // Both "--opt value" and "--opt=value" work; other arguments are skipped here
 // (the program refuses unknown options before it gets this far).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -42,6 +48,7 @@ struct PinViewOptions {
   bool rateGiven = false;
   std::string pins;        // empty: all pins
   std::string timeline;    // pins for the timeline at start
+  std::optional<uint16_t> gdbPort;  // serve gdb on this port
 };
 
 // Parses argv; false with `error` set for a known option with a missing or

@@ -45,6 +45,10 @@ const char kUsage[] =
     "                      (default: all pins)\n"
     "  --timeline LIST     put these pins on the timeline (numbers, names, ports)\n"
     "  --rate MS           without --record: the timeline's capture rate\n"
+    "  --gdb-port P        serve gdb on 127.0.0.1:P (Debug > GDB server) on the\n"
+    "                      adapter the pin view owns; with --render the view\n"
+    "                      refreshes every --rate MS (default 100) and rewrites\n"
+    "                      FILE.json after each, until --ticks or gdb leaves\n"
     "  --list-adapters     list the debug adapters found and exit\n"
     "  --version           show the version and the libraries in use\n"
     "  --help              show this text\n";

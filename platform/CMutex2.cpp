@@ -5,7 +5,11 @@ void CMutex2::Lock() {
     ++m_nCount;
     return;
   }
-  m_mutex.lock();
+  {
+    std::unique_lock lock(m_mutex);
+    const uint64_t ticket = m_nNextTicket++;
+    m_turn.wait(lock, [&] { return m_nServing == ticket; });
+  }
   m_owner.store(std::this_thread::get_id());
   m_nCount = 1;
   m_bHeld.store(true);
@@ -16,7 +20,11 @@ void CMutex2::Unlock() {
   if (--m_nCount == 0) {
     m_bHeld.store(false);
     m_owner.store(std::thread::id());
-    m_mutex.unlock();
+    {
+      std::lock_guard lock(m_mutex);
+      ++m_nServing;
+    }
+    m_turn.notify_all();
   }
 }
 

@@ -1,7 +1,12 @@
 // In-process recursive lock (CMutex2) and its scope guard (ScopedMutex).
+// Threads waiting for the lock get it in the order they asked, so a thread
+// that takes it again and again cannot keep another out for longer than one
+// of its turns.
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -11,7 +16,7 @@ class CMutex2 {
   CMutex2(const CMutex2&) = delete;
   CMutex2& operator=(const CMutex2&) = delete;
 
-  // The owning thread only counts up; any other thread waits.
+  // The owning thread only counts up; any other thread waits its turn.
   void Lock();
   // One level down; the last level lets the next thread in.
   void Unlock();
@@ -20,7 +25,10 @@ class CMutex2 {
   bool IsHeldByCurrentThread() const;
 
  private:
-  std::mutex m_mutex;
+  std::mutex m_mutex;  // guards the tickets
+  std::condition_variable m_turn;
+  uint64_t m_nNextTicket = 0;
+  uint64_t m_nServing = 0;
   std::atomic<std::thread::id> m_owner{};
   std::atomic<bool> m_bHeld{false};
   unsigned m_nCount = 0;

@@ -9,6 +9,7 @@ namespace {
 using namespace cortex_regs;
 
 constexpr double kCyclesPerMs = 72000.0;
+constexpr uint32_t kMvfr0 = 0xE000EF40;  // media and FP feature register 0
 
 }  // namespace
 
@@ -20,6 +21,7 @@ bool CortexTarget::ReadSystem(uint32_t a, uint32_t& v) {
   if (m_debug.Read(a, {m_attached, !m_running}, v)) return true;
   switch (a) {
     case kCpuId: v = m_core.cpuid; return true;
+    case kMvfr0: v = m_core.fpu ? 0x10110021 : 0; return true;  // FPU registers: 16 doubles, or none
     case kSysTickCvr:
       v = 0xFFFFFF - static_cast<uint32_t>(static_cast<uint64_t>(m_runMs * kCyclesPerMs) % 0x1000000);
       return true;

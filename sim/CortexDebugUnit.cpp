@@ -176,7 +176,7 @@ std::vector<uint32_t> CortexDebugUnit::BreakAddresses() const {
 }
 
 bool CortexDebugUnit::WatchUnitOn() const {
-  return (m_demcr & kTraceEnable) != 0 || m_shape.watchWithoutTraceEnable;
+  return (m_demcr & kTraceEnable) != 0;  // DEMCR.TRCENA (DWTENA on ARMv6-M)
 }
 
 bool CortexDebugUnit::WatchHitsWrite(size_t i, uint32_t addr) const {

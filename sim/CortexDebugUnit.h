@@ -50,9 +50,6 @@ struct CortexDebugShape {
   bool fpbV2;  // second breakpoint comparator format
   uint32_t watchComparators;
   bool dwtV8;  // ARMv8-M watchpoint unit (no masks; address-limit pairs)
-  // The watchpoint unit works without DEMCR's trace enable (the QEMU board
-  // with an ARMv6-M core); otherwise it needs it.
-  bool watchWithoutTraceEnable = false;
 };
 
 class CortexDebugUnit {

@@ -21,8 +21,8 @@ constexpr uint32_t kRegPc = 15, kGdbXpsr = 25;
 constexpr size_t kChunk = 1024;  // bytes a memory packet carries
 
 const QemuMachine kMachines[] = {
-    {"lm3s6965evb", 256 * 1024, 64 * 1024, 1024, 0x00C33051, 0x4BA00477, 0x412FC231, {6, 2, false, 4, false, false}},
-    {"microbit", 256 * 1024, 16 * 1024, 1024, 0x00A03051, 0x0BB11477, 0x410CC200, {4, 0, false, 2, false, true}},
+    {"lm3s6965evb", 256 * 1024, 64 * 1024, 1024, 0x00C33051, 0x4BA00477, 0x412FC231, {6, 2, false, 4, false}},
+    {"microbit", 256 * 1024, 16 * 1024, 1024, 0x00A03051, 0x0BB11477, 0x410CC200, {4, 0, false, 2, false}},
 };
 
 std::string HexNumber(uint32_t v) {

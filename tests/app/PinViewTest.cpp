@@ -489,7 +489,8 @@ TEST(MainFrame, MenusAndTheirShortcut) {
       if (item->text() == "&Run script...") run = item;
     }
   }
-  EXPECT_EQ(texts, QStringList({"&File", "&Run script...", "Export pin history...", "", "E&xit", "&Help", "&About..."}));
+  EXPECT_EQ(texts, QStringList({"&File", "&Run script...", "Export pin history...", "", "E&xit", "&Debug",
+                                "GDB server", "&Help", "&About..."}));
   ASSERT_NE(run, nullptr);
   EXPECT_EQ(run->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R)) << "the menu's Ctrl+R works";
 }

@@ -120,3 +120,32 @@ TEST(ShareArea, ClosedWhileLockedReleasesTheMutex) {
   t.join();
   EXPECT_TRUE(otherGotIt);
 }
+
+TEST(CMutex2, WaitersGetTheirTurnInOrder) {
+  // One thread takes the lock over and over; another asks once and must be
+  // let in after at most the turn that was running when it asked (and one
+  // that may have queued just before it).
+  CMutex2 m;
+  std::atomic<bool> asking{false}, done{false};
+  std::atomic<int> turnsWhileAsking{0};
+  std::thread busy([&] {
+    while (!done) {
+      ScopedMutex lock(m);
+      if (asking) ++turnsWhileAsking;
+      // A short turn with no pause between turns: the lock is let go and
+      // taken again at once, as by a thread that works through a list.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(50);
+      while (std::chrono::steady_clock::now() < until) {
+      }
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  asking = true;
+  m.Lock();
+  asking = false;
+  const int turns = turnsWhileAsking;
+  m.Unlock();
+  done = true;
+  busy.join();
+  EXPECT_LE(turns, 2) << turns;
+}
