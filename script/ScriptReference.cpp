@@ -65,7 +65,10 @@ void Constants(std::string& md, const char* object, std::span<const ScriptConsta
 std::string ScriptReferenceMarkdown() {
   std::string md =
       "# Scripting reference\n\n"
-      "Made from the binding tables by `gadrel-scriptdoc`; edit the tables, not this file.\n\n"
+      "Made from the binding tables by `gadrel-scriptdoc`; edit the tables (and their descriptions) in "
+      "`script/`, not this file. The build writes a fresh copy to `build/docs/scripting.md`, a test fails while "
+      "`docs/scripting.md` differs from it, and `build/bin/gadrel-scriptdoc docs/scripting.md` brings it up to "
+      "date. How to write a pin script: [the guide](pin-scripts.md).\n\n"
       "Methods are called with a colon (`ice:ReadReg(15)`). Numbers are rounded half away from zero "
       "to 32-bit words; words come back unsigned. A required argument that fails its test raises "
       "\"<method>: argument error\"; an adapter failure raises \"<method>: <adapter's text>\". "
@@ -90,7 +93,7 @@ std::string ScriptReferenceMarkdown() {
         "`), to compare with the family index that `GetPartNumByPID` returns.\n";
 
   md += "\n## `ext` (every script)\n\n";
-  md += "| function | pin view | user scripts | arguments | results | what it does |\n"
+  md += "| function | pin script | user, command line | arguments | results | what it does |\n"
         "|---|---|---|---|---|---|\n";
   for (const ExtFunction& f : ExtFunctions()) {
     md += "| `ext." + std::string(f.name) + "` | " + Mark(f.variants & kExtPinView) + " | " +
