@@ -27,6 +27,7 @@ constexpr Command kCommands[] = {
   {"loader", "", "restart the adapter into its boot loader", LoaderCommand},
   {"ready",  "", "whether the adapter's firmware reports ready (exit 1 when not)", ReadyCommand},
   {"hold",   "[SECONDS]", "own the adapter until SECONDS pass or standard input ends", HoldCommand},
+  {"gdbserver", "[--port P] [--listen ADDR]", "serve gdb on the adapter (127.0.0.1:3333 unless given) until Ctrl+C", GdbServerCommand},
   {"image",  "FILE [--limit N] [--page N]", "load a firmware image and print its sums", ImageCommand},
   {"bootloader check", "DIR", "compare the adapter's boot loader with DIR's images", BootLoaderCheckCommand},
   {"bootloader id",    "", "the adapter ID from the boot-loader area", BootLoaderIdCommand},

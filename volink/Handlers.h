@@ -21,6 +21,9 @@ int LoaderCommand(Invocation& call);
 int ReadyCommand(Invocation& call);
 int HoldCommand(Invocation& call);
 
+// GdbServerCommand.cpp: gdb served on the adapter.
+int GdbServerCommand(Invocation& call);
+
 // ImageCommand.cpp: a firmware image file.
 int ImageCommand(Invocation& call);
 

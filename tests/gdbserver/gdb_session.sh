@@ -57,10 +57,13 @@ sim_pid=$!
 await "$work/sim.log" . || true
 for _ in $(seq 100); do [ -S "$VOLINK_SIM_DIR/volink-sim.ctl" ] && break; sleep 0.05; done
 volink() { timeout 30 "$build/bin/volink" "$@"; }
+# After a program that held the adapter ends, the emulator lets its bulk
+# interface go once it has seen the connection close.
+released() { for _ in $(seq 100); do volink state >/dev/null 2>&1 && return; sleep 0.05; done; fail "the adapter stays busy"; }
 
 serve() {
   : >"$work/server.out"
-  volink gdbserver --port 0 >"$work/server.out" 2>"$work/server.err" &
+  "$build/bin/volink" gdbserver --port 0 >"$work/server.out" 2>"$work/server.err" &
   server_pid=$!
   await "$work/server.out" "target extended-remote" || fail "the server printed no target line"
   target=$(grep -o 'target extended-remote .*' "$work/server.out")
@@ -100,6 +103,7 @@ read -r _ address value < <(grep '^counter' "$work/gdb.out")
 grep -q "Packet received: T05watch:${address#0x};" "$work/gdb.err" || fail "no watch stop reply naming $address"
 grep -q 'Old value' "$work/gdb.out" || fail "gdb saw no watchpoint hit"
 stop "$server_pid"; server_pid=""
+released
 read -r _ b0 b1 b2 b3 _ < <(volink read "$address" 4)
 read_counter=$((16#$b3$b2$b1$b0))
 [ "$read_counter" = "$value" ] || fail "print g_counter gave $value, volink read $read_counter"
@@ -108,6 +112,7 @@ read_counter=$((16#$b3$b2$b1$b0))
 serve
 gdb_run -ex "detach"
 stop "$server_pid"; server_pid=""
+released
 [ "$(volink state)" = "running" ] || fail "the core is not running after detach"
 first=$(volink read 0x400053fc 4)
 for _ in $(seq 60); do
