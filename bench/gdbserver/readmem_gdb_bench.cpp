@@ -2,7 +2,8 @@
 // 'm' packets of the largest size the server advertises, acknowledgements
 // off, as gdb does) against ReadMem of the same 64 KiB on the same emulated
 // link, USB timing on, in one run. server_fraction = the server's
-// throughput over ReadMem's.
+// throughput over ReadMem's (means), best_fraction the same of the fastest
+// iteration of each.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -77,6 +78,9 @@ void BM_ServerAgainstReadMem(benchmark::State& state) {
   if (!server.Listen("127.0.0.1", 0, error)) throw std::runtime_error(error);
   std::thread serving([&] { server.Run(); });
   double direct = 0, served = 0;
+  // Best of the iterations as well: on a busy machine the mean carries the
+  // scheduler's noise.
+  double bestDirect = 1e9, bestServed = 1e9;
   {
     Client client(server.Port());
     client.Ask("qSupported");
@@ -86,14 +90,18 @@ void BM_ServerAgainstReadMem(benchmark::State& state) {
       auto t0 = std::chrono::steady_clock::now();
       rig.Ice().ReadMem(kAddress, buffer.data(), kBytes, true, true);
       auto t1 = std::chrono::steady_clock::now();
-      direct += std::chrono::duration<double>(t1 - t0).count();
+      const double d = std::chrono::duration<double>(t1 - t0).count();
+      direct += d;
+      bestDirect = std::min(bestDirect, d);
       size_t hexChars = 0;
       char ask[32];
       for (unsigned off = 0; off < kBytes; off += kPiece) {
         std::snprintf(ask, sizeof ask, "m%x,%x", kAddress + off, std::min(kPiece, kBytes - off));
         hexChars += client.Ask(ask).size();
       }
-      served += std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
+      const double v = std::chrono::duration<double>(std::chrono::steady_clock::now() - t1).count();
+      served += v;
+      bestServed = std::min(bestServed, v);
       if (hexChars != 2 * kBytes) state.SkipWithError("a read through the server came back short");
     }
   }
@@ -103,12 +111,13 @@ void BM_ServerAgainstReadMem(benchmark::State& state) {
   state.counters["readmem_KiBps"] = n * kBytes / 1024 / direct;
   state.counters["server_KiBps"] = n * kBytes / 1024 / served;
   state.counters["server_fraction"] = direct / served;
+  state.counters["best_fraction"] = bestDirect / bestServed;
   state.SetLabel(std::string(link.kind) + " " + std::to_string(link.size));
 }
 
 }  // namespace
 
-BENCHMARK(BM_ServerAgainstReadMem)->Arg(0)->Iterations(2)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_ServerAgainstReadMem)->Arg(1)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ServerAgainstReadMem)->Arg(0)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ServerAgainstReadMem)->Arg(1)->Iterations(30)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();
