@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <array>
 
-#include "platform/UserInteraction.h"
+#include "ice/AdapterSelectDialog.h"
 
 class QGroupBox;
 class QLabel;

@@ -148,8 +148,11 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
     m_userHost.SetUserInteraction(m_pHeadlessUi.get());
   }
   if (options.adapter) {
-    m_pAdapters->CortexM().SetSelector(NamedAdapterSelector(*options.adapter, std::cerr));
-    m_pAdapters->Ostra1T().SetSelector(NamedAdapterSelector(*options.adapter, std::cerr));
+    for (CVoOwnership* adapter : {static_cast<CVoOwnership*>(&m_pAdapters->CortexM()),
+                                  static_cast<CVoOwnership*>(&m_pAdapters->Ostra1T())}) {
+      adapter->SetAdapterNumber(*options.adapter);
+      adapter->SetRefusalReport(NamedAdapterReport(*options.adapter, std::cerr));
+    }
   }
   CICE* adapter = m_pAdapters->ForSeries(m_series);
   if (m_pinHost.InitScript(adapter, "Gadrel", m_strAppDir.c_str())) {

@@ -31,7 +31,7 @@ void CHeadlessUserInteraction::AdapterSelectDialog(IAdapterSelectDialog& dialog)
   if (form.messageVisible)
     m_err << "gadrel: " << form.message << "\n";
   else
-    m_err << "gadrel: several adapters are connected; name one with --adapter N (volink list shows them)\n";
+    m_err << "gadrel: " << ice::kNameOneAdapter << "\n";
   dialog.Cancel();
   dialog.Finish();
 }
@@ -67,22 +67,18 @@ void CHeadlessFirmwareCheck::Run(CICE& ice) {
   }
 }
 
-ice::AdapterSelector NamedAdapterSelector(unsigned number, std::ostream& err) {
-  return [number, &err](CICE& c, CICEGlobalMutex& owner) -> int {
-    const unsigned found = c.CheckUSBLink() ? c.GetDeviceCount() : 0;
-    if (found == 0) {
-      owner.ClearKey();
-      return ice::kSelectNone;
+std::function<void(const ice::TakeResult&)> NamedAdapterReport(unsigned number, std::ostream& err) {
+  return [number, &err](const ice::TakeResult& result) {
+    switch (result.outcome) {
+      case ice::TakeOutcome::NoSuchNumber:
+      case ice::TakeOutcome::HiddenByBusy:
+        err << "gadrel: " << result.reason << "\n";
+        break;
+      case ice::TakeOutcome::NotAnswering:
+        err << "gadrel: adapter " << number << ": " << result.reason << "\n";
+        break;
+      default:
+        break;
     }
-    if (number >= found) {
-      owner.ClearKey();
-      err << "gadrel: no adapter " << number << " (found " << found << ")\n";
-      return ice::kSelectCancelled;
-    }
-    std::string error;
-    const int result = ice::SelectAdapterNumber(c, owner, number, &error);
-    if (result != ice::kSelectChosen)
-      err << "gadrel: adapter " << number << ": " << (error.empty() ? "does not answer" : error) << "\n";
-    return result;
   };
 }

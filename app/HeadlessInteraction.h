@@ -6,17 +6,18 @@
 // stops at once and says how to name one.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <optional>
 
 #include "fwupdate/FirmwareCheck.h"
 #include "fwupdate/UpdateUi.h"
 #include "ice/AdapterAcquire.h"
-#include "platform/UserInteraction.h"
+#include "ice/AdapterSelectDialog.h"
 
 // Message boxes, the option list and the adapter-selection dialog of a
 // program without a window.
-class CHeadlessUserInteraction : public IUserInteraction {
+class CHeadlessUserInteraction : public IAdapterUserInteraction {
  public:
   explicit CHeadlessUserInteraction(std::ostream& err) : m_err(err) {}
   Answer MessageBox(const std::string& caption, const std::string& text, Icon icon, Buttons buttons,
@@ -64,7 +65,8 @@ class CHeadlessFirmwareCheck : public IFirmwareCheck {
   fwupdate::FirmwareCheckOptions m_options;
 };
 
-// The adapter choice of `--adapter N`: adapter N of the discovery pass.
-// None found: no adapter (the pin script tries again). Found, but not N:
-// says so on `err` and ends as cancelled, so the program stops.
-ice::AdapterSelector NamedAdapterSelector(unsigned number, std::ostream& err);
+// What `--adapter N` reports when adapter N was not taken: none found says
+// nothing (the pin script tries again); found, but not N, or N does not
+// answer: a line on `err` (not N also ends the selection as cancelled, so
+// the program stops).
+std::function<void(const ice::TakeResult&)> NamedAdapterReport(unsigned number, std::ostream& err);

@@ -6,9 +6,9 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "platform/UserInteraction.h"
+#include "ice/AdapterSelectDialog.h"
 
-class CQtUserInteraction : public IUserInteraction {
+class CQtUserInteraction : public IAdapterUserInteraction {
  public:
   // Boxes whose owner is `handle` (the value a script state publishes as its
   // window) belong to `window`.

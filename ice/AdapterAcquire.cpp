@@ -3,6 +3,7 @@
 #include "ice/AdapterSelection.h"
 #include "ice/CICE.h"
 #include "ice/CICEGlobalMutex.h"
+#include "platform/StringTable.h"
 
 namespace ice {
 
@@ -50,6 +51,60 @@ void AcquireAdapter(CICE& ice, CICEGlobalMutex& owner, const AdapterSelector& se
 void ReleaseAdapter(CICE& ice, CICEGlobalMutex& owner) {
   ice.CloseAllAdapters();
   owner.Release();
+}
+
+namespace {
+
+// Why the pass found fewer adapters than `number` + 1. An interface that
+// another program holds hides its adapter from the pass, so the numbering
+// cannot say which adapter is meant: that is said.
+TakeResult NotFound(CICE& ice, unsigned number) {
+  const unsigned found = ice.CheckUSBLink() ? ice.GetDeviceCount() : 0;
+  std::string busy;
+  for (const OpenProblem& problem : ice.Discovery().OpenProblems())
+    if (problem.error == usbdev::OpenError::Busy) busy += "\n  " + DescribeOpenProblem(problem);
+  const std::string which = "no adapter " + std::to_string(number) + " (found " + std::to_string(found) + ")";
+  if (!busy.empty()) return {TakeOutcome::HiddenByBusy, kSelectCancelled, which + ": an interface is busy (held by another program)" + busy};
+  if (found == 0) return {TakeOutcome::NoAdapter, kSelectNone, text::kNoAdapter};
+  return {TakeOutcome::NoSuchNumber, kSelectCancelled, which};
+}
+
+}  // namespace
+
+TakeResult TakeAdapter(CICE& ice, CICEGlobalMutex& owner, const TakeRequest& request) {
+  TakeResult result;
+  std::string idError;  // why a found adapter did not answer its identification
+  const AdapterSelector select = [&](CICE& c, CICEGlobalMutex& o) -> int {
+    idError.clear();
+    result = {};
+    if (!request.number) return SelectAdapter(c, o, request.ui, &idError);
+    const unsigned n = *request.number;
+    if (n >= (c.CheckUSBLink() ? c.GetDeviceCount() : 0)) {
+      o.ClearKey();
+      result = NotFound(c, n);
+      return result.connectState;
+    }
+    const int chosen = SelectAdapterNumber(c, o, n, &idError);
+    if (chosen != kSelectChosen && idError.empty()) idError = "adapter " + std::to_string(n) + " does not answer";
+    return chosen;
+  };
+  try {
+    AcquireAdapter(ice, owner, select, request.check, result.connectState);
+  } catch (const CICEException& e) {
+    if (e.GetMessage() != std::string(CICEGlobalMutex::kAlreadyRunning)) throw;
+    return {TakeOutcome::OwnedElsewhere, result.connectState, CICEGlobalMutex::kAlreadyRunning};
+  }
+  const int state = result.connectState;
+  if (state == kSelectChosen && ice.CheckUSBLink()) return {TakeOutcome::Taken, state, {}};
+  if (!result.reason.empty()) return result;  // the number was beyond the adapters found
+  if (state == kSelectChosen) return {TakeOutcome::Lost, state, text::kNoAdapter};
+  if (state == kSelectCancelled && !request.ui) return {TakeOutcome::NobodyToAsk, state, kNameOneAdapter};
+  if (state == kSelectCancelled) return {TakeOutcome::Cancelled, state, kNoAdapterChosen};
+  if (!idError.empty()) return {TakeOutcome::NotAnswering, state, idError};
+  TakeResult none = NotFound(ice, 0);
+  none.connectState = state;
+  if (none.outcome == TakeOutcome::NoSuchNumber) none = {TakeOutcome::NoAdapter, state, text::kNoAdapter};
+  return none;
 }
 
 }  // namespace ice

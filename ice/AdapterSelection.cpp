@@ -6,7 +6,6 @@
 #include "ice/CICEGlobalMutex.h"
 #include "ice/VoLinkSelectModel.h"
 #include "platform/COneInstance2.h"
-#include "platform/UserInteraction.h"
 
 namespace ice {
 namespace {
@@ -112,10 +111,10 @@ int SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::
   owner.SetPreviousIds(sorted);
 
   VoLinkSelectModel dialog(ice, owner, ids, index, -1);
-  if (ui)
-    ui->AdapterSelectDialog(dialog);
+  if (auto* asker = dynamic_cast<IAdapterUserInteraction*>(ui))
+    asker->AdapterSelectDialog(dialog);
   else
-    IUserInteraction::DefaultAdapterSelectDialog(dialog);
+    IAdapterUserInteraction::DefaultAdapterSelectDialog(dialog);
   dialog.Finish();
   if (dialog.WorkerFailed()) {
     owner.ClearKey();

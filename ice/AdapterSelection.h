@@ -32,8 +32,9 @@ std::vector<uint32_t> CollectAdapterIds(CICE& ice, std::vector<unsigned>* indice
 // Selects adapter `index` under the global adapter mutex.
 void SelectAdapterIndex(CICE& ice, unsigned index);
 
-// The decision rule; runs the dialog through `ui` (none: the dialog ends
-// without a choice) when the user must choose. Sets or clears the key of
+// The decision rule; runs the dialog through `ui` when the user must
+// choose (a `ui` that is no IAdapterUserInteraction, or none: the dialog
+// ends without a choice). Sets or clears the key of
 // `owner`. `error` receives the message of an adapter that failed to answer.
 int SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::string* error = nullptr);
 

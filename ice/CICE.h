@@ -43,6 +43,11 @@ enum class CoreKind : int {
   Other = 9,
 };
 
+// Shows what a discovery pass could not open for lack of permission (a
+// warning) and, when it found nothing, "No ICE Device Found. Please Check
+// the Link!" (an error), as message boxes of `ui`.
+void ShowDiscoveryReport(IUserInteraction& ui, const DiscoveryReport& report);
+
 // What the version handshake reports about the adapter's design.
 struct AdapterVersionInfo {
   int32_t nDesignId = -1;  // -1 = none

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "ice/CICE.h"
+#include "platform/UserInteraction.h"
 
 CICE::CICE() = default;
 
@@ -32,10 +33,23 @@ void CICE::ShutDown() {
   }
 }
 
+void ShowDiscoveryReport(IUserInteraction& ui, const DiscoveryReport& report) {
+  const std::string denied = report.PermissionText();
+  if (!denied.empty())
+    ui.MessageBox("Gadrel", denied, IUserInteraction::Icon::Warning, IUserInteraction::Buttons::Ok, nullptr);
+  if (!report)
+    ui.MessageBox("Gadrel", CUsbDiscovery::kNoDeviceMessage, IUserInteraction::Icon::Stop,
+                  IUserInteraction::Buttons::Ok, nullptr);
+}
+
 void CICE::DiscoverAdapters(bool report) {
   ScopedMutex lock(m_cmdLock);
   if (AnyFound()) return;
-  if (m_discovery.Run(report ? m_pUI : nullptr)) SelectAdapter(0);
+  const DiscoveryReport& found = m_discovery.Run();
+  if (found)
+    SelectAdapter(0);
+  else if (report && m_pUI)
+    ShowDiscoveryReport(*m_pUI, found);
 }
 
 void CICE::CloseAllAdapters() {

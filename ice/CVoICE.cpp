@@ -1,16 +1,13 @@
 // CVoICE, CVoICE_Ostra1T: adapter ownership on acquire and release, and the core type.
 #include "ice/CVoICE.h"
 
-#include "ice/AdapterSelection.h"
 #include "ice/CICEGlobalMutex.h"
 
 void CVoOwnership::Acquire(CICE& ice) {
   if (!m_pOwner) return;
-  IUserInteraction* ui = ice.GetUserInteraction();
-  const ice::AdapterSelector rule = [ui](CICE& c, CICEGlobalMutex& owner) {
-    return ice::SelectAdapter(c, owner, ui);
-  };
-  ice::AcquireAdapter(ice, *m_pOwner, m_select ? m_select : rule, m_pCheck, m_nConnectState);
+  m_lastTake = ice::TakeAdapter(ice, *m_pOwner, {m_number, ice.GetUserInteraction(), m_pCheck});
+  if (!m_lastTake.Taken() && m_report) m_report(m_lastTake);
+  if (m_lastTake.outcome == ice::TakeOutcome::OwnedElsewhere) throw CICEException(m_lastTake.reason);
 }
 
 void CVoOwnership::Release(CICE& ice) {

@@ -12,17 +12,21 @@
 class CICEGlobalMutex;
 
 // What the two classes share: the ownership object, the firmware check and
-// the connect state of the last acquisition.
+// the outcome of the last acquisition.
 class CVoOwnership {
  public:
   explicit CVoOwnership(CICEGlobalMutex* owner) : m_pOwner(owner) {}
   // 0 chosen, 1 none / refused, 2 cancelled (3 until a selection finished).
-  int GetConnectState() const { return m_nConnectState; }
+  int GetConnectState() const { return m_lastTake.connectState; }
+  // The last acquisition: taken, or why not.
+  const ice::TakeResult& LastTake() const { return m_lastTake; }
   // The firmware check that AcquireAdapter runs (null: none).
   void SetFirmwareCheck(IFirmwareCheck* check) { m_pCheck = check; }
-  // How AcquireAdapter picks the adapter (empty: the selection rule with
-  // the dialog, through the layer's user interaction).
-  void SetSelector(ice::AdapterSelector select) { m_select = std::move(select); }
+  // Adapter `number` of the discovery pass instead of the selection rule
+  // (none: the rule with the dialog, through the layer's user interaction).
+  void SetAdapterNumber(std::optional<unsigned> number) { m_number = number; }
+  // Called after each acquisition that took no adapter (may be empty).
+  void SetRefusalReport(std::function<void(const ice::TakeResult&)> report) { m_report = std::move(report); }
 
  protected:
   void Acquire(CICE& ice);
@@ -31,8 +35,9 @@ class CVoOwnership {
  private:
   CICEGlobalMutex* m_pOwner;
   IFirmwareCheck* m_pCheck = nullptr;
-  ice::AdapterSelector m_select;
-  int m_nConnectState = 3;
+  std::optional<unsigned> m_number;
+  std::function<void(const ice::TakeResult&)> m_report;
+  ice::TakeResult m_lastTake;
 };
 
 class CVoICE : public CICE_M4, public CVoOwnership {

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/CMutex2.h"
-#include "platform/UserInteraction.h"
+#include "ice/AdapterSelectDialog.h"
 
 class CICE;
 class CICEGlobalMutex;

@@ -32,7 +32,7 @@ bool CHidIO::OpenMatching(const UsbDeviceId* table, unsigned count,
     std::unique_ptr<usbdev::IDevice> handle = listed.access->Open(info, &result);
     if (!handle) {
       problems.push_back({info.kind, info.backend, info.path, info.vid, info.pid, result.error,
-                          result.detail});
+                          result.detail, info.locationId, info.serial});
       continue;
     }
     OpenedDevice d;

@@ -170,5 +170,6 @@ bool CUsbCmd::TransferOut(usbdev::IDevice* device, const void* buffer, unsigned 
 }
 
 void CUsbCmd::AddOpenProblem(const usbdev::DeviceInfo& info, const usbdev::OpenResult& r) {
-  m_openProblems.push_back({info.kind, info.backend, info.path, info.vid, info.pid, r.error, r.detail});
+  m_openProblems.push_back({info.kind, info.backend, info.path, info.vid, info.pid, r.error, r.detail, info.locationId,
+                            info.serial});
 }

@@ -34,6 +34,8 @@ struct OpenProblem {
   uint16_t pid = 0;
   usbdev::OpenError error = usbdev::OpenError::Other;
   std::string detail;
+  std::string locationId;  // as enumeration listed them; may be empty
+  std::string serial;
 };
 
 // One opened device as every transport keeps it.

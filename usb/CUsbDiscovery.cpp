@@ -43,10 +43,10 @@ bool CUsbDiscovery::AnyFound() const {
   return false;
 }
 
-bool CUsbDiscovery::Run(IUserInteraction* report) {
-  if (AnyFound()) return true;
+const DiscoveryReport& CUsbDiscovery::Run() {
+  if (AnyFound()) return m_report;
   m_serialPorts.clear();
-  m_problems.clear();
+  m_report = {};
 
   CUsbCmd& slot0 = Transport(0);
   CUsbCmd& slot1 = Transport(1);
@@ -74,32 +74,23 @@ bool CUsbDiscovery::Run(IUserInteraction* report) {
     p.bFound = p.pTransport->GetDeviceCount() > 0 ? 1 : 0;
     // The bulk slots all try every adapter of the family: one problem each.
     for (const OpenProblem& problem : p.pTransport->GetOpenProblems()) {
-      const bool known = std::any_of(m_problems.begin(), m_problems.end(), [&](const OpenProblem& q) {
+      std::vector<OpenProblem>& problems = m_report.problems;
+      const bool known = std::any_of(problems.begin(), problems.end(), [&](const OpenProblem& q) {
         return q.kind == problem.kind && q.backend == problem.backend && q.path == problem.path;
       });
-      if (!known) m_problems.push_back(problem);
+      if (!known) problems.push_back(problem);
     }
   }
   m_serialPorts = ListSerialPorts(m_sysRoot);
 
-  if (AnyFound()) {
-    SelectAdapter(0);
-    return true;
-  }
-  if (report) {
-    const std::string denied = PermissionReport();
-    if (!denied.empty())
-      report->MessageBox("Gadrel", denied, IUserInteraction::Icon::Warning,
-                         IUserInteraction::Buttons::Ok, nullptr);
-    report->MessageBox("Gadrel", kNoDeviceMessage, IUserInteraction::Icon::Stop,
-                       IUserInteraction::Buttons::Ok, nullptr);
-  }
-  return false;
+  m_report.adapters = GetDeviceCount();
+  if (AnyFound()) SelectAdapter(0);
+  return m_report;
 }
 
-std::string CUsbDiscovery::PermissionReport() const {
+std::string DiscoveryReport::PermissionText() const {
   std::string text;
-  for (const OpenProblem& p : m_problems) {
+  for (const OpenProblem& p : problems) {
     if (p.error == usbdev::OpenError::PermissionDenied) text += DescribeOpenProblem(p) + "\n";
   }
   return text;

@@ -15,13 +15,24 @@
 #include <string>
 #include <vector>
 
-#include "platform/UserInteraction.h"
 #include "usb/CUsbCmd.h"
 #include "usb/LocationId.h"
 
 inline constexpr int PORT_CHIP_TYPE_VOLINK1 = 0;
 inline constexpr int PORT_CHIP_TYPE_VOLINK2 = 1;
 inline constexpr int PORT_CHIP_TYPE_VOLINK3 = 2;
+
+// What a discovery pass found, and what it could not open and why. Whoever
+// ran the pass decides how to show it (a message box in the window, a line
+// on standard error on the command line).
+struct DiscoveryReport {
+  unsigned adapters = 0;              // devices opened, over all slots
+  std::vector<OpenProblem> problems;  // devices present but not opened
+  explicit operator bool() const { return adapters > 0; }
+  // One line per device that lacked permission (with the udev hint); empty
+  // when there was none.
+  std::string PermissionText() const;
+};
 
 struct UsbPortEntry {
   uint32_t bFound = 0;
@@ -45,11 +56,9 @@ class CUsbDiscovery {
 
   // The discovery pass. Does nothing when some slot is already found.
   // Otherwise probes the slots, sets the found flags, builds the serial-port
-  // list and, when something was found, selects adapter 0. When nothing was
-  // found and `report` is given, shows "No ICE Device Found. Please Check the
-  // Link!" (after a warning that lists devices lacking permission, if any).
-  // Returns whether some slot is found.
-  bool Run(IUserInteraction* report = nullptr);
+  // list and, when something was found, selects adapter 0. Returns the
+  // report of the last pass (true when some slot is found); shows nothing.
+  const DiscoveryReport& Run();
 
   // Found flags cleared, every transport closed, serial-port list emptied.
   void CloseAll();
@@ -63,12 +72,11 @@ class CUsbDiscovery {
   const std::vector<SerialPortRecord>& SerialPorts() const { return m_serialPorts; }
   // COM number (N of /dev/ttyACMN) of the port on the same USB location, or -1.
   int FindComPort(const std::string& locationId) const;
+  // The report of the last pass.
+  const DiscoveryReport& LastReport() const { return m_report; }
   // Devices that were present but could not be opened, from the last pass.
-  const std::vector<OpenProblem>& OpenProblems() const { return m_problems; }
-  // One line per device of the last pass that lacked permission (with the
-  // udev hint); empty when there was none. For callers that run the pass
-  // without `report` and tell the user themselves.
-  std::string PermissionReport() const;
+  const std::vector<OpenProblem>& OpenProblems() const { return m_report.problems; }
+  std::string PermissionReport() const { return m_report.PermissionText(); }
 
   // Root of the sysfs tree the serial ports are read from ("/sys").
   void SetSysRoot(std::string root) { m_sysRoot = std::move(root); }
@@ -77,6 +85,6 @@ class CUsbDiscovery {
   std::array<std::unique_ptr<CUsbCmd>, kSlotCount> m_transports;
   std::array<UsbPortEntry, kSlotCount> m_ports;
   std::vector<SerialPortRecord> m_serialPorts;
-  std::vector<OpenProblem> m_problems;
+  DiscoveryReport m_report;
   std::string m_sysRoot = "/sys";
 };

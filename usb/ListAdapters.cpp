@@ -40,7 +40,7 @@ void PrintAdapters(CUsbDiscovery& discovery, std::ostream& out) {
 
 int RunListAdapters(std::ostream& out, std::ostream& err) {
   CUsbDiscovery discovery;
-  const bool found = discovery.Run(nullptr);
+  const bool found = static_cast<bool>(discovery.Run());
   PrintAdapters(discovery, out);
   out.flush();
   if (!found) {

@@ -19,9 +19,8 @@
 #include "fwupdate/FirmwareCheck.h"
 #include "fwupdate/LoaderRewrite.h"
 #include "fwupdate/UpdateLock.h"
-#include "fwupdate/VolinkFwCommands.h"
-#include "fwupdate/VolinkUpdate.h"
 #include "ice/CICE_M4.h"
+#include "volink/Volink.h"
 #include "platform/StringTable.h"
 
 using namespace updaterig;
@@ -90,10 +89,10 @@ void KillThenUpdate(const ClassCase& c, bool stageOne, int percent) {
   ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the rewrite never reached " << percent << "%";
 
   std::ostringstream out, err;
-  EXPECT_EQ(RunVolinkUpdate({"--yes", "--images", images.string()}, out, err, QuickUpdate({}).timings), 0) << err.str();
+  EXPECT_EQ(RunVolink({"update", "--yes", "--images", images.string()}, out, err, {QuickUpdate({}).timings}), 0) << err.str();
   EXPECT_EQ(out.str(), "adapter firmware 7973r is current\n") << err.str();
   std::ostringstream checkOut, checkErr;
-  EXPECT_EQ(RunVolinkFirmwareCommand({"bootloader", "check", images.string()}, checkOut, checkErr), 0)
+  EXPECT_EQ(RunVolink({"bootloader", "check", images.string()}, checkOut, checkErr), 0)
       << checkOut.str() << checkErr.str();
   EXPECT_NE(checkOut.str().find("adapter id 0x7788be00\nboot loader matches the images\n"), std::string::npos)
       << checkOut.str();
@@ -145,10 +144,10 @@ TEST(InterruptedRewrite, BootLoaderWriteKilledHalfWayHealsOnTheNextUpdate) {
   ASSERT_EQ(sim.Ctl("flash-time a 20").rfind("ok", 0), 0u);
 
   std::ostringstream out, err;
-  EXPECT_EQ(RunVolinkUpdate({"--yes", "--images", images.string()}, out, err, QuickUpdate({}).timings), 0) << err.str();
+  EXPECT_EQ(RunVolink({"update", "--yes", "--images", images.string()}, out, err, {QuickUpdate({}).timings}), 0) << err.str();
   EXPECT_FALSE(fs::exists(record));
   std::ostringstream checkOut, checkErr;
-  EXPECT_EQ(RunVolinkFirmwareCommand({"bootloader", "check", images.string()}, checkOut, checkErr), 0)
+  EXPECT_EQ(RunVolink({"bootloader", "check", images.string()}, checkOut, checkErr), 0)
       << checkOut.str() << checkErr.str();
   EXPECT_NE(checkOut.str().find("adapter id 0x7788be00\n"), std::string::npos) << checkOut.str();
 }

@@ -20,11 +20,11 @@
 #include "fwupdate/FirmwareCheck.h"
 #include "fwupdate/BootLoaderOps.h"
 #include "fwupdate/LDUsbHid.h"
-#include "fwupdate/VolinkUpdate.h"
 #include "ice/CICE_M4.h"
 #include "ice/SimFixture.h"
 #include "platform/StringTable.h"
 #include "sim/Images.h"
+#include "volink/Volink.h"
 
 
 using namespace fwupdate;
@@ -99,9 +99,9 @@ TEST_P(EachClass, UpdatesAndIsCurrentAfterwards) {
 TEST_P(EachClass, VolinkUpdate) {
   const ClassCase& c = GetParam();
   SimProcess sim(UpdateConfig(c), 1);
-  const std::vector<std::string> args = {"--yes", "--images", WriteUpdateImages(sim.Dir(), true).string()};
+  const std::vector<std::string> args = {"update", "--yes", "--images", WriteUpdateImages(sim.Dir(), true).string()};
   std::ostringstream out, err;
-  EXPECT_EQ(RunVolinkUpdate(args, out, err, QuickUpdate({}).timings), 0) << err.str();
+  EXPECT_EQ(RunVolink(args, out, err, {QuickUpdate({}).timings}), 0) << err.str();
   EXPECT_EQ(out.str(), "adapter firmware 7973r is current\n");
   // Third-generation adapters up to 7918 are updated without a question.
   EXPECT_EQ(err.str().find("[y/N] yes (--yes)") != std::string::npos, c.mcuClass != 3) << err.str();
@@ -109,7 +109,7 @@ TEST_P(EachClass, VolinkUpdate) {
   EXPECT_NE(err.str().find("Update 100%"), std::string::npos) << err.str();
 
   std::ostringstream out2, err2;
-  EXPECT_EQ(RunVolinkUpdate(args, out2, err2, QuickUpdate({}).timings), 0) << err2.str();
+  EXPECT_EQ(RunVolink(args, out2, err2, {QuickUpdate({}).timings}), 0) << err2.str();
   EXPECT_EQ(err2.str(), "");
 }
 

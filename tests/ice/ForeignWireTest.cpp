@@ -18,7 +18,7 @@
 #include "ice/AdapterParts.h"
 #include "ice/CICE_M4.h"
 #include "ice/ICEProtocol.h"
-#include "ice/VolinkTool.h"
+#include "volink/Volink.h"
 
 namespace fs = std::filesystem;
 using namespace ice;

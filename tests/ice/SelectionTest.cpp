@@ -34,7 +34,7 @@ std::string Adapters(const std::vector<uint32_t>& ids) {
 }
 
 // Answers the dialog with `answer` and keeps what it showed.
-struct ScriptedUi : IUserInteraction {
+struct ScriptedUi : IAdapterUserInteraction {
   std::function<void(IAdapterSelectDialog&, const IAdapterSelectDialog::Form&)> answer;
   std::function<void()> onEnd = [] {};
   IAdapterSelectDialog::Form form;

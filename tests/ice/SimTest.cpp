@@ -330,6 +330,35 @@ TEST(IceSim, DisconnectWithAdapterGoneReturnsNormally) {
   EXPECT_FALSE(ice.CheckUSBLink());
 }
 
+// The pass only reports; the layer shows the report as the specified boxes:
+// the devices lacking permission as a warning, then the error.
+TEST(IceSim, DiscoveryReportShownAsMessageBoxes) {
+  struct Boxes : IUserInteraction {
+    std::vector<std::pair<Icon, std::string>> shown;
+    Answer MessageBox(const std::string&, const std::string& text, Icon icon, Buttons, void*) override {
+      shown.emplace_back(icon, text);
+      return Answer::Ok;
+    }
+    int SelectBox(const std::string&, const std::vector<std::string>&, int) override { return -1; }
+    void PumpEvents() override {}
+  } ui;
+  DiscoveryReport report;
+  report.problems.push_back({usbdev::Kind::Hid, "hidapi", "/dev/hidraw7", 0x0416, 0x5202,
+                             usbdev::OpenError::PermissionDenied, "", "", ""});
+  ShowDiscoveryReport(ui, report);
+  ASSERT_EQ(ui.shown.size(), 2u);
+  EXPECT_EQ(ui.shown[0].first, IUserInteraction::Icon::Warning);
+  EXPECT_EQ(ui.shown[0].second, report.PermissionText());
+  EXPECT_NE(ui.shown[0].second.find("/dev/hidraw7: permission denied"), std::string::npos);
+  EXPECT_EQ(ui.shown[1], std::make_pair(IUserInteraction::Icon::Stop,
+                                        std::string("No ICE Device Found. Please Check the Link!")));
+  ui.shown.clear();
+  report.adapters = 1;  // found: only the warning
+  ShowDiscoveryReport(ui, report);
+  ASSERT_EQ(ui.shown.size(), 1u);
+  EXPECT_EQ(ui.shown[0].first, IUserInteraction::Icon::Warning);
+}
+
 TEST(IceSim, NothingFoundSendsNothing) {
   SimProcess sim(R"({"adapters": [{"name": "gone", "plugged": false,
                      "interfaces": [{"kind": "hid", "size": 64}]}]})",

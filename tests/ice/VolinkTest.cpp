@@ -10,7 +10,7 @@
 
 #include "../platform/ChildProcess.h"
 #include "SimFixture.h"
-#include "ice/VolinkTool.h"
+#include "volink/Volink.h"
 
 namespace {
 struct ProbeRun {
@@ -175,4 +175,53 @@ TEST(Volink, AnOwnedAdapterIsRefusedUntilItsOwnerDies) {
   holder->CloseInput();
   EXPECT_EQ(holder->Wait(), 0);
   EXPECT_EQ(Volink({"--adapter", "1", "info"}).status, 0);
+}
+
+// What a new user meets: an adapter whose interface another program holds
+// is listed with what is known of it, and naming an adapter that another
+// program owns in answer to the terminal's question says that it is in use.
+TEST(Volink, HeldAndOwnedAdaptersAreSaidToBeSo) {
+  const std::string bulkAndHid =
+      R"("generation": 1, "interfaces": [{"kind": "hid", "interface": 3, "size": 64},
+                                         {"kind": "bulk", "interface": 0, "size": 512}])";
+  const std::string hid = R"("generation": 0, "interfaces": [{"kind": "hid", "interface": 0, "size": 64}])";
+  SimProcess sim(R"({"adapters": [
+      {"name": "a", "adapter_id": "0x7788A001", "serial": "A7", "location": "1-7", )" + bulkAndHid + R"(},
+      {"name": "b", "adapter_id": "0x7788A002", "location": "1-8", )" + hid + R"(},
+      {"name": "c", "adapter_id": "0x7788A003", "location": "1-9", )" + hid + R"(}]})",
+                 4);
+  ASSERT_EQ(sim.Ctl("hold a"), "ok\n");
+  ProbeRun r = Volink({"list"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\nadapter 0: ID: 7788a002, free\nadapter 1: ID: 7788a003, free\n"
+                       "adapter -: ID unknown, held by another program (bulk 0416:"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find(", location 1-7, serial A7)\n"), std::string::npos) << r.out;
+  ASSERT_EQ(sim.Ctl("release a"), "ok\n");
+
+  // A HID interface is shared: the owner holds the adapter, not its interface.
+  auto holder = VolinkChild({"--adapter", "0", "hold"});
+  ASSERT_EQ(holder->ReadLine(), "holding adapter 0 (ID: 7788a002)");
+  const auto answered = [](const char* answer) {
+    std::istringstream in(answer);
+    std::ostringstream out, err;
+    volink::RunSettings settings;
+    settings.answers = &in;
+    const int status = RunVolink({"info"}, out, err, settings);
+    return ProbeRun{status, out.str(), err.str()};
+  };
+  r = answered("0\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("  0: ID: 7788a002  (in use by another program)\n  1: ID: 7788a003\n"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("An Korvane ICE/ICP program is already running!\nPlease close any other Korvane ICE/ICP "
+                       "program and try again!\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("no adapter chosen"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+  r = answered("1\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("adapter:     1 "), std::string::npos) << r.out;
 }

@@ -99,17 +99,6 @@ FakeDev Dev(usbdev::Kind kind, uint16_t pid, const std::string& path, int iface 
   return d;
 }
 
-class RecordingUi : public IUserInteraction {
- public:
-  std::vector<std::pair<Icon, std::string>> boxes;
-  Answer MessageBox(const std::string&, const std::string& text, Icon icon, Buttons, void*) override {
-    boxes.emplace_back(icon, text);
-    return Answer::Ok;
-  }
-  int SelectBox(const std::string&, const std::vector<std::string>&, int) override { return -1; }
-  void PumpEvents() override {}
-};
-
 class FakeBackend : public ::testing::Test {
  protected:
   void SetUp() override { usbdev::SetBackendsForTesting({m_access}); }
@@ -127,18 +116,15 @@ TEST_F(FakeBackend, MissingPermissionIsReportedNotSkipped) {
   d.openError = usbdev::OpenError::PermissionDenied;
   m_access->devs.push_back(d);
   CUsbDiscovery disc;
-  RecordingUi ui;
-  EXPECT_FALSE(disc.Run(&ui));
-  ASSERT_EQ(disc.OpenProblems().size(), 1u);
-  const std::string text = DescribeOpenProblem(disc.OpenProblems()[0]);
+  const DiscoveryReport& report = disc.Run();
+  EXPECT_FALSE(report);
+  EXPECT_EQ(report.adapters, 0u);
+  ASSERT_EQ(report.problems.size(), 1u);
+  const std::string text = DescribeOpenProblem(report.problems[0]);
   EXPECT_NE(text.find("hid 0416:5202 /dev/hidraw7: permission denied"), std::string::npos) << text;
   EXPECT_NE(text.find("udev"), std::string::npos) << text;
+  EXPECT_EQ(report.PermissionText(), text + "\n");
   EXPECT_EQ(disc.PermissionReport(), text + "\n");
-  ASSERT_EQ(ui.boxes.size(), 2u);
-  EXPECT_EQ(ui.boxes[0].first, IUserInteraction::Icon::Warning);
-  EXPECT_NE(ui.boxes[0].second.find("/dev/hidraw7"), std::string::npos);
-  EXPECT_EQ(ui.boxes[1].first, IUserInteraction::Icon::Stop);
-  EXPECT_EQ(ui.boxes[1].second, "No ICE Device Found. Please Check the Link!");
 }
 
 TEST_F(FakeBackend, BulkInterfaceWithoutOutPipeFailsTheWholeOpen) {
