@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The desktop metadata validates (appstreamcli, desktop-file-validate); each
 # man page renders without a warning and names every option and command its
-# program's --help lists.
+# program's --help lists; docs/volink.md names every command of volink --help.
 #   check_docs.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build=$1 src=$2
@@ -30,4 +30,19 @@ for program in gadrel volink volink-sim; do
     grep -qF -- "$w" <<<"$text" || bad "$program.1 does not mention $w (from $program --help)"
   done
 done
+
+# docs/volink.md, the probe tool by task, names every command of volink --help.
+page=$src/../docs/volink.md
+commands=$("$build/bin/volink" --help 2>&1 | awk '/^  [a-z]/ {
+  s = substr($0, 3); i = index(s, "  "); if (i) s = substr(s, 1, i - 1)
+  n = split(s, alts, / \| /)
+  for (a = 1; a <= n; a++) {
+    m = split(alts[a], w, " "); c = ""
+    for (j = 1; j <= m && w[j] ~ /^[a-z]+$/; j++) c = c (c ? " " : "") w[j]
+    if (c) print c
+  } }')
+[ -n "$commands" ] || bad "no commands in volink --help"
+while read -r c; do
+  grep -qF -- "\`$c" "$page" || grep -qF -- "volink $c" "$page" || bad "docs/volink.md does not name '$c' (from volink --help)"
+done <<<"$commands"
 exit $fail
