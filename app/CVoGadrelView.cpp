@@ -134,8 +134,9 @@ void CVoGadrelView::OnInitialUpdate(const StartOptions& options) {
     m_series = *options.series;
   } else {
     CDialogSelectBox dialog("Select Chip Series", 0, {"Cortex-M", "8051 1T"}, this);
-    m_series = dialog.exec() == QDialog::Accepted && dialog.Selection() == 1 ? ChipSeries::Ostra1T
-                                                                              : ChipSeries::CortexM;
+    m_series = dialog.exec() == QDialog::Accepted && dialog.Selection() == static_cast<int>(ChipSeries::Ostra1T)
+                   ? ChipSeries::Ostra1T
+                   : ChipSeries::CortexM;
   }
   if (options.headless) {
     m_pHeadlessUi = std::make_unique<CHeadlessUserInteraction>(std::cerr);

@@ -31,7 +31,7 @@ void CHeadlessUserInteraction::AdapterSelectDialog(IAdapterSelectDialog& dialog)
   if (form.messageVisible)
     m_err << "gadrel: " << form.message << "\n";
   else
-    m_err << "gadrel: " << ice::kNameOneAdapter << "\n";
+    m_err << "gadrel: " << text::kNameOneAdapter << "\n";
   dialog.Cancel();
   dialog.Finish();
 }

@@ -13,5 +13,5 @@ CICE* CPinViewAdapters::ForSeries(ChipSeries series) {
 }
 
 bool CPinViewAdapters::SelectionCancelled() const {
-  return m_cortexM.GetConnectState() == kConnectCancelled || m_ostra1T.GetConnectState() == kConnectCancelled;
+  return m_cortexM.GetConnectState() == ice::SelectResult::Cancelled || m_ostra1T.GetConnectState() == ice::SelectResult::Cancelled;
 }

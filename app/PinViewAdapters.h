@@ -10,16 +10,14 @@
 
 class IUserInteraction;
 
-enum class ChipSeries { CortexM, Ostra1T };
+// Numbered as the options of the chip-series dialog.
+enum class ChipSeries : int { CortexM = 0, Ostra1T = 1 };
 
 // "CORTEX_M" or "8051_1T", the value of the script global CHIP_SERIES.
 constexpr const char* ChipSeriesName(ChipSeries s) { return s == ChipSeries::Ostra1T ? "8051_1T" : "CORTEX_M"; }
 
 class CPinViewAdapters {
  public:
-  // Connect state of a selection the user cancelled.
-  static constexpr int kConnectCancelled = 2;
-
   // `ui` (may be null) asks the user when there is an adapter to choose; it
   // must outlive this object.
   explicit CPinViewAdapters(IUserInteraction* ui);
@@ -32,8 +30,8 @@ class CPinViewAdapters {
   // The adapter object scripts of `series` work with.
   CICE* ForSeries(ChipSeries series);
 
-  // True when the user cancelled an adapter selection (connect state 2 of
-  // either object): the program then closes.
+  // True when the user cancelled an adapter selection (connect state
+  // Cancelled in either object): the program then closes.
   bool SelectionCancelled() const;
 
   CVoICE& CortexM() { return m_cortexM; }

@@ -80,7 +80,7 @@ std::string ProgressText(ProgressKind kind, int percent) {
   return out;
 }
 
-BootLoaderCheck CheckBootLoader(CICE& ice, int mcuClass, const BootLoaderImages& images, const Progress& progress,
+BootLoaderCheck CheckBootLoader(CICE& ice, McuClass mcuClass, const BootLoaderImages& images, const Progress& progress,
                                 const FlashTimings& timings) {
   std::vector<uint32_t> first, second;
   BootLoaderLayout layout;
@@ -110,7 +110,7 @@ BootLoaderCheck CheckBootLoader(CICE& ice, int mcuClass, const BootLoaderImages&
   return result;
 }
 
-bool EraseBootLoader(CICE& ice, int mcuClass, int base, int span, const Progress& progress,
+bool EraseBootLoader(CICE& ice, McuClass mcuClass, int base, int span, const Progress& progress,
                      const FlashTimings& timings) {
   const std::unique_ptr<CFlash_ICE> flash = OpenAdapterFlash(ice, mcuClass, timings);
   const BootLoaderLayout layout = flash->Layout();
@@ -138,7 +138,7 @@ uint32_t NewAdapterId() {
   return MakeAdapterId(first, second);
 }
 
-uint32_t WriteBootLoader(CICE& ice, int mcuClass, int base, int span, const BootLoaderImages& images,
+uint32_t WriteBootLoader(CICE& ice, McuClass mcuClass, int base, int span, const BootLoaderImages& images,
                          uint32_t adapterId, const Progress& progress, const FlashTimings& timings) {
   if (adapterId == 0 || adapterId == kNoId) adapterId = NewAdapterId();
   const std::unique_ptr<CFlash_ICE> flash = OpenAdapterFlash(ice, mcuClass, timings);
@@ -167,8 +167,8 @@ uint32_t WriteBootLoader(CICE& ice, int mcuClass, int base, int span, const Boot
   return adapterId;
 }
 
-uint32_t WithLoaderAccess(int mcuClass, uint32_t word0, bool on) {
-  if (mcuClass == 3) return on ? (word0 & ~0x80u) : (word0 | 0x80u);
+uint32_t WithLoaderAccess(McuClass mcuClass, uint32_t word0, bool on) {
+  if (mcuClass == McuClass::Third) return on ? (word0 & ~0x80u) : (word0 | 0x80u);
   return (on ? (word0 | 0x80u) : (word0 & ~0x80u)) & ~0x02u;
 }
 
@@ -199,17 +199,17 @@ void WriteConfig(CFlash_ICE& flash, const BootLoaderLayout& layout, const Config
 
 }  // namespace
 
-ConfigWordSet ReadConfigWords(CICE& ice, int mcuClass, const FlashTimings& timings) {
+ConfigWordSet ReadConfigWords(CICE& ice, McuClass mcuClass, const FlashTimings& timings) {
   const std::unique_ptr<CFlash_ICE> flash = OpenAdapterFlash(ice, mcuClass, timings);
   return ReadConfig(*flash, flash->Layout());
 }
 
-void WriteConfigWords(CICE& ice, int mcuClass, const ConfigWordSet& words, const FlashTimings& timings) {
+void WriteConfigWords(CICE& ice, McuClass mcuClass, const ConfigWordSet& words, const FlashTimings& timings) {
   const std::unique_ptr<CFlash_ICE> flash = OpenAdapterFlash(ice, mcuClass, timings);
   WriteConfig(*flash, flash->Layout(), words);
 }
 
-void SetBootLoaderAccess(CICE& ice, int mcuClass, bool on, const FlashTimings& timings) {
+void SetBootLoaderAccess(CICE& ice, McuClass mcuClass, bool on, const FlashTimings& timings) {
   const std::unique_ptr<CFlash_ICE> flash = OpenAdapterFlash(ice, mcuClass, timings);
   const BootLoaderLayout layout = flash->Layout();
   const uint32_t word0 = flash->ReadWord(layout.configBase);
@@ -220,7 +220,7 @@ void SetBootLoaderAccess(CICE& ice, int mcuClass, bool on, const FlashTimings& t
   WriteConfig(*flash, layout, words);
 }
 
-uint32_t ReadAdapterId(CICE& ice, int mcuClass, const FlashTimings& timings) {
+uint32_t ReadAdapterId(CICE& ice, McuClass mcuClass, const FlashTimings& timings) {
   return ice::ReadAdapterIdThroughFlash(ice, mcuClass, timings);
 }
 

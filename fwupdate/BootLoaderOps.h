@@ -50,19 +50,19 @@ struct BootLoaderCheck {
 // Reads back as many bytes of each area as its image has ("Verify" progress),
 // takes the adapter ID from the read-back and compares the images, the ID
 // put into the boot-loader image, with what was read.
-BootLoaderCheck CheckBootLoader(CICE& ice, int mcuClass, const BootLoaderImages& images,
+BootLoaderCheck CheckBootLoader(CICE& ice, McuClass mcuClass, const BootLoaderImages& images,
                                 const Progress& progress = {}, const FlashTimings& timings = {});
 
 // Erases every page of the boot-loader area and then the second area;
 // progress base + span x erased / total ("Update"). Returns false when it
 // stopped early because the stage was left.
-bool EraseBootLoader(CICE& ice, int mcuClass, int base, int span, const Progress& progress = {},
+bool EraseBootLoader(CICE& ice, McuClass mcuClass, int base, int span, const Progress& progress = {},
                      const FlashTimings& timings = {});
 
 // Writes the boot-loader image (at most the area's size) with `adapterId` at
 // the family's ID offset, then the second image. An ID of 0 or 0xFFFFFFFF is
 // replaced by a new one, 0x7788HHLL. Returns the ID written.
-uint32_t WriteBootLoader(CICE& ice, int mcuClass, int base, int span, const BootLoaderImages& images,
+uint32_t WriteBootLoader(CICE& ice, McuClass mcuClass, int base, int span, const BootLoaderImages& images,
                          uint32_t adapterId, const Progress& progress = {}, const FlashTimings& timings = {});
 
 // A new adapter ID from two successive pseudo-random numbers: 0x7788HHLL.
@@ -73,24 +73,24 @@ uint32_t NewAdapterId();
 // clear = on; other classes: bit 7 set = on, and bit 1 cleared either way).
 // The configuration page is rewritten only when the word changes, and every
 // configuration word is kept.
-void SetBootLoaderAccess(CICE& ice, int mcuClass, bool on, const FlashTimings& timings = {});
+void SetBootLoaderAccess(CICE& ice, McuClass mcuClass, bool on, const FlashTimings& timings = {});
 
 // Configuration word 0 with boot-loader access switched on or off by the
 // class's rule.
-uint32_t WithLoaderAccess(int mcuClass, uint32_t word0, bool on);
+uint32_t WithLoaderAccess(McuClass mcuClass, uint32_t word0, bool on);
 
 inline constexpr unsigned kConfigWords = 14;
 using ConfigWordSet = std::array<uint32_t, kConfigWords>;
 
 // The configuration words as the flash controller reads them.
-ConfigWordSet ReadConfigWords(CICE& ice, int mcuClass, const FlashTimings& timings = {});
+ConfigWordSet ReadConfigWords(CICE& ice, McuClass mcuClass, const FlashTimings& timings = {});
 // Erases the configuration page and writes `words` (once more after
 // SetOption when a flash error occurs), then reads them back; throws when
 // they differ.
-void WriteConfigWords(CICE& ice, int mcuClass, const ConfigWordSet& words, const FlashTimings& timings = {});
+void WriteConfigWords(CICE& ice, McuClass mcuClass, const ConfigWordSet& words, const FlashTimings& timings = {});
 
 // The adapter ID read through flash access.
-uint32_t ReadAdapterId(CICE& ice, int mcuClass, const FlashTimings& timings = {});
+uint32_t ReadAdapterId(CICE& ice, McuClass mcuClass, const FlashTimings& timings = {});
 
 
 }  // namespace fwupdate

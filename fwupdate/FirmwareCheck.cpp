@@ -65,7 +65,7 @@ bool Rediscover(CICE& ice) {
 
 // The version of the application image an update of `mcuClass` would
 // write, when it loads.
-std::optional<uint32_t> ImageVersion(int mcuClass, const ImageSource& source) {
+std::optional<uint32_t> ImageVersion(McuClass mcuClass, const ImageSource& source) {
   try {
     CHexBinFile image(kApplicationLimit);
     LoadFirmwareImages(nullptr, &image, nullptr, mcuClass, source);
@@ -84,10 +84,10 @@ bool WantUpdate(CICE& ice, IUpdateUi& ui, CheckMode mode, bool skip, int option,
     const Identity id = Identify(ice);
     if (option == 0 || skip) return false;
     VersionCheckInput in{id.chipId, id.version, id.suffix, mode,
-                         options.update.images.folder / ImageFilesOf(0).application};
+                         options.update.images.folder / ImageFilesOf(McuClass::First0).application};
     if (!CheckFirmwareVersion(in, ui)) return false;
     update = true;
-    const int mcuClass = ice::McuClassOf(id.chipId);
+    const McuClass mcuClass = ice::McuClassOf(id.chipId);
     if (const std::optional<uint32_t> image = ImageVersion(mcuClass, options.update.images);
         image && *image != static_cast<uint32_t>(kToolFirmwareVersion)) {
       char text[160];
@@ -103,7 +103,7 @@ bool WantUpdate(CICE& ice, IUpdateUi& ui, CheckMode mode, bool skip, int option,
       ui.Tell(LOAD_STRING(IDS_ONLY_ONE_ICE), Icon::Stop);
       return false;
     }
-    if (mcuClass == 1 && (ice.GetAdapterInputs() & 2) == 0) {
+    if (mcuClass == McuClass::First1 && (ice.GetAdapterInputs() & 2) == 0) {
       *mbedWarned = true;
       ui.Tell(LOAD_STRING(IDS_FM_UPDATE_MBED_MODE_WARNING), Icon::Warning);
       return false;

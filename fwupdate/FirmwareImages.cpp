@@ -46,26 +46,26 @@ void LoadOne(CHexBinFile& image, const std::filesystem::path& path, uint32_t lim
 
 }  // namespace
 
-ImageFiles ImageFilesOf(int mcuClass) {
+ImageFiles ImageFilesOf(McuClass mcuClass) {
   switch (mcuClass) {
-    case 0: return {"ICE_ISP.bin", 4096, nullptr, 0, "VoLink1FW.bin"};
-    case 1: return {"ICE_ISP_8K.bin", 8192, nullptr, 0, "VoLink1FW.bin"};
-    case 2: return {"VoLink2ISP_LD.bin", 4096, "VoLink2ISP_SP.bin", 4096, "VoLink2FW.bin"};
-    case 3: return {"VoLink3ISP_LD0.bin", 8192, "VoLink3ISP_LD1.bin", 8192, "VoLink3FW.bin"};
+    case McuClass::First0: return {"ICE_ISP.bin", 4096, nullptr, 0, "VoLink1FW.bin"};
+    case McuClass::First1: return {"ICE_ISP_8K.bin", 8192, nullptr, 0, "VoLink1FW.bin"};
+    case McuClass::Second: return {"VoLink2ISP_LD.bin", 4096, "VoLink2ISP_SP.bin", 4096, "VoLink2FW.bin"};
+    case McuClass::Third: return {"VoLink3ISP_LD0.bin", 8192, "VoLink3ISP_LD1.bin", 8192, "VoLink3FW.bin"};
     default: throw CICEException(text::kUnknownChipType);
   }
 }
 
 std::filesystem::path DefaultImageFolder() { return platform::FindProgramData(kImageFolderName, kImageFolderName); }
 
-ImageObjects MakeImageObjects(int mcuClass) {
+ImageObjects MakeImageObjects(McuClass mcuClass) {
   const ImageFiles f = ImageFilesOf(mcuClass);
   return {CHexBinFile(f.loaderLimit), CHexBinFile(f.secondLimit), CHexBinFile(kApplicationLimit)};
 }
 
-bool LoaderContentOk(const CHexBinFile& image, int mcuClass) {
-  if (mcuClass != 0 && mcuClass != 1) return true;
-  const LoaderRule& r = kLoaderRules[mcuClass];
+bool LoaderContentOk(const CHexBinFile& image, McuClass mcuClass) {
+  if (mcuClass != McuClass::First0 && mcuClass != McuClass::First1) return true;
+  const LoaderRule& r = kLoaderRules[ClassNumber(mcuClass)];
   if (image.WordCount() < 768) return false;
   if (image.Word(0) != r.word0 || image.Word(1) != r.word1 || image.Word(48) != r.word48 || image.Word(5) != 0)
     return false;
@@ -75,8 +75,8 @@ bool LoaderContentOk(const CHexBinFile& image, int mcuClass) {
          WordSum(image, 512, 768) == r.sums[2] && WordSum(image, 0, image.WordCount()) == r.sums[3];
 }
 
-bool ApplicationContentOk(const CHexBinFile& image, int mcuClass) {
-  if (mcuClass != 0 && mcuClass != 1) return true;
+bool ApplicationContentOk(const CHexBinFile& image, McuClass mcuClass) {
+  if (mcuClass != McuClass::First0 && mcuClass != McuClass::First1) return true;
   return image.WordCount() > 48 && image.Word(0) == 0x20004000 && image.Word(4) == 0xFFFFFFFF &&
          image.Word(18) == 0 && image.Word(48) == 0xDA1DEC48;
 }
@@ -85,7 +85,7 @@ uint32_t ApplicationImageVersion(const CHexBinFile& image) {
   return image.WordCount() > 49 ? image.Word(49) : 0;
 }
 
-void LoadFirmwareImages(CHexBinFile* loader, CHexBinFile* application, CHexBinFile* second, int mcuClass,
+void LoadFirmwareImages(CHexBinFile* loader, CHexBinFile* application, CHexBinFile* second, McuClass mcuClass,
                         const ImageSource& source) {
   const ImageFiles f = ImageFilesOf(mcuClass);
   if (loader) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "fwupdate/CHexBinFile.h"
+#include "ice/AdapterParts.h"
 
 namespace fwupdate {
 
@@ -25,7 +26,7 @@ struct ImageFiles {
 
 // The files of MCU class 0 to 3; throws CICEException "Unknown chip type!"
 // for any other class.
-ImageFiles ImageFilesOf(int mcuClass);
+ImageFiles ImageFilesOf(McuClass mcuClass);
 
 // <folder of the running program>/Vo_Link when it exists, else the
 // installed data folder's Vo_Link when that exists, else the first.
@@ -46,13 +47,13 @@ struct ImageSource {
 // IDS_TOO_LARGE_UPDATE_APROM_SIZE, IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE). The
 // class's limits hold whatever limit the objects were made with;
 // MakeImageObjects makes them with exactly those.
-void LoadFirmwareImages(CHexBinFile* loader, CHexBinFile* application, CHexBinFile* second, int mcuClass,
+void LoadFirmwareImages(CHexBinFile* loader, CHexBinFile* application, CHexBinFile* second, McuClass mcuClass,
                         const ImageSource& source = {});
 
 struct ImageObjects {
   CHexBinFile loader, second, application;
 };
-ImageObjects MakeImageObjects(int mcuClass);
+ImageObjects MakeImageObjects(McuClass mcuClass);
 
 // The firmware version an application image carries: word 49, which the
 // version check reads (0 when the image is shorter). LoadFirmwareImages
@@ -62,7 +63,7 @@ uint32_t ApplicationImageVersion(const CHexBinFile& image);
 
 // The content checks alone (first-generation boot loaders; first-generation
 // applications); true when the image passes.
-bool LoaderContentOk(const CHexBinFile& image, int mcuClass);
-bool ApplicationContentOk(const CHexBinFile& image, int mcuClass);
+bool LoaderContentOk(const CHexBinFile& image, McuClass mcuClass);
+bool ApplicationContentOk(const CHexBinFile& image, McuClass mcuClass);
 
 }  // namespace fwupdate

@@ -68,12 +68,12 @@ bool Decide(const VersionCheckInput& in, IUpdateUi& ui) {
     ui.Tell(FORMAT_MESSAGE(IDS_FM_UPDATE_NOT_SUPPORT_3645, app, ver), IUpdateUi::Icon::Warning);
     return false;
   }
-  const int mcuClass = ice::McuClassOf(in.chipId);
-  if (in.chipId == 0x550501 || mcuClass == 4) {
+  const McuClass mcuClass = ice::McuClassOf(in.chipId);
+  if (in.chipId == 0x550501 || mcuClass == McuClass::NotUpdatable) {
     if (ver != app) ui.Tell(FORMAT_MESSAGE(IDS_FM_UPDATE_NOT_SUPPORT_DEVICE, app, ver), IUpdateUi::Icon::Warning);
     return false;
   }
-  if (in.mode == CheckMode::Always || (mcuClass == 2 && ver <= 5000) || (mcuClass == 3 && ver <= 7918)) return true;
+  if (in.mode == CheckMode::Always || (mcuClass == McuClass::Second && ver <= 5000) || (mcuClass == McuClass::Third && ver <= 7918)) return true;
   if (in.mode == CheckMode::Force) return ui.Ask(FORMAT_MESSAGE(IDS_FM_UPDATE_FORCE, ver, app), IUpdateUi::Icon::Warning);
   if (in.mode != CheckMode::Normal) return false;
   if (ver > app) return ui.AskVersion(ver, app);

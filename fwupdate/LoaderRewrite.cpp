@@ -85,7 +85,7 @@ std::optional<PendingRewrite> ReadRecord(const fs::path& path) {
       r.adapterId = v;
       haveId = true;
     } else if (key == "class" && number(v) && v <= 3) {
-      r.mcuClass = static_cast<int>(v);
+      r.mcuClass = static_cast<McuClass>(v);
       haveClass = true;
     } else if (key == "runstate" && number(v)) {
       r.runState = v;
@@ -124,7 +124,7 @@ void StorePendingRewrite(const PendingRewrite& r) {
   fs::create_directories(path.parent_path(), ec);
   if (ec) CannotStore(path.parent_path(), ec.message());
   std::ostringstream text;
-  text << "id " << IdText(r.adapterId) << "\nclass " << r.mcuClass << "\nrunstate " << std::hex << r.runState
+  text << "id " << IdText(r.adapterId) << "\nclass " << ClassNumber(r.mcuClass) << "\nrunstate " << std::hex << r.runState
        << "\nserial " << OneLine(r.serial) << "\nlocation " << OneLine(r.location) << "\n";
   for (unsigned i = 0; i < kConfigWords; ++i) text << "config" << std::dec << i << " " << std::hex << r.config[i] << "\n";
   const std::string bytes = text.str();
@@ -168,7 +168,7 @@ std::optional<PendingRewrite> FindPendingRewrite(uint32_t adapterId, const std::
   return std::nullopt;
 }
 
-std::optional<uint32_t> RewriteBootLoader(CICE& ice, int mcuClass, const BootLoaderImages& images,
+std::optional<uint32_t> RewriteBootLoader(CICE& ice, McuClass mcuClass, const BootLoaderImages& images,
                                           uint32_t adapterId, uint32_t runState, const RewriteSpans& spans,
                                           const Progress& progress, const FlashTimings& timings,
                                           const std::optional<ConfigWordSet>& config) {
@@ -212,14 +212,14 @@ HealResult HealInterruptedRewrite(CICE& ice, const ImageSource& source, const Pr
                                   const FlashTimings& timings, std::chrono::milliseconds readyWait) {
   uint32_t chipId = 0;
   ice.ResetCmdSerial(0xFFFFFFFF, &chipId);
-  const int mcuClass = ice::McuClassOf(chipId);
-  if (mcuClass > 3) return HealResult::NoRecord;
+  const McuClass mcuClass = ice::McuClassOf(chipId);
+  if (!IsUpdatable(mcuClass)) return HealResult::NoRecord;
   const uint32_t id = ice.ReadAdapterId();
   const std::optional<PendingRewrite> record = FindPendingRewrite(id, SelectedSerial(ice), SelectedLocation(ice));
   if (!record) return HealResult::NoRecord;
 
   ImageObjects objects = MakeImageObjects(mcuClass);
-  const bool second = mcuClass >= 2;
+  const bool second = HasSecondLoader(mcuClass);
   LoadFirmwareImages(&objects.loader, nullptr, second ? &objects.second : nullptr, mcuClass, source);
   const BootLoaderImages images{&objects.loader, second ? &objects.second : nullptr};
   ConfigWordSet closed = record->config;

@@ -24,7 +24,7 @@ namespace fwupdate {
 
 struct PendingRewrite {
   uint32_t adapterId = 0;  // the ID being written
-  int mcuClass = 0;
+  McuClass mcuClass = McuClass::First0;
   uint32_t runState = 0;   // the firmware's run state before the rewrite
   std::string serial, location;
   ConfigWordSet config{};  // configuration before the rewrite
@@ -53,7 +53,7 @@ struct RewriteSpans {
 // (empty: read from the adapter). Returns the ID written, or nothing when
 // the caller's stage was left (the record stays). A read-back that differs
 // throws "Can not execute flash command." (the record stays).
-std::optional<uint32_t> RewriteBootLoader(CICE& ice, int mcuClass, const BootLoaderImages& images,
+std::optional<uint32_t> RewriteBootLoader(CICE& ice, McuClass mcuClass, const BootLoaderImages& images,
                                           uint32_t adapterId, uint32_t runState, const RewriteSpans& spans,
                                           const Progress& progress = {}, const FlashTimings& timings = {},
                                           const std::optional<ConfigWordSet>& config = {});

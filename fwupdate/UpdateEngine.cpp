@@ -44,11 +44,11 @@ uint32_t LoaderApromSize(uint32_t chipId, bool newLoader, uint32_t flashInfo, ui
   return flashInfo > part->fixedDataFlash ? flashInfo - part->fixedDataFlash : 0;
 }
 
-std::array<uint32_t, 14> WantedConfig(int mcuClass, uint32_t size, bool* all) {
+std::array<uint32_t, 14> WantedConfig(McuClass mcuClass, uint32_t size, bool* all) {
   std::array<uint32_t, 14> w;
   w.fill(0xFFFFFFFFu);
   auto roundUp = [size](uint32_t unit) { return static_cast<uint32_t>((uint64_t(size) + unit - 1) / unit * unit); };
-  if (mcuClass == 3) {
+  if (mcuClass == McuClass::Third) {
     w[0] = 0xFFFFFF7F;
     w[1] = roundUp(8192);
     w[3] = 0xFFFFE2FF;
@@ -57,7 +57,7 @@ std::array<uint32_t, 14> WantedConfig(int mcuClass, uint32_t size, bool* all) {
     if (all) *all = true;
   } else {
     w[0] = 0xFFFFFF7C;
-    w[1] = roundUp(mcuClass == 2 ? 4096 : 512);
+    w[1] = roundUp(mcuClass == McuClass::Second ? 4096 : 512);
     if (all) *all = false;
   }
   return w;
@@ -119,7 +119,7 @@ void CUpdateEngine::Stages::Stage1() {
   ice.ResetCmdSerial(0xFFFFFFFF, &chipId);
   m_class = ice::McuClassOf(chipId);
   ImageObjects images = MakeImageObjects(m_class);
-  const bool second = m_class >= 2;
+  const bool second = HasSecondLoader(m_class);
   LoadFirmwareImages(&images.loader, &images.application, second ? &images.second : nullptr, m_class, m_opt.images);
   const BootLoaderImages which{&images.loader, second ? &images.second : nullptr};
 
@@ -154,7 +154,7 @@ void CUpdateEngine::Stages::Stage1() {
     Sleep(m_opt.timings.settle);
   }
   waitReady();
-  if (m_class == 1 && !m_opt.mbedWarned && (ice.GetAdapterInputs() & 2) == 0)
+  if (m_class == McuClass::First1 && !m_opt.mbedWarned && (ice.GetAdapterInputs() & 2) == 0)
     m_fb.Message(LOAD_STRING(IDS_FM_UPDATE_MBED_MODE_WARNING), IUpdateFeedback::Icon::Warning);
   Check();
   ice.RestartToBootLoader();

@@ -95,6 +95,6 @@ constexpr bool IsNewLoader(uint8_t v) { return v == 0x20 || v >= 0x30; }
 
 // The configuration an update wants for class `mcuClass` and APROM size
 // `size`; `all` receives whether every word must match (else words 0 and 1).
-std::array<uint32_t, 14> WantedConfig(int mcuClass, uint32_t size, bool* all);
+std::array<uint32_t, 14> WantedConfig(McuClass mcuClass, uint32_t size, bool* all);
 
 }  // namespace fwupdate

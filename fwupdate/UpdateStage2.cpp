@@ -19,15 +19,16 @@ const CHexBinFile* CUpdateEngine::Stages::Loaded(const CHexBinFile* image) const
 void CUpdateEngine::Stages::LoadAllImages() {
   for (int c = 0; c < 5; ++c) {
     ClassImages& set = m_images[c];
+    const McuClass mcuClass = static_cast<McuClass>(c);
     try {
-      set.objects = MakeImageObjects(c);
+      set.objects = MakeImageObjects(mcuClass);
     } catch (const CICEException&) {
       continue;  // a class without images
     }
     // Each image on its own: one that fails stays empty.
     auto load = [&](CHexBinFile* loader, CHexBinFile* application, CHexBinFile* second) {
       try {
-        LoadFirmwareImages(loader, application, second, c, m_opt.images);
+        LoadFirmwareImages(loader, application, second, mcuClass, m_opt.images);
       } catch (const CICEException&) {
         CHexBinFile* failed = loader ? loader : application ? application : second;
         *failed = CHexBinFile(failed->Limit());
@@ -35,7 +36,7 @@ void CUpdateEngine::Stages::LoadAllImages() {
     };
     load(&set.objects->loader, nullptr, nullptr);
     load(nullptr, &set.objects->application, nullptr);
-    if (c >= 2) load(nullptr, nullptr, &set.objects->second);
+    if (HasSecondLoader(mcuClass)) load(nullptr, nullptr, &set.objects->second);
   }
 }
 
@@ -67,7 +68,7 @@ void CUpdateEngine::Stages::WriteApplication() {
     const uint32_t chipId = m_loader.ReadChipId();
     m_class = ice::McuClassOf(chipId);
     const CHexBinFile* app =
-        m_images[m_class].objects ? Loaded(&m_images[m_class].objects->application) : nullptr;
+        m_images[ClassNumber(m_class)].objects ? Loaded(&m_images[ClassNumber(m_class)].objects->application) : nullptr;
     if (!app) {
       m_loader.Disconnect();
       throw CICEException(LOAD_STRING(IDS_CAN_NOT_LOAD_APROM_FOR_UPDATE));
@@ -112,11 +113,11 @@ void CUpdateEngine::Stages::WriteApplication() {
     if (m_loader.ReadChecksum(0, size) != checksum) throw CICEException(LOAD_STRING(IDS_WRITE_NEW_FIRMWARE));
     m_written = ApplicationImageVersion(*app);
     if (configChanged || !newLoader) {
-      if (m_class == 1) Status(IDS_FM_UPDATE_PLUGOUTIN_USB_WARNING, "IDS_FM_UPDATE_PLUGOUTIN_USB_WARNING");
+      if (m_class == McuClass::First1) Status(IDS_FM_UPDATE_PLUGOUTIN_USB_WARNING, "IDS_FM_UPDATE_PLUGOUTIN_USB_WARNING");
       else Status(IDS_PLUGOUTIN_USB, "IDS_PLUGOUTIN_USB");
     } else {
       m_loader.StartApplication();
-      if (m_class == 1) Status(IDS_FM_UPDATE_BOOT_NEW_FIRMWARE_WARNING, "IDS_FM_UPDATE_BOOT_NEW_FIRMWARE_WARNING");
+      if (m_class == McuClass::First1) Status(IDS_FM_UPDATE_BOOT_NEW_FIRMWARE_WARNING, "IDS_FM_UPDATE_BOOT_NEW_FIRMWARE_WARNING");
       else Status(IDS_BOOT_NEW_FIRMWARE, "IDS_BOOT_NEW_FIRMWARE");
     }
     m_loader.Disconnect();
@@ -128,7 +129,7 @@ void CUpdateEngine::Stages::WaitLoaderGone() {
   const auto until = Clock::now() + m_opt.timings.deviceWait;
   while (LoaderPresent()) {
     if (Clock::now() >= until) {
-      m_fb.Message(m_class == 1 ? LOAD_STRING(IDS_FM_UPDATE_PLUGOUTIN_USB_WARNING) : LOAD_STRING(IDS_PLUGOUTIN_USB),
+      m_fb.Message(m_class == McuClass::First1 ? LOAD_STRING(IDS_FM_UPDATE_PLUGOUTIN_USB_WARNING) : LOAD_STRING(IDS_PLUGOUTIN_USB),
                    IUpdateFeedback::Icon::Information);
       return;
     }
@@ -145,7 +146,7 @@ void CUpdateEngine::Stages::FinishThroughFirmware() {
       if (Clock::now() >= until) throw CICEException(LOAD_STRING(IDS_USB_DISCONNECTED));
       Sleep(m_opt.timings.poll);
     }
-    if ((m_class != 1 && m_class != 2) || m_loaderVersion >= 0x30) {
+    if ((m_class != McuClass::First1 && m_class != McuClass::Second) || m_loaderVersion >= 0x30) {
       Percent(ProgressKind::Update, 100);
       return;
     }
@@ -161,10 +162,10 @@ void CUpdateEngine::Stages::FinishThroughFirmware() {
 }
 
 void CUpdateEngine::Stages::RewriteLoaderThroughFirmware(CICE& ice) {
-  const ClassImages& set = m_images[m_class];
+  const ClassImages& set = m_images[ClassNumber(m_class)];
   const CHexBinFile* loader = set.objects ? Loaded(&set.objects->loader) : nullptr;
-  const CHexBinFile* second = set.objects && m_class == 2 ? Loaded(&set.objects->second) : nullptr;
-  if (!loader || (m_class == 2 && !second)) throw CICEException(LOAD_STRING(IDS_CAN_NOT_LOAD_LDROM_FOR_UPDATE));
+  const CHexBinFile* second = set.objects && m_class == McuClass::Second ? Loaded(&set.objects->second) : nullptr;
+  if (!loader || (m_class == McuClass::Second && !second)) throw CICEException(LOAD_STRING(IDS_CAN_NOT_LOAD_LDROM_FOR_UPDATE));
   const BootLoaderImages which{loader, second};
   const uint32_t id = ReadAdapterId(ice, m_class, m_opt.flash);
   Status(IDS_WRITE_NEW_BOOTLOADER, "IDS_WRITE_NEW_BOOTLOADER");

@@ -54,7 +54,7 @@ class CUpdateEngine::Stages {
   std::optional<uint32_t>& m_written;
   LDUsbHid m_loader;
   uint8_t m_loaderVersion = 0;
-  int m_class = 4;
+  McuClass m_class = McuClass::NotUpdatable;
   ClassImages m_images[5];
 };
 

@@ -8,27 +8,27 @@
 namespace ice {
 
 void AcquireAdapter(CICE& ice, CICEGlobalMutex& owner, const AdapterSelector& select,
-                    IFirmwareCheck* check, int& connectState) {
-  connectState = kSelectRetry;
+                    IFirmwareCheck* check, SelectResult& connectState) {
+  connectState = SelectResult::Retry;
   do {
     ice.CloseAllAdapters();
     ice.DiscoverAdapters(false);
     connectState = select(ice, owner);
-  } while (connectState == kSelectRetry);
+  } while (connectState == SelectResult::Retry);
 
-  if (connectState == kSelectChosen) {
+  if (connectState == SelectResult::Chosen) {
     owner.Acquire();
     if (!owner.IsAcquired()) {
       owner.ClearKey();
-      connectState = kSelectNone;
+      connectState = SelectResult::None;
       ice.CloseAllAdapters();
-      throw CICEException(CICEGlobalMutex::kAlreadyRunning);
+      throw CICEException(text::kAlreadyRunning);
     }
   }
   const bool found = ice.CheckUSBLink();
-  if (check && (connectState == kSelectChosen || (connectState == kSelectNone && !found))) check->Run(ice);
+  if (check && (connectState == SelectResult::Chosen || (connectState == SelectResult::None && !found))) check->Run(ice);
 
-  if (connectState == kSelectChosen && ice.CheckUSBLink()) {
+  if (connectState == SelectResult::Chosen && ice.CheckUSBLink()) {
     uint32_t key = 0;
     const bool haveKey = owner.GetKey(&key);
     try {
@@ -64,9 +64,9 @@ TakeResult NotFound(CICE& ice, unsigned number) {
   for (const OpenProblem& problem : ice.Discovery().OpenProblems())
     if (problem.error == usbdev::OpenError::Busy) busy += "\n  " + DescribeOpenProblem(problem);
   const std::string which = "no adapter " + std::to_string(number) + " (found " + std::to_string(found) + ")";
-  if (!busy.empty()) return {TakeOutcome::HiddenByBusy, kSelectCancelled, which + ": an interface is busy (held by another program)" + busy};
-  if (found == 0) return {TakeOutcome::NoAdapter, kSelectNone, text::kNoAdapter};
-  return {TakeOutcome::NoSuchNumber, kSelectCancelled, which};
+  if (!busy.empty()) return {TakeOutcome::HiddenByBusy, SelectResult::Cancelled, which + ": an interface is busy (held by another program)" + busy};
+  if (found == 0) return {TakeOutcome::NoAdapter, SelectResult::None, text::kNoAdapter};
+  return {TakeOutcome::NoSuchNumber, SelectResult::Cancelled, which};
 }
 
 }  // namespace
@@ -74,7 +74,7 @@ TakeResult NotFound(CICE& ice, unsigned number) {
 TakeResult TakeAdapter(CICE& ice, CICEGlobalMutex& owner, const TakeRequest& request) {
   TakeResult result;
   std::string idError;  // why a found adapter did not answer its identification
-  const AdapterSelector select = [&](CICE& c, CICEGlobalMutex& o) -> int {
+  const AdapterSelector select = [&](CICE& c, CICEGlobalMutex& o) -> SelectResult {
     idError.clear();
     result = {};
     if (!request.number) return SelectAdapter(c, o, request.ui, &idError);
@@ -84,22 +84,22 @@ TakeResult TakeAdapter(CICE& ice, CICEGlobalMutex& owner, const TakeRequest& req
       result = NotFound(c, n);
       return result.connectState;
     }
-    const int chosen = SelectAdapterNumber(c, o, n, &idError);
-    if (chosen != kSelectChosen && idError.empty()) idError = "adapter " + std::to_string(n) + " does not answer";
+    const SelectResult chosen = SelectAdapterNumber(c, o, n, &idError);
+    if (chosen != SelectResult::Chosen && idError.empty()) idError = "adapter " + std::to_string(n) + " does not answer";
     return chosen;
   };
   try {
     AcquireAdapter(ice, owner, select, request.check, result.connectState);
   } catch (const CICEException& e) {
-    if (e.GetMessage() != std::string(CICEGlobalMutex::kAlreadyRunning)) throw;
-    return {TakeOutcome::OwnedElsewhere, result.connectState, CICEGlobalMutex::kAlreadyRunning};
+    if (e.GetMessage() != std::string(text::kAlreadyRunning)) throw;
+    return {TakeOutcome::OwnedElsewhere, result.connectState, text::kAlreadyRunning};
   }
-  const int state = result.connectState;
-  if (state == kSelectChosen && ice.CheckUSBLink()) return {TakeOutcome::Taken, state, {}};
+  const SelectResult state = result.connectState;
+  if (state == SelectResult::Chosen && ice.CheckUSBLink()) return {TakeOutcome::Taken, state, {}};
   if (!result.reason.empty()) return result;  // the number was beyond the adapters found
-  if (state == kSelectChosen) return {TakeOutcome::Lost, state, text::kNoAdapter};
-  if (state == kSelectCancelled && !request.ui) return {TakeOutcome::NobodyToAsk, state, kNameOneAdapter};
-  if (state == kSelectCancelled) return {TakeOutcome::Cancelled, state, kNoAdapterChosen};
+  if (state == SelectResult::Chosen) return {TakeOutcome::Lost, state, text::kNoAdapter};
+  if (state == SelectResult::Cancelled && !request.ui) return {TakeOutcome::NobodyToAsk, state, text::kNameOneAdapter};
+  if (state == SelectResult::Cancelled) return {TakeOutcome::Cancelled, state, text::kNoAdapterChosen};
   if (!idError.empty()) return {TakeOutcome::NotAnswering, state, idError};
   TakeResult none = NotFound(ice, 0);
   none.connectState = state;

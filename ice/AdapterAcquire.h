@@ -13,6 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "ice/AdapterSelection.h"
+
 class CICE;
 class CICEGlobalMutex;
 class IUserInteraction;
@@ -29,15 +31,15 @@ namespace ice {
 
 // Picks an adapter and sets or clears the key of the ownership object;
 // returns a selection result (AdapterSelection.h).
-using AdapterSelector = std::function<int(CICE&, CICEGlobalMutex&)>;
+using AdapterSelector = std::function<SelectResult(CICE&, CICEGlobalMutex&)>;
 
 // Runs the whole sequence; `connectState` receives the selection's result
-// (and 1 when another program owns the chosen adapter, which throws
-// CICEException with CICEGlobalMutex::kAlreadyRunning, leaving every adapter
+// (None when another program owns the chosen adapter, which throws
+// CICEException with text::kAlreadyRunning, leaving every adapter
 // closed and the choice cleared). Afterwards the chosen adapter is the only
 // one open, or none is.
 void AcquireAdapter(CICE& ice, CICEGlobalMutex& owner, const AdapterSelector& select,
-                    IFirmwareCheck* check, int& connectState);
+                    IFirmwareCheck* check, SelectResult& connectState);
 
 // Closes every adapter and gives up ownership.
 void ReleaseAdapter(CICE& ice, CICEGlobalMutex& owner);
@@ -71,7 +73,7 @@ enum class TakeOutcome {
 struct TakeResult {
   TakeOutcome outcome = TakeOutcome::NoAdapter;
   // The selection's result, as the adapter objects keep it (AdapterSelection.h).
-  int connectState = 3;
+  SelectResult connectState = SelectResult::Retry;
   // Why not, in the words to show the user; empty when taken.
   std::string reason;
 
@@ -83,10 +85,5 @@ struct TakeResult {
 // is identified or checked; every other way of ending without an adapter is
 // in the result, with every adapter closed and ownership given up.
 TakeResult TakeAdapter(CICE& ice, CICEGlobalMutex& owner, const TakeRequest& request);
-
-// The reason texts of TakeAdapter that name something to do.
-inline constexpr const char* kNameOneAdapter =
-    "several adapters are connected; name one with --adapter N (volink list shows them)";
-inline constexpr const char* kNoAdapterChosen = "no adapter chosen";
 
 }  // namespace ice

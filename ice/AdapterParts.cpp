@@ -13,12 +13,12 @@ constexpr uint32_t kDessikMask = 0xFFE00;  // 512-byte granularity below 1 MiB
 constexpr uint32_t k4K = ~0xFFFu;
 
 constexpr AdapterPart kParts[] = {
-    {0xFFFF0000, 0x00010000, 0, 128 * 1024, true, 4096, kDessikMask, 0x00100000, 4096},
-    {0xFFFF0000, 0x30010000, 0, 128 * 1024, true, 4096, kDessikMask, 0x00100000, 4096},
-    {0xFFFF0000, 0x40010000, 1, 128 * 1024, true, 4096, kDessikMask, 0x00100000, 8192},
-    {0xFFFFFFFF, 0x00D4851F, 2, 256 * 1024, true, 4096, k4K, 0x00100000, 4096},
-    {0xFFFFFFFF, 0x00D4874F, 2, 256 * 1024, true, 4096, k4K, 0x00100000, 4096},
-    {0xFFFFFFFF, 0xA2000340, 3, 512 * 1024, true, 8192, k4K, 0x0F100000, 16 * 1024},
+    {0xFFFF0000, 0x00010000, McuClass::First0, 128 * 1024, true, 4096, kDessikMask, 0x00100000, 4096},
+    {0xFFFF0000, 0x30010000, McuClass::First0, 128 * 1024, true, 4096, kDessikMask, 0x00100000, 4096},
+    {0xFFFF0000, 0x40010000, McuClass::First1, 128 * 1024, true, 4096, kDessikMask, 0x00100000, 8192},
+    {0xFFFFFFFF, 0x00D4851F, McuClass::Second, 256 * 1024, true, 4096, k4K, 0x00100000, 4096},
+    {0xFFFFFFFF, 0x00D4874F, McuClass::Second, 256 * 1024, true, 4096, k4K, 0x00100000, 4096},
+    {0xFFFFFFFF, 0xA2000340, McuClass::Third, 512 * 1024, true, 8192, k4K, 0x0F100000, 16 * 1024},
 };
 
 }  // namespace
@@ -29,20 +29,20 @@ const AdapterPart* FindAdapterPart(uint32_t chipId) {
   return it == std::end(kParts) ? nullptr : &*it;
 }
 
-int McuClassOf(uint32_t chipId) {
+McuClass McuClassOf(uint32_t chipId) {
   if (chipId >= 0x00D48000 && chipId <= 0x00D48FFF)
-    return chipId == 0x00D4851F || chipId == 0x00D4874F ? 2 : 4;
+    return chipId == 0x00D4851F || chipId == 0x00D4874F ? McuClass::Second : McuClass::NotUpdatable;
   const uint32_t upper = chipId >> 16;
-  if (upper == 0x0001 || upper == 0x3001) return 0;
-  if (upper == 0x4001) return 1;
-  if (chipId == 0xA2000340) return 3;
-  return 4;
+  if (upper == 0x0001 || upper == 0x3001) return McuClass::First0;
+  if (upper == 0x4001) return McuClass::First1;
+  if (chipId == 0xA2000340) return McuClass::Third;
+  return McuClass::NotUpdatable;
 }
 
-int FlashClassOf(uint32_t chipId, int generation) {
-  const int mcuClass = McuClassOf(chipId);
-  if (mcuClass <= 3) return mcuClass;
-  return generation <= 0 ? 0 : generation == 1 ? 2 : 3;
+McuClass FlashClassOf(uint32_t chipId, int generation) {
+  const McuClass mcuClass = McuClassOf(chipId);
+  if (IsUpdatable(mcuClass)) return mcuClass;
+  return generation <= 0 ? McuClass::First0 : generation == 1 ? McuClass::Second : McuClass::Third;
 }
 
 uint32_t ApplicationAreaSize(uint32_t chipId, uint32_t config0, uint32_t config1) {

@@ -67,27 +67,27 @@ void SelectAdapterIndex(CICE& ice, unsigned index) {
   ice.SelectAdapter(index);
 }
 
-int SelectAdapterNumber(CICE& ice, CICEGlobalMutex& owner, unsigned number, std::string* error) {
+SelectResult SelectAdapterNumber(CICE& ice, CICEGlobalMutex& owner, unsigned number, std::string* error) {
   std::vector<unsigned> index;
   const std::vector<uint32_t> ids = CollectAdapterIds(ice, &index, error);
   for (size_t i = 0; i < ids.size(); ++i) {
     if (index[i] != number) continue;
     SelectAdapterIndex(ice, number);
     owner.SetKey(ids[i]);
-    return kSelectChosen;
+    return SelectResult::Chosen;
   }
   owner.ClearKey();
-  return kSelectNone;
+  return SelectResult::None;
 }
 
-int SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::string* error) {
+SelectResult SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::string* error) {
   // An adapter left out shifts the list against the adapter numbering:
   // position i of the list is adapter index[i].
   std::vector<unsigned> index;
   const std::vector<uint32_t> ids = CollectAdapterIds(ice, &index, error);
   if (ids.empty()) {
     owner.ClearKey();
-    return kSelectNone;
+    return SelectResult::None;
   }
   uint32_t remembered = 0;
   const bool haveRemembered = owner.GetKey(&remembered);
@@ -95,7 +95,7 @@ int SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::
     owner.SetPreviousIds(ids);
     SelectAdapterIndex(ice, index[0]);
     owner.SetKey(ids[0]);
-    return kSelectChosen;
+    return SelectResult::Chosen;
   }
   std::vector<uint32_t> sorted = ids;
   std::sort(sorted.begin(), sorted.end());
@@ -104,7 +104,7 @@ int SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::
       if (ids[i] == remembered && !CICEGlobalMutex::IsAdapterInUse(ids[i])) {
         SelectAdapterIndex(ice, index[i]);
         owner.SetKey(ids[i]);
-        return kSelectChosen;
+        return SelectResult::Chosen;
       }
     }
   }
@@ -118,20 +118,20 @@ int SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::
   dialog.Finish();
   if (dialog.WorkerFailed()) {
     owner.ClearKey();
-    return kSelectRetry;
+    return SelectResult::Retry;
   }
   if (dialog.EndedWithoutChoice()) {
     owner.ClearKey();
-    return kSelectCancelled;
+    return SelectResult::Cancelled;
   }
   const int i = dialog.SelectedIndex();
   if (i >= 0 && static_cast<size_t>(i) < ids.size()) {
     SelectAdapterIndex(ice, index[static_cast<size_t>(i)]);
     owner.SetKey(ids[static_cast<size_t>(i)]);
-    return kSelectChosen;
+    return SelectResult::Chosen;
   }
   owner.ClearKey();
-  return kSelectNone;
+  return SelectResult::None;
 }
 
 }  // namespace ice

@@ -14,12 +14,13 @@ class IUserInteraction;
 
 namespace ice {
 
-// Result codes of SelectAdapter.
-enum SelectResult : int {
-  kSelectChosen = 0,     // an adapter was chosen and selected
-  kSelectNone = 1,       // no adapter answered, or no valid selection
-  kSelectCancelled = 2,  // cancelled, or the too-many / duplicate-ID message
-  kSelectRetry = 3,      // the dialog's worker failed: discover again and repeat
+// The result of a selection, also the connect state an adapter object
+// keeps (Retry until its first selection finished).
+enum class SelectResult : int {
+  Chosen = 0,     // an adapter was chosen and selected
+  None = 1,       // no adapter answered, or no valid selection
+  Cancelled = 2,  // cancelled, or the too-many / duplicate-ID message
+  Retry = 3,      // the dialog's worker failed: discover again and repeat
 };
 
 // IDs of the adapters found, in adapter index order; an adapter that fails
@@ -36,14 +37,14 @@ void SelectAdapterIndex(CICE& ice, unsigned index);
 // choose (a `ui` that is no IAdapterUserInteraction, or none: the dialog
 // ends without a choice). Sets or clears the key of
 // `owner`. `error` receives the message of an adapter that failed to answer.
-int SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::string* error = nullptr);
+SelectResult SelectAdapter(CICE& ice, CICEGlobalMutex& owner, IUserInteraction* ui, std::string* error = nullptr);
 
 // Chooses adapter `number` of the discovery pass (as `--adapter N` names
 // it) without the rule and without a dialog: selects it, makes its ID the
-// key and returns kSelectChosen. When it is not there or does not answer,
-// clears the key and returns kSelectNone; `error` then receives why the
+// key and returns SelectResult::Chosen. When it is not there or does not answer,
+// clears the key and returns SelectResult::None; `error` then receives why the
 // adapter did not answer (if it was there).
-int SelectAdapterNumber(CICE& ice, CICEGlobalMutex& owner, unsigned number, std::string* error = nullptr);
+SelectResult SelectAdapterNumber(CICE& ice, CICEGlobalMutex& owner, unsigned number, std::string* error = nullptr);
 
 // Whether `ids` holds some ID twice.
 bool HasDuplicateIds(const std::vector<uint32_t>& ids);

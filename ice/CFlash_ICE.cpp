@@ -168,7 +168,7 @@ void CFlash_ICE_Quorle::ErasePage(uint32_t address) {
 
 BootLoaderLayout CFlash_ICE_Quorle::Layout() {
   const AdapterPart* part = FindAdapterPart(ReadChipId());
-  if (!part || part->mcuClass != 3) throw CICEException(text::kUnknownChipType);
+  if (!part || part->mcuClass != McuClass::Third) throw CICEException(text::kUnknownChipType);
   BootLoaderLayout l;
   l.loaderBase = m_ice.ReadICEReg(kRegLoaderBase);
   l.loaderSize = m_ice.ReadICEReg(kRegLoaderSize);
@@ -192,27 +192,27 @@ BootLoaderLayout CFlash_ICE_Quorle::Layout() {
   return l;
 }
 
-std::unique_ptr<CFlash_ICE> OpenAdapterFlash(CICE& ice, int mcuClass, const FlashTimings& timings) {
+std::unique_ptr<CFlash_ICE> OpenAdapterFlash(CICE& ice, McuClass mcuClass, const FlashTimings& timings) {
   switch (mcuClass) {
-    case 0:
-    case 1: return std::make_unique<CFlash_ICE_Dessik>(ice, mcuClass == 1, timings);
-    case 2: return std::make_unique<CFlash_ICE_Varsa>(ice, timings);
-    case 3: return std::make_unique<CFlash_ICE_Quorle>(ice, timings);
+    case McuClass::First0:
+    case McuClass::First1: return std::make_unique<CFlash_ICE_Dessik>(ice, mcuClass == McuClass::First1, timings);
+    case McuClass::Second: return std::make_unique<CFlash_ICE_Varsa>(ice, timings);
+    case McuClass::Third: return std::make_unique<CFlash_ICE_Quorle>(ice, timings);
     default: throw CICEException(text::kUnknownChipType);
   }
 }
 
-uint32_t AdapterIdAddress(int mcuClass) {
+uint32_t AdapterIdAddress(McuClass mcuClass) {
   switch (mcuClass) {
-    case 0:
-    case 1: return 0x00100010;
-    case 2: return 0x0010001C;
-    case 3: return 0x0F100020;
+    case McuClass::First0:
+    case McuClass::First1: return 0x00100010;
+    case McuClass::Second: return 0x0010001C;
+    case McuClass::Third: return 0x0F100020;
     default: throw CICEException(text::kUnknownChipType);
   }
 }
 
-uint32_t ReadAdapterIdThroughFlash(CICE& ice, int mcuClass, const FlashTimings& timings) {
+uint32_t ReadAdapterIdThroughFlash(CICE& ice, McuClass mcuClass, const FlashTimings& timings) {
   const uint32_t address = AdapterIdAddress(mcuClass);
   return OpenAdapterFlash(ice, mcuClass, timings)->ReadWord(address);
 }

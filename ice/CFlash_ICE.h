@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "ice/AdapterParts.h"
 #include "ice/CICE.h"
 
 namespace ice {
@@ -137,15 +138,15 @@ class CFlash_ICE_Quorle : public CFlash_ICE {
 };
 
 // The family object of an adapter MCU class (0 to 3), flash access open.
-std::unique_ptr<CFlash_ICE> OpenAdapterFlash(CICE& ice, int mcuClass, const FlashTimings& timings = {});
+std::unique_ptr<CFlash_ICE> OpenAdapterFlash(CICE& ice, McuClass mcuClass, const FlashTimings& timings = {});
 
 // Where the adapter ID lies: the word at the family's ID offset of the
 // boot-loader area (classes 0 and 1: 0x00100010, 2: 0x0010001C, 3:
 // 0x0F100020).
-uint32_t AdapterIdAddress(int mcuClass);
+uint32_t AdapterIdAddress(McuClass mcuClass);
 
 // The adapter ID read with the flash controller's read command in one flash
 // session (open, read, close).
-uint32_t ReadAdapterIdThroughFlash(CICE& ice, int mcuClass, const FlashTimings& timings = {});
+uint32_t ReadAdapterIdThroughFlash(CICE& ice, McuClass mcuClass, const FlashTimings& timings = {});
 
 }  // namespace ice

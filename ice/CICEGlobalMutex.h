@@ -36,7 +36,6 @@ class CICEGlobalMutex {
   static constexpr const char* kMarkerSuffix = "-5004780a-b256-43f3-88f5-1c1a798e40a2";
   // Base of the mutex that serialises enumeration and switching of adapters.
   static constexpr const char* kGlobalAdapterMutex = "ICEGlobalMutex";
-  static constexpr const char* kAlreadyRunning = text::kAlreadyRunning;
 
   // Opens the shared table (created zero-filled when new).
   CICEGlobalMutex();

@@ -16,8 +16,9 @@ class CICEGlobalMutex;
 class CVoOwnership {
  public:
   explicit CVoOwnership(CICEGlobalMutex* owner) : m_pOwner(owner) {}
-  // 0 chosen, 1 none / refused, 2 cancelled (3 until a selection finished).
-  int GetConnectState() const { return m_lastTake.connectState; }
+  // The last selection's result (Retry until one finished; None also when
+  // another program owns the chosen adapter).
+  ice::SelectResult GetConnectState() const { return m_lastTake.connectState; }
   // The last acquisition: taken, or why not.
   const ice::TakeResult& LastTake() const { return m_lastTake; }
   // The firmware check that AcquireAdapter runs (null: none).

@@ -65,6 +65,11 @@ inline constexpr char kWatchpointClearFailed[] = "Clearing a watchpoint failed."
 inline constexpr char kAlreadyRunning[] =
     "An Korvane ICE/ICP program is already running!\nPlease close any other Korvane ICE/ICP program and try again!";
 
+// Why a program took no adapter, where the reason names what to do.
+inline constexpr char kNameOneAdapter[] =
+    "several adapters are connected; name one with --adapter N (volink list shows them)";
+inline constexpr char kNoAdapterChosen[] = "no adapter chosen";
+
 // The version-mismatch dialog: its headline, its message (printf: the
 // adapter's version, then the program's) and its check box; the message
 // dialog has that check box too.

@@ -46,19 +46,19 @@ struct LoaderAdapter {
     uint32_t chipId = 0;
     adapter.Ice().ResetCmdSerial(0xFFFFFFFF, &chipId);
     mcuClass = ice::McuClassOf(chipId);
-    if (mcuClass > 3) throw CICEException(text::kUnknownChipType);
+    if (!IsUpdatable(mcuClass)) throw CICEException(text::kUnknownChipType);
   }
   CICE& Ice() { return adapter.Ice(); }
 
   TakenAdapter adapter;
-  int mcuClass = 0;
+  McuClass mcuClass = McuClass::First0;
 };
 
 // The boot-loader images of the adapter's class, loaded from `folder` (none:
 // not loaded).
 struct LoaderImages {
-  LoaderImages(int mcuClass, const std::string* folder)
-      : objects(MakeImageObjects(mcuClass)), which{&objects.loader, mcuClass >= 2 ? &objects.second : nullptr} {
+  LoaderImages(McuClass mcuClass, const std::string* folder)
+      : objects(MakeImageObjects(mcuClass)), which{&objects.loader, HasSecondLoader(mcuClass) ? &objects.second : nullptr} {
     if (folder)
       LoadFirmwareImages(&objects.loader, nullptr, which.second ? &objects.second : nullptr, mcuClass,
                          {*folder, ""});

@@ -44,7 +44,7 @@ class Adapter {
       ::setenv("VOLINK_SIM_DIR", std::getenv("BRIDGE_BENCH_SIM"), 1);
       ::setenv("GADREL_USB_REAL", "0", 1);
     }
-    int state = ice::kSelectRetry;
+    ice::SelectResult state = ice::SelectResult::Retry;
     ice::AcquireAdapter(
         m_ice, m_owner,
         [&](CICE& c, CICEGlobalMutex& owner) {
@@ -57,7 +57,7 @@ class Adapter {
               continue;
             ice::SelectAdapterIndex(c, index[i]);
             owner.SetKey(ids[i]);
-            return ice::kSelectChosen;
+            return ice::SelectResult::Chosen;
           }
           throw CICEException("no adapter at " + location);
         },

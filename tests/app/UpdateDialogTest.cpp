@@ -121,7 +121,7 @@ TEST(UpdateDialog, PinViewOffersTheUpdateForEachClass) {
     view->RefreshPins();
     user.stop();
     // Third-generation adapters up to 7918 are updated without a question.
-    EXPECT_EQ(offered, c.mcuClass == 3 ? 0 : 1);
+    EXPECT_EQ(offered, c.mcuClass == McuClass::Third ? 0 : 1);
     EXPECT_GT(updating, 0);
     EXPECT_EQ(boxes, std::vector<std::string>{"Update firmware, OK!"});
     view.reset();

@@ -25,14 +25,14 @@ struct FamilyCase {
   const char* name;  // also the test's name
   int generation;
   uint32_t chipId;
-  int mcuClass;
+  McuClass mcuClass;
 };
 
 const FamilyCase kFamilies[] = {
-    {"FirstFamily4K", 0, 0x00012345, 0},
-    {"FirstFamily8K", 0, 0x40012009, 1},
-    {"SecondFamily", 1, 0x00D4851F, 2},
-    {"ThirdFamily", 2, 0xA2000340, 3},
+    {"FirstFamily4K", 0, 0x00012345, McuClass::First0},
+    {"FirstFamily8K", 0, 0x40012009, McuClass::First1},
+    {"SecondFamily", 1, 0x00D4851F, McuClass::Second},
+    {"ThirdFamily", 2, 0xA2000340, McuClass::Third},
 };
 
 std::string Config(const FamilyCase& f, const std::string& adapterId) {
@@ -59,7 +59,7 @@ struct Bench {
     OpenAdapter(ice, 0, false);
     folder = fs::path(sim.Dir()) / "Vo_Link";
     sim::images::WriteImageSet(folder);
-    LoadFirmwareImages(&images.loader, nullptr, f.mcuClass >= 2 ? &images.second : nullptr, f.mcuClass,
+    LoadFirmwareImages(&images.loader, nullptr, HasSecondLoader(f.mcuClass) ? &images.second : nullptr, f.mcuClass,
                        {folder, ""});
   }
   BootLoaderImages Images() const { return {&images.loader, images.second.IsLoaded() ? &images.second : nullptr}; }
@@ -70,7 +70,7 @@ struct Bench {
   fs::path folder;
 };
 
-std::vector<uint32_t> ConfigWords(CICE& ice, int mcuClass) {
+std::vector<uint32_t> ConfigWords(CICE& ice, McuClass mcuClass) {
   auto flash = OpenAdapterFlash(ice, mcuClass, Quick());
   const uint32_t base = flash->Layout().configBase;
   std::vector<uint32_t> words;
@@ -123,7 +123,7 @@ TEST_P(EveryFamily, EraseWriteAndVerifyKeepTheAdapterId) {
     // Every configuration word but word 0 survived the two rewrites.
     const std::vector<uint32_t> configAfter = ConfigWords(b.ice, f.mcuClass);
     for (unsigned i = 1; i < kConfigWords; ++i) EXPECT_EQ(configAfter[i], configBefore[i]) << "word " << i;
-    EXPECT_EQ(configAfter[0] & 0x80, f.mcuClass == 3 ? 0x80u : 0u);  // access off again
+    EXPECT_EQ(configAfter[0] & 0x80, f.mcuClass == McuClass::Third ? 0x80u : 0u);  // access off again
   }
 }
 

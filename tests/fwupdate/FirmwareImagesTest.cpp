@@ -40,7 +40,7 @@ class ImageFolder : public ::testing::Test {
                                                         static_cast<std::streamsize>(bytes.size()));
   }
   // The message LoadFirmwareImages raises for every image of `mcuClass`, or "".
-  std::string Failure(int mcuClass) {
+  std::string Failure(McuClass mcuClass) {
     ImageObjects o = MakeImageObjects(mcuClass);
     try {
       LoadFirmwareImages(&o.loader, &o.application, &o.second, mcuClass, {m_dir, ""});
@@ -66,8 +66,9 @@ constexpr const char* kAppCannot = "Can not load APROM file for update";
 TEST_F(ImageFolder, TheEmulatorsImagesPassEveryCheck) {
   for (int c = 0; c < 4; ++c) {
     SCOPED_TRACE(c);
-    ImageObjects o = MakeImageObjects(c);
-    ASSERT_NO_THROW(LoadFirmwareImages(&o.loader, &o.application, &o.second, c, {m_dir, ""}));
+    const McuClass mcuClass = static_cast<McuClass>(c);
+    ImageObjects o = MakeImageObjects(mcuClass);
+    ASSERT_NO_THROW(LoadFirmwareImages(&o.loader, &o.application, &o.second, mcuClass, {m_dir, ""}));
     EXPECT_TRUE(o.loader.IsLoaded());
     EXPECT_TRUE(o.application.IsLoaded());
     EXPECT_EQ(o.second.IsLoaded(), c >= 2);
@@ -107,14 +108,14 @@ TEST_F(ImageFolder, BrokenImagesAreRefusedWithTheirMessages) {
     k.change(changed);
     Write(k.file, changed);
     if (std::string(k.what).rfind("missing", 0) == 0) fs::remove(m_dir / k.file);
-    EXPECT_EQ(Failure(k.mcuClass), k.message);
+    EXPECT_EQ(Failure(static_cast<McuClass>(k.mcuClass)), k.message);
     Write(k.file, original);
   }
   // Second-generation applications have no content checks.
   std::vector<uint8_t> app = Read("VoLink2FW.bin");
   PutWord(app, 48, 0);
   Write("VoLink2FW.bin", app);
-  EXPECT_EQ(Failure(2), "");
+  EXPECT_EQ(Failure(McuClass::Second), "");
 }
 
 // Firmware below the oldest version the program updates from would leave
@@ -122,27 +123,27 @@ TEST_F(ImageFolder, BrokenImagesAreRefusedWithTheirMessages) {
 // image too short to carry a version.
 TEST_F(ImageFolder, ApplicationBelowTheOldestUpdatableVersionIsRefused) {
   for (int c = 0; c < 4; ++c) {
-    const char* file = ImageFilesOf(c).application;
+    const char* file = ImageFilesOf(static_cast<McuClass>(c)).application;
     const std::vector<uint8_t> original = Read(file);
     for (uint32_t version : {0u, 3644u, 3645u}) {
       std::vector<uint8_t> v = original;
       PutWord(v, 49, version);
       Write(file, v);
-      EXPECT_EQ(Failure(c), version < 3645 ? kAppCannot : "") << "class " << c << ", version " << version;
+      EXPECT_EQ(Failure(static_cast<McuClass>(c)), version < 3645 ? kAppCannot : "") << "class " << c << ", version " << version;
     }
     Write(file, std::vector<uint8_t>(original.begin(), original.begin() + 100));
-    EXPECT_EQ(Failure(c), kAppCannot) << "class " << c;
+    EXPECT_EQ(Failure(static_cast<McuClass>(c)), kAppCannot) << "class " << c;
     Write(file, original);
   }
 }
 
 TEST_F(ImageFolder, AConfiguredPathReplacesTheApplicationImage) {
-  ImageObjects o = MakeImageObjects(2);
+  ImageObjects o = MakeImageObjects(McuClass::Second);
   const fs::path other = m_dir / "other.bin";
   fs::copy_file(m_dir / "VoLink2FW.bin", other);
   fs::remove(m_dir / "VoLink2FW.bin");
-  EXPECT_NO_THROW(LoadFirmwareImages(nullptr, &o.application, nullptr, 2, {m_dir, other.string()}));
-  EXPECT_THROW(LoadFirmwareImages(nullptr, &o.application, nullptr, 2, {m_dir, ""}), CICEException);
+  EXPECT_NO_THROW(LoadFirmwareImages(nullptr, &o.application, nullptr, McuClass::Second, {m_dir, other.string()}));
+  EXPECT_THROW(LoadFirmwareImages(nullptr, &o.application, nullptr, McuClass::Second, {m_dir, ""}), CICEException);
 }
 
 TEST(AdapterParts, ClassesAndApplicationAreaSizes) {
@@ -151,7 +152,7 @@ TEST(AdapterParts, ClassesAndApplicationAreaSizes) {
     int mcuClass;
   } classes[] = {{0x00D4851F, 2}, {0x00D4874F, 2}, {0x00D48000, 4}, {0x00012345, 0}, {0x30010000, 0},
                  {0x4001FFFF, 1}, {0xA2000340, 3}, {0xA2000341, 4}, {0x00550501, 4}};
-  for (const auto& c : classes) EXPECT_EQ(ice::McuClassOf(c.chipId), c.mcuClass) << std::hex << c.chipId;
+  for (const auto& c : classes) EXPECT_EQ(ClassNumber(ice::McuClassOf(c.chipId)), c.mcuClass) << std::hex << c.chipId;
 
   // Variable data flash from configuration word 1 (granularity 512 bytes
   // on the first family, 4096 otherwise), the fixed split otherwise, and

@@ -164,7 +164,7 @@ TEST(RewriteRecord, FoundByIdOrByDeviceAndNothingElse) {
 
   PendingRewrite r;
   r.adapterId = 0x7788BE00;
-  r.mcuClass = 2;
+  r.mcuClass = McuClass::Second;
   r.runState = 1;
   r.serial = "S1";
   r.location = "1-4.1";
@@ -172,7 +172,7 @@ TEST(RewriteRecord, FoundByIdOrByDeviceAndNothingElse) {
   StorePendingRewrite(r);
   const std::optional<PendingRewrite> f = FindPendingRewrite(0x7788BE00, "", "");
   ASSERT_TRUE(f);
-  EXPECT_EQ(f->mcuClass, 2);
+  EXPECT_EQ(f->mcuClass, McuClass::Second);
   EXPECT_EQ(f->runState, 1u);
   EXPECT_EQ(f->serial, "S1");
   EXPECT_EQ(f->location, "1-4.1");

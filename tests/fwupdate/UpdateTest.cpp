@@ -49,12 +49,12 @@ TEST_P(EachClass, LoaderCommands) {
   EXPECT_EQ(ld.ReadChipId(), std::stoul(c.chipId, nullptr, 16));
   EXPECT_EQ(ld.ReadVersion(), 0x30);
   const LDUsbHid::ConfigWords config = ld.ReadConfig();
-  EXPECT_EQ(config[0], c.mcuClass == 3 ? 0xFFFFFF7Fu : 0xFFFFFF7Cu);
+  EXPECT_EQ(config[0], c.mcuClass == McuClass::Third ? 0xFFFFFF7Fu : 0xFFFFFF7Cu);
   EXPECT_EQ(config[1], 0x10000u);
   // Data flash where word 1 says when word 0 bit 0 is clear; the third
   // family's default has it set: its fixed 8 KiB at the end of flash.
   EXPECT_EQ(LoaderApromSize(std::stoul(c.chipId, nullptr, 16), true, ld.ReadFlashInfo(), config[0], config[1]),
-            c.mcuClass == 3 ? 512u * 1024 - 8192 : 0x10000u);
+            c.mcuClass == McuClass::Third ? 512u * 1024 - 8192 : 0x10000u);
   ld.AnnounceApromSize(0x10000);
 
   // An image that is not a whole number of packets.
@@ -104,7 +104,7 @@ TEST_P(EachClass, VolinkUpdate) {
   EXPECT_EQ(RunVolink(args, out, err, {QuickUpdate({}).timings}), 0) << err.str();
   EXPECT_EQ(out.str(), "adapter firmware 7973r is current\n");
   // Third-generation adapters up to 7918 are updated without a question.
-  EXPECT_EQ(err.str().find("[y/N] yes (--yes)") != std::string::npos, c.mcuClass != 3) << err.str();
+  EXPECT_EQ(err.str().find("[y/N] yes (--yes)") != std::string::npos, c.mcuClass != McuClass::Third) << err.str();
   EXPECT_NE(err.str().find("Write new firmware ..."), std::string::npos) << err.str();
   EXPECT_NE(err.str().find("Update 100%"), std::string::npos) << err.str();
 
@@ -298,7 +298,7 @@ TEST(Update, BootLoaderAccessClosedAfterStageOne) {
     ASSERT_TRUE(ice.CheckUSBLink());
     ice.ResetCmdSerial(0xFFFFFFFF);
     const ConfigWordSet words = ReadConfigWords(ice, c.mcuClass);
-    if (c.mcuClass == 3) {
+    if (c.mcuClass == McuClass::Third) {
       EXPECT_TRUE(ui.Showed("status: " + LOAD_STRING(IDS_UPDATE_FM_CONFIG)));
       EXPECT_EQ(words[0], 0xFFFFFF7Fu);
     } else {

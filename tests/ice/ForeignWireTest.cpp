@@ -69,8 +69,8 @@ class ForeignAdapter {
  public:
   // `chipId`: the adapter's MCU (the family of its flash controller).
   explicit ForeignAdapter(uint32_t chipId = 0x00D4851F) : m_chipId(chipId) {
-    if (McuClassOf(chipId) <= 1) m_flash = {0x5000C000, 0x5000C010, 0x50000100, {{0x00100010, kFlashId}}, {}, 0};
-    else if (McuClassOf(chipId) == 2) m_flash = {0x4000C000, 0x4000C0C0, 0x40000100, {{0x0010001C, kFlashId}}, {}, 0};
+    if (ClassNumber(McuClassOf(chipId)) <= 1) m_flash = {0x5000C000, 0x5000C010, 0x50000100, {{0x00100010, kFlashId}}, {}, 0};
+    else if (McuClassOf(chipId) == McuClass::Second) m_flash = {0x4000C000, 0x4000C0C0, 0x40000100, {{0x0010001C, kFlashId}}, {}, 0};
     else m_flash = {0x40044000, 0x40044040, 0x40000100, {{0x0F100020, kFlashId}}, {}, 0};
     std::string tmpl = (fs::temp_directory_path() / "ice-foreign-XXXXXX").string();
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");

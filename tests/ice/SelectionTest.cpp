@@ -71,7 +71,7 @@ uint64_t LedChanges(SimProcess& sim, const std::string& name) {
 
 struct Rig {
   explicit Rig(const std::vector<uint32_t>& ids) : sim(Adapters(ids), static_cast<int>(ids.size())) {}
-  int Select() {
+  SelectResult Select() {
     ice.CloseAllAdapters();
     ice.DiscoverAdapters(false);
     return SelectAdapter(ice, owner, &ui);
@@ -91,7 +91,7 @@ struct Rig {
 TEST(Selection, OneAdapterIsChosenAtOnceUnlessAChoiceIsRemembered) {
   Rig r({0x1A2B});
   EXPECT_EQ(CollectAdapterIds(r.ice), std::vector<uint32_t>{});  // nothing discovered yet
-  ASSERT_EQ(r.Select(), kSelectChosen);
+  ASSERT_EQ(r.Select(), SelectResult::Chosen);
   EXPECT_EQ(r.ui.shown, 0);
   EXPECT_EQ(r.Key(), 0x1A2Bu);
   EXPECT_EQ(r.owner.GetPreviousIds(), std::vector<uint32_t>{0x1A2B});
@@ -99,7 +99,7 @@ TEST(Selection, OneAdapterIsChosenAtOnceUnlessAChoiceIsRemembered) {
   // A choice remembered from another set: the dialog, with one button.
   r.owner.SetKey(0x5555);
   Choose(r.ui, 0);
-  ASSERT_EQ(r.Select(), kSelectChosen);
+  ASSERT_EQ(r.Select(), SelectResult::Chosen);
   EXPECT_EQ(r.ui.shown, 1);
   EXPECT_EQ(r.ui.form.caption, "Vo-Link");
   EXPECT_EQ(r.ui.form.groupTitle, "Select one Vo-Link");
@@ -119,7 +119,7 @@ TEST(Selection, DialogShowsTheIdFromTheFlashOfEveryFamily) {
   ScriptedUi ui;
   ui.answer = [](IAdapterSelectDialog& d, const IAdapterSelectDialog::Form&) { d.Cancel(); };
   ice.DiscoverAdapters(false);
-  ASSERT_EQ(SelectAdapter(ice, owner, &ui), kSelectCancelled);
+  ASSERT_EQ(SelectAdapter(ice, owner, &ui), SelectResult::Cancelled);
   ASSERT_EQ(ui.shown, 1);
   std::vector<std::string> texts;
   for (const auto& b : ui.form.buttons)
@@ -131,7 +131,7 @@ TEST(Selection, DialogShowsTheIdFromTheFlashOfEveryFamily) {
 TEST(Selection, RememberedChoiceWithTheSameSetAndItsOwnerElsewhere) {
   Rig r({0x33, 0x11, 0x22});
   Choose(r.ui, 1);
-  ASSERT_EQ(r.Select(), kSelectChosen);
+  ASSERT_EQ(r.Select(), SelectResult::Chosen);
   EXPECT_EQ(r.ui.shown, 1);
   EXPECT_EQ(r.ui.form.checked, 0);
   EXPECT_EQ(r.Key(), 0x11u);
@@ -140,7 +140,7 @@ TEST(Selection, RememberedChoiceWithTheSameSetAndItsOwnerElsewhere) {
 
   // Same set, remembered adapter free: no dialog.
   r.ice.SelectAdapter(0);
-  ASSERT_EQ(r.Select(), kSelectChosen);
+  ASSERT_EQ(r.Select(), SelectResult::Chosen);
   EXPECT_EQ(r.ui.shown, 1);
   EXPECT_EQ(r.ice.GetSelectedAdapter(), 1u);
 
@@ -148,7 +148,7 @@ TEST(Selection, RememberedChoiceWithTheSameSetAndItsOwnerElsewhere) {
   // enabled one the default; Cancel forgets the choice.
   auto other = Holder(0x11);
   r.ui.answer = [](IAdapterSelectDialog& d, const IAdapterSelectDialog::Form&) { d.Cancel(); };
-  EXPECT_EQ(r.Select(), kSelectCancelled);
+  EXPECT_EQ(r.Select(), SelectResult::Cancelled);
   EXPECT_EQ(r.ui.shown, 2);
   EXPECT_TRUE(r.ui.form.buttons[0].enabled);
   EXPECT_FALSE(r.ui.form.buttons[1].enabled);
@@ -159,7 +159,7 @@ TEST(Selection, RememberedChoiceWithTheSameSetAndItsOwnerElsewhere) {
   // nothing checked is no selection.
   r.ui.answer = [](IAdapterSelectDialog& d, const IAdapterSelectDialog::Form&) { d.Ok(-1); };
   auto third = Holder(0x33);
-  EXPECT_EQ(r.Select(), kSelectNone);
+  EXPECT_EQ(r.Select(), SelectResult::None);
   EXPECT_EQ(r.ui.form.checked, 2);
 }
 
@@ -184,7 +184,7 @@ TEST(Selection, DuplicateIdsAndTooManyAdaptersEndInTheErrorForm) {
       r.owner.SetKey(c.ids[0]);
     }
     r.ui.answer = [](IAdapterSelectDialog& d, const IAdapterSelectDialog::Form&) { d.Ok(-1); };
-    EXPECT_EQ(r.Select(), kSelectCancelled);
+    EXPECT_EQ(r.Select(), SelectResult::Cancelled);
     EXPECT_EQ(r.ui.form.groupTitle, "Error");
     EXPECT_EQ(r.ui.form.message, c.message);
     EXPECT_TRUE(r.ui.form.messageVisible);
@@ -198,7 +198,7 @@ TEST(Selection, DuplicateIdsAndTooManyAdaptersEndInTheErrorForm) {
 TEST(Selection, NoAdapterAnswering) {
   Rig r({0x77});
   r.sim.Ctl("unplug a0");
-  EXPECT_EQ(r.Select(), kSelectNone);
+  EXPECT_EQ(r.Select(), SelectResult::None);
   EXPECT_EQ(r.Key(), 0xFFFFFFFFu);
 }
 
@@ -258,7 +258,7 @@ TEST(SelectDialog, WorkerFailureEndsTheDialogAndSelectionRunsAgain) {
   ice.AcquireAdapter();
   // The second pass found one adapter and took it without asking.
   EXPECT_EQ(ui.shown, 1);
-  EXPECT_EQ(ice.GetConnectState(), kSelectChosen);
+  EXPECT_EQ(ice.GetConnectState(), SelectResult::Chosen);
   EXPECT_TRUE(owner.IsHolding(0xB0));
   EXPECT_TRUE(ice.CheckUSBLink());
   EXPECT_EQ(ice.ReadAdapterId(), 0xB0u);
@@ -280,7 +280,7 @@ TEST(SelectDialog, AcquireAdapterRefusesAnAdapterOwnedElsewhere) {
                  "An Korvane ICE/ICP program is already running!\nPlease close any other Korvane "
                  "ICE/ICP program and try again!");
   }
-  EXPECT_EQ(ice.GetConnectState(), kSelectNone);
+  EXPECT_EQ(ice.GetConnectState(), SelectResult::None);
   EXPECT_FALSE(ice.CheckUSBLink());
   uint32_t key = 0;
   EXPECT_FALSE(owner.GetKey(&key));

@@ -150,7 +150,7 @@ TEST(IceObject, MethodsGiveRealValuesFromTheEmulatedChip) {
   EXPECT_EQ(Eval(h.pin, "(function() local t = {ice:OpenPort()} for i = 1, #t do t[i] = tostring(t[i]) end "
                         "return table.concat(t, ',') end)()"),
             "true,7973,1,-1");
-  EXPECT_EQ(h.ice.GetConnectState(), 0);
+  EXPECT_EQ(h.ice.GetConnectState(), ice::SelectResult::Chosen);
   const struct {
     const char* expr;
     std::string want;

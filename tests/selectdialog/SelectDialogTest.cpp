@@ -148,7 +148,7 @@ TEST(SelectDialogView, BlinksTheHighlightedAdapterOfTheEmulator) {
     sawRight = QTest::qWaitFor([&] { return LedChanges(sim, "right") >= 8; }, 30000);
     QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
   });
-  EXPECT_EQ(ice::SelectAdapter(ice, owner, &ui), ice::kSelectChosen);
+  EXPECT_EQ(ice::SelectAdapter(ice, owner, &ui), ice::SelectResult::Chosen);
   EXPECT_TRUE(sawLeft);
   EXPECT_TRUE(sawRight);
   uint32_t key = 0;

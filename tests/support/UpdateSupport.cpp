@@ -14,10 +14,10 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 const ClassCase kClasses[4] = {
-    {"Class0", 0, "0x00012345", 0},
-    {"Class1", 0, "0x40012009", 1},
-    {"Class2", 1, "0x00D4851F", 2},
-    {"Class3", 2, "0xA2000340", 3},
+    {"Class0", 0, "0x00012345", McuClass::First0},
+    {"Class1", 0, "0x40012009", McuClass::First1},
+    {"Class2", 1, "0x00D4851F", McuClass::Second},
+    {"Class3", 2, "0xA2000340", McuClass::Third},
 };
 
 std::string UpdateConfig(const ClassCase& c, const std::string& extra, int count) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fwupdate/UpdateEngine.h"
+#include "ice/AdapterParts.h"
 
 namespace testsupport {
 
@@ -16,7 +17,7 @@ struct ClassCase {
   const char* name;
   int generation;
   const char* chipId;
-  int mcuClass;
+  McuClass mcuClass;
 };
 
 // One case per MCU class, 0 to 3.

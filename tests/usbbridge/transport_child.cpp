@@ -29,7 +29,7 @@ class Session {
  public:
   std::string Open(unsigned n) {
     Close();
-    int state = ice::kSelectRetry;
+    ice::SelectResult state = ice::SelectResult::Retry;
     ice::AcquireAdapter(
         m_ice, m_owner,
         [n](CICE& c, CICEGlobalMutex& owner) {
@@ -39,13 +39,13 @@ class Session {
             if (index[i] != n) continue;
             ice::SelectAdapterIndex(c, n);
             owner.SetKey(ids[i]);
-            return ice::kSelectChosen;
+            return ice::SelectResult::Chosen;
           }
           owner.ClearKey();
           throw CICEException("adapter " + std::to_string(n) + " not found");
         },
         nullptr, state);
-    if (state != ice::kSelectChosen) throw CICEException("no adapter chosen");
+    if (state != ice::SelectResult::Chosen) throw CICEException("no adapter chosen");
     m_ice.ResetCmdSerial(0xFFFFFFFF);
     m_ice.SetConfig(1024, 3300, true);
     m_ice.MCUConnect(ice::RESET_NONE, ice::CONNECT_NORMAL, 1, 0);
