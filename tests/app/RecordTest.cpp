@@ -90,10 +90,13 @@ TEST(Record, ToggledPinShowsAtTheRightTimesAndNothingElseMoves) {
     SCOPED_TRACE(i);
     const int64_t at = d.zeroUs + pb8[i + 1].first;
     EXPECT_EQ(pb8[i + 1].second, toggles[i].level);
-    // The first refresh after the toggle sees it: within one period (and a
-    // little for the time a refresh itself takes).
-    EXPECT_GE(at, toggles[i].before - 5000);
-    EXPECT_LE(at, toggles[i].after + kRateMs * 1000 + 5000);
+    // The change is stamped with the time of the refresh that saw it: one
+    // that began at most a little before the toggle, and before the next
+    // toggle. How long a refresh takes and how soon the next one comes
+    // depend on how busy the machine is, so the window is the order of the
+    // toggles, with room for one slow refresh.
+    EXPECT_GE(at, toggles[i].before - 100000);
+    if (i + 1 < 3) EXPECT_LT(at, toggles[i + 1].before);
   }
   // The demo firmware runs its own pins (a counter on PA0-PA7, UART0_TXD,
   // the LED on PB0, SPI0_CLK, a walking bit on port E); all the others
