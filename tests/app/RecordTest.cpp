@@ -96,7 +96,9 @@ TEST(Record, ToggledPinShowsAtTheRightTimesAndNothingElseMoves) {
     // depend on how busy the machine is, so the window is the order of the
     // toggles, with room for one slow refresh.
     EXPECT_GE(at, toggles[i].before - 100000);
-    if (i + 1 < 3) EXPECT_LT(at, toggles[i + 1].before);
+    if (i + 1 < 3) {
+      EXPECT_LT(at, toggles[i + 1].before);
+    }
   }
   // The demo firmware runs its own pins (a counter on PA0-PA7, UART0_TXD,
   // the LED on PB0, SPI0_CLK, a walking bit on port E); all the others
