@@ -26,8 +26,6 @@ namespace {
 
 constexpr auto kReadyWait = std::chrono::seconds(60);
 
-std::string Hex0x(uint32_t v) { return "0x" + Hex(v); }
-
 // A folder that is not there is named before the adapter is taken.
 void RequireFolder(const std::string& folder) {
   std::error_code ec;

@@ -14,4 +14,7 @@ inline std::string Hex(uint32_t v, int width = 8) {
   return b;
 }
 
+// The same with the 0x prefix: "0x2000010c".
+inline std::string Hex0x(uint32_t v, int width = 8) { return "0x" + Hex(v, width); }
+
 }  // namespace volink

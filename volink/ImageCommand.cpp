@@ -11,7 +11,6 @@ namespace volink {
 namespace {
 constexpr uint32_t kMaxImageLimit = 256u << 20;
 constexpr uint32_t kMaxPage = 1u << 20;
-std::string Hex0x(uint32_t v, int width = 8) { return "0x" + Hex(v, width); }
 }  // namespace
 
 int ImageCommand(Invocation& call) {
